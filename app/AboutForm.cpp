@@ -1,0 +1,21 @@
+#include "AboutForm.h"
+
+#include "JpegImage.h"
+#include "ui_AboutForm.h"
+
+namespace vardelio {
+
+TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TAboutForm>()) {
+  ui_->setupUi(this);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(size());
+  for (QLabel* label : {ui_->ProductName, ui_->Version, ui_->Label2, ui_->Label1}) {
+    label->adjustSize();  // these labels size themselves to their text
+  }
+  ShowPicture(ui_->ProgramIcon, QStringLiteral(":/art/emblem.jpg"));
+}
+
+TAboutForm::~TAboutForm() = default;
+
+}  // namespace vardelio

@@ -1,0 +1,42 @@
+#include "Application.h"
+
+#include <QFont>
+
+#include "Dialogs.h"
+
+namespace vardelio {
+namespace {
+
+// The forms name Windows fonts; map them onto metric-compatible ones found on Linux.
+void SubstituteWindowsFonts() {
+  QFont::insertSubstitutions(
+      QStringLiteral("MS Sans Serif"),
+      {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
+  QFont::insertSubstitutions(QStringLiteral("Arial"),
+                             {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+}
+
+}  // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  SubstituteWindowsFonts();
+}
+
+QString TApplication::Title() {
+  return ApplicationTitle();
+}
+
+void TApplication::SetTitle(const QString& title) {
+  SetApplicationTitle(title);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    ReportException(error);
+    return false;
+  }
+}
+
+}  // namespace vardelio

@@ -1,0 +1,77 @@
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "Ansi.h"
+
+namespace vardelio {
+namespace {
+
+class TWidgetPresenter final : public TMessagePresenter {
+ public:
+  void ShowError(const QString& caption, const QString& text) override {
+    Show(QMessageBox::Critical, caption, text);
+  }
+  void ShowPlain(const QString& caption, const QString& text) override {
+    Show(QMessageBox::NoIcon, caption, text);
+  }
+  void Beep() override { QApplication::beep(); }
+
+ private:
+  // exec() keeps the event loop running, so timers and received data are still served.
+  static void Show(QMessageBox::Icon icon, const QString& caption, const QString& text) {
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+  }
+};
+
+TWidgetPresenter& DefaultPresenter() {
+  static TWidgetPresenter presenter;
+  return presenter;
+}
+
+TMessagePresenter* current = nullptr;
+QString title;
+
+TMessagePresenter& Presenter() {
+  return current != nullptr ? *current : DefaultPresenter();
+}
+
+}  // namespace
+
+TMessagePresenter* SetMessagePresenter(TMessagePresenter* presenter) {
+  return std::exchange(current, presenter);
+}
+
+QString ApplicationTitle() {
+  return title;
+}
+void SetApplicationTitle(const QString& newTitle) {
+  title = newTitle;
+}
+
+QString ErrorReportText(const QString& message) {
+  if (!message.isEmpty() && message.back() > QLatin1Char('.'))
+    return message + QLatin1Char('.');
+  return message;
+}
+
+void ShowErrorReport(const QString& message) {
+  Presenter().ShowError(ApplicationTitle(), ErrorReportText(message));
+}
+
+void ReportException(const std::exception& error) {
+  ShowErrorReport(FromAnsi(error.what()));
+}
+
+void ShowMessage(const QString& text) {
+  Presenter().ShowPlain(ApplicationTitle(), text);
+}
+
+void MessageBeep() {
+  Presenter().Beep();
+}
+
+}  // namespace vardelio

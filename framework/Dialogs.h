@@ -1,0 +1,45 @@
+#pragma once
+// The program's modal boxes, its error report and its beep, behind one replaceable presenter.
+
+#include <QString>
+#include <exception>
+
+namespace vardelio {
+
+// Where boxes and beeps go. The default opens real modal boxes; tests install a recorder.
+class TMessagePresenter {
+ public:
+  virtual ~TMessagePresenter() = default;
+  virtual void ShowError(const QString& caption, const QString& text) = 0;
+  virtual void ShowPlain(const QString& caption, const QString& text) = 0;
+  virtual void Beep() = 0;
+};
+
+// Installs `presenter` (nullptr: the default one) and returns the one it replaces.
+TMessagePresenter* SetMessagePresenter(TMessagePresenter* presenter);
+
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
+// The error report's text: the message with "." added when its last character sorts after ".".
+QString ErrorReportText(const QString& message);
+
+// Modal box with an error icon, captioned with the application title.
+void ShowErrorReport(const QString& message);
+void ReportException(const std::exception& error);
+// Modal box with the text and one "OK", no icon, captioned with the application title.
+void ShowMessage(const QString& text);
+void MessageBeep();
+
+// Runs a handler and shows any exception it raises in the error report, so that
+// nothing unwinds through the window system's own frames.
+template <typename F>
+void RunReported(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ReportException(error);
+  }
+}
+
+}  // namespace vardelio

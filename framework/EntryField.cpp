@@ -1,0 +1,79 @@
+#include "EntryField.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+namespace vardelio {
+
+QChar TypedCharacter(const QKeyEvent& event) {
+  const Qt::KeyboardModifiers modifiers = event.modifiers();
+  const int key = event.key();
+  if ((modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier) && key >= Qt::Key_A &&
+      key <= Qt::Key_Z) {
+    return QChar(key - Qt::Key_A + 1);
+  }
+  const QString text = event.text();
+  return text.isEmpty() ? QChar() : text.front();
+}
+
+TEntryKeys::TEntryKeys(QLineEdit* field) : QObject(field), field_(field) {
+  // Input methods would deliver text that no key-press handler sees.
+  field->setAttribute(Qt::WA_InputMethodEnabled, false);
+  field->installEventFilter(this);
+}
+
+bool TEntryKeys::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != field_ || event->type() != QEvent::KeyPress || replaying_)
+    return false;
+  return FilterKeyPress(static_cast<QKeyEvent&>(*event));
+}
+
+bool TEntryKeys::FilterKeyPress(QKeyEvent& event) {
+  const QChar typed = TypedCharacter(event);
+  if (typed.isNull())
+    return false;
+  QChar key = typed;
+  onKeyPress_(field_, key);
+  if (key.isNull())
+    return true;
+  if (OverTypingLimit(key))
+    return true;
+  if (key == typed)
+    return false;
+  // The handler replaced the character: let the field type the replacement instead.
+  QKeyEvent replacement(QEvent::KeyPress, 0, Qt::NoModifier, QString(key));
+  replaying_ = true;
+  QCoreApplication::sendEvent(field_, &replacement);
+  replaying_ = false;
+  return true;
+}
+
+bool TEntryKeys::OverTypingLimit(QChar typed) const {
+  if (typingLimit_ <= 0 || typed.unicode() < 0x20 || typed.unicode() == 0x7F)
+    return false;
+  return field_->text().size() - field_->selectedText().size() >= typingLimit_;
+}
+
+TEntryKeys& EntryKeys(QLineEdit* field) {
+  if (auto* existing = field->findChild<TEntryKeys*>(QString(), Qt::FindDirectChildrenOnly)) {
+    return *existing;
+  }
+  return *new TEntryKeys(field);
+}
+
+void ShowInUpperCase(QLineEdit* field) {
+  QObject::connect(field, &QLineEdit::textChanged, field, [field](const QString& text) {
+    QString upper = text;
+    // Character by character, so the length and the cursor position stay as they are.
+    for (QChar& c : upper)
+      c = c.toUpper();
+    if (upper == text)
+      return;
+    const int cursor = field->cursorPosition();
+    field->setText(upper);
+    field->setCursorPosition(cursor);
+  });
+}
+
+}  // namespace vardelio

@@ -1,0 +1,40 @@
+#pragma once
+// An event slot: empty, or bound to a callable that receives the firing component first.
+
+#include <QObject>
+#include <functional>
+#include <utility>
+
+namespace vardelio {
+
+template <typename... Args>
+class THandler {
+ public:
+  using Function = std::function<void(QObject* Sender, Args...)>;
+
+  THandler() = default;
+  THandler(Function function) : function_(std::move(function)) {}  // NOLINT: implicit by design
+
+  // Binds a method of an object, as a form binds a handler to a component's event.
+  template <class C>
+  THandler(C* object, void (C::*method)(QObject*, Args...))
+      : function_([object, method](QObject* sender, Args... args) {
+          (object->*method)(sender, std::forward<Args>(args)...);
+        }) {}
+
+  bool Assigned() const { return static_cast<bool>(function_); }
+  void Clear() { function_ = nullptr; }
+
+  // Calling an empty slot does nothing.
+  void operator()(QObject* sender, Args... args) const {
+    if (function_)
+      function_(sender, std::forward<Args>(args)...);
+  }
+
+ private:
+  Function function_;
+};
+
+using TNotifyEvent = THandler<>;
+
+}  // namespace vardelio

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <functional>
+
+#include "RecordingPresenter.h"
+#include "app/AboutForm.h"
+#include "app/MainForm.h"
+
+using namespace vardelio;
+using vardelio::test::TRecordingPresenter;
+
+namespace {
+
+class AboutBox : public ::testing::Test {
+ protected:
+  AboutBox() { form.SetAboutBox(&about); }
+
+  // Runs `whileOpen` once the box is up, then closes it with `close`; returns what
+  // the box showed.
+  QStringList ShowAndClose(const std::function<void()>& close) {
+    QStringList seen;
+    QTimer::singleShot(0, &about, [&] {
+      seen << (QApplication::activeModalWidget() == &about ? "modal" : "not modal");
+      for (QLabel* label : about.findChildren<QLabel*>()) {
+        seen << label->objectName() + "=" + label->text() +
+                    (label->pixmap().isNull() ? "" : " [picture]");
+      }
+      close();
+    });
+    form.findChild<QAction*>(QStringLiteral("Acerdade1"))->trigger();
+    return seen;
+  }
+
+  TRecordingPresenter boxes;
+  TForm1 form;
+  TAboutForm about;
+};
+
+TEST_F(AboutBox, IsModalAndShowsTheSameContentsEveryTime) {
+  form.show();
+  const QStringList first = ShowAndClose([&] {
+    QTest::keyClick(about.findChild<QPushButton*>(QStringLiteral("OKButton")), Qt::Key_Return);
+  });
+  EXPECT_FALSE(about.isVisible());
+  const QStringList second = ShowAndClose([&] { about.close(); });  // the close box
+  EXPECT_EQ(first.value(0), "modal");
+  EXPECT_EQ(first, second);
+  EXPECT_TRUE(first.contains("ProductName=Vardelio"));
+  EXPECT_TRUE(first.contains("ProgramIcon= [picture]"));
+  EXPECT_TRUE(boxes.errors.isEmpty());
+  // The main window is usable again.
+  auto* edit1 = form.findChild<QLineEdit*>(QStringLiteral("Edit1"));
+  QTest::keyClicks(edit1, "1B");
+  EXPECT_EQ(edit1->text(), "1B");
+}
+
+TEST_F(AboutBox, EnterPressesOkWhichAccepts) {
+  int result = -1;
+  QTimer::singleShot(0, &about, [&] { QTest::keyClick(&about, Qt::Key_Return); });
+  result = about.exec();
+  EXPECT_EQ(result, QDialog::Accepted);
+}
+
+TEST_F(AboutBox, LaidOutAsItsForm) {
+  EXPECT_EQ(about.windowTitle(), "Acerca de...");
+  EXPECT_EQ(about.size(), QSize(304, 213));
+  EXPECT_EQ(about.minimumSize(), about.maximumSize());
+  EXPECT_FALSE(about.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_FALSE(about.windowFlags() & Qt::WindowMinimizeButtonHint);
+  const struct {
+    const char* name;
+    QPoint at;
+    QString text;
+  } labels[] = {{"ProductName", {112, 16}, "Vardelio"},
+                {"Version", {112, 40}, "Version 1.0"},
+                {"Label2", {8, 96}, "Diseñado por:"},
+                {"Label1", {8, 112}, "Quimbral"},
+                {"Comments", {8, 128}, "http://www.quimbral.com.ar"}};
+  for (const auto& l : labels) {
+    auto* label = about.findChild<QLabel*>(QLatin1String(l.name));
+    ASSERT_NE(label, nullptr) << l.name;
+    EXPECT_EQ(label->pos(), l.at) << l.name;
+    EXPECT_EQ(label->text(), l.text) << l.name;
+    EXPECT_EQ(label->parentWidget()->objectName(), "Panel1") << l.name;
+  }
+  EXPECT_TRUE(about.findChild<QLabel*>(QStringLiteral("Label1"))->font().bold());
+  EXPECT_TRUE(about.findChild<QLabel*>(QStringLiteral("Comments"))->wordWrap());
+  auto* ok = about.findChild<QPushButton*>(QStringLiteral("OKButton"));
+  ASSERT_NE(ok, nullptr);
+  EXPECT_EQ(ok->geometry(), QRect(111, 180, 75, 25));
+  EXPECT_TRUE(ok->isDefault());
+  QStringList focusable;
+  for (QWidget* w : about.findChildren<QWidget*>()) {
+    if (w->focusPolicy() != Qt::NoFocus)
+      focusable << w->objectName();
+  }
+  EXPECT_EQ(focusable, QStringList{"OKButton"});
+}
+
+TEST(MainWindowClose, AltSClosesTheWindow) {
+  TRecordingPresenter boxes;
+  TForm1 form;
+  form.show();
+  QApplication::setActiveWindow(&form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  QTest::keyClick(form.findChild<QLineEdit*>(QStringLiteral("Edit1")), Qt::Key_S, Qt::AltModifier);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(boxes.beeps, 0);  // the shortcut, not a refused keystroke
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <stdexcept>
+
+#include "RecordingPresenter.h"
+#include "framework/Ansi.h"
+#include "framework/Component.h"
+#include "framework/Handler.h"
+#include "framework/ShortCut.h"
+
+using namespace vardelio;
+using vardelio::test::TRecordingPresenter;
+
+namespace {
+
+TEST(ErrorReport, AddsAFullStopOnlyAfterCharactersThatSortAfterIt) {
+  const struct {
+    QString message, shown;
+  } cases[] = {
+      {"Failed to store settings", "Failed to store settings."},
+      {"Unable to open com port (win error code: 2)",
+       "Unable to open com port (win error code: 2)"},
+      {"Already ends.", "Already ends."},
+      {"", ""},
+      {"dash-", "dash-"},
+      {"slash/", "slash/."},
+      {"Programación", "Programación."},
+      {"42", "42."},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ErrorReportText(c.message), c.shown) << c.message.toStdString();
+}
+
+TEST(ErrorReport, IsCaptionedWithTheApplicationTitle) {
+  TRecordingPresenter boxes;
+  ShowErrorReport(QStringLiteral("Failed to load settings"));
+  ShowMessage(QStringLiteral("Programación Exitosa"));
+  EXPECT_EQ(boxes.errors, QStringList{"Failed to load settings."});
+  EXPECT_EQ(boxes.messages, QStringList{"Programación Exitosa"});  // plain boxes add nothing
+  EXPECT_EQ(boxes.captions, (QStringList{"Vardelio", "Vardelio"}));
+}
+
+class ThrowingObject : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User)
+      throw std::runtime_error("Line broke");
+    return QObject::event(e);
+  }
+};
+
+TEST(ErrorReport, ExceptionsReachingTheEventLoopAreReportedAndTheProgramGoesOn) {
+  TRecordingPresenter boxes;
+  ThrowingObject object;
+  QEvent event(QEvent::User);
+  EXPECT_FALSE(QCoreApplication::sendEvent(&object, &event));
+  EXPECT_EQ(boxes.errors, QStringList{"Line broke."});
+  QEvent again(QEvent::User);
+  QCoreApplication::sendEvent(&object, &again);
+  EXPECT_EQ(boxes.errors.size(), 2);
+}
+
+TEST(ErrorReport, RunReportedShowsTheHandlersException) {
+  TRecordingPresenter boxes;
+  bool after = false;
+  RunReported([] { throw std::runtime_error("Unable to write to port"); });
+  RunReported([&] { after = true; });
+  EXPECT_EQ(boxes.errors, QStringList{"Unable to write to port."});
+  EXPECT_TRUE(after);
+}
+
+TEST(Ansi, ConvertsWindows1252BothWays) {
+  const std::string bytes = "Programaci\xf3n \x80 \x93x\x94";
+  const QString text = FromAnsi(bytes);
+  EXPECT_EQ(text, QString::fromUtf8("Programación € “x”"));
+  EXPECT_EQ(ToAnsi(text), bytes);
+  EXPECT_EQ(ToAnsi(QString::fromUtf8("中")), "?");
+  EXPECT_EQ(ToAnsi(QString::fromUtf8("a😀b")), "a?b");  // one mark per character
+  EXPECT_EQ(FromAnsi(std::string("\x81", 1)), QString(QChar(0x81)));
+  EXPECT_EQ(FromAnsi(std::string("a\0b", 3)).size(), 3);
+}
+
+TEST(ShortCut, StoredCodesMapToKeySequences) {
+  const struct {
+    int code;
+    QKeySequence sequence;
+  } cases[] = {
+      {32851, QKeySequence(Qt::ALT | Qt::Key_S)},
+      {0x4000 | 'C', QKeySequence(Qt::CTRL | Qt::Key_C)},
+      {0x2000 | 0x4000 | 0x74, QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F5)},
+      {'7', QKeySequence(Qt::Key_7)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(KeySequenceFromShortCut(c.code), c.sequence) << c.code;
+    EXPECT_EQ(ShortCutFromKeySequence(c.sequence), c.code) << c.code;
+  }
+  EXPECT_TRUE(KeySequenceFromShortCut(0x8000 | 0x01).isEmpty());  // no such key
+  EXPECT_TRUE(KeySequenceFromShortCut(0x1000 | 'S').isEmpty());   // unknown flag
+  EXPECT_EQ(ShortCutFromKeySequence(QKeySequence(Qt::Key_Escape)), 0);
+}
+
+class Watcher : public TComponent {
+ public:
+  using TComponent::TComponent;
+  QList<TComponent*> removed;
+  int afterLoads = 0;
+
+ protected:
+  void Notification(TComponent* c, TOperation op) override {
+    if (op == TOperation::opRemove)
+      removed.append(c);
+  }
+  void AfterLoad() override { ++afterLoads; }
+};
+
+TEST(Component, OwnerNameAndLoadingState) {
+  QObject owner;
+  auto* port = new Watcher(&owner);
+  port->SetName(QStringLiteral("ComPort1"));
+  EXPECT_EQ(port->Owner(), &owner);
+  EXPECT_EQ(owner.findChild<TComponent*>(QStringLiteral("ComPort1")), port);
+  EXPECT_FALSE(port->Loading());
+  port->BeginLoading();
+  EXPECT_TRUE(port->Loading());
+  port->EndLoading();
+  EXPECT_FALSE(port->Loading());
+  EXPECT_EQ(port->afterLoads, 1);
+}
+
+TEST(Component, RemovalIsNotifiedWhicheverGoesFirst) {
+  Watcher framer;
+  {
+    Watcher port;
+    port.FreeNotification(&framer);
+    port.FreeNotification(&framer);  // once is enough
+  }
+  ASSERT_EQ(framer.removed.size(), 1);
+
+  auto* port = new Watcher;
+  {
+    Watcher shortLived;
+    port->FreeNotification(&shortLived);
+  }
+  EXPECT_EQ(port->removed.size(), 1);
+  delete port;  // must not touch the watcher that went first
+
+  Watcher a, b;
+  a.FreeNotification(&b);
+  a.RemoveFreeNotification(&b);
+  {
+    Watcher c;
+    c.FreeNotification(&a);
+  }
+  EXPECT_TRUE(b.removed.isEmpty());
+}
+
+TEST(Component, OwnerDestroysWhatItOwnsAndTheOthersAreTold) {
+  Watcher outside;
+  auto* owner = new QObject;
+  auto* port = new Watcher(owner);
+  auto* framer = new Watcher(owner);
+  framer->FreeNotification(port);
+  port->FreeNotification(&outside);
+  delete owner;
+  EXPECT_EQ(outside.removed.size(), 1);
+}
+
+struct Receiver {
+  QObject* sender = nullptr;
+  void Handle(QObject* s, int& pos) {
+    sender = s;
+    pos = 7;
+  }
+};
+
+TEST(Handler, EmptySlotsDoNothingAndBoundSlotsGetTheSender) {
+  THandler<int&> slot;
+  int pos = 1;
+  slot(nullptr, pos);
+  EXPECT_FALSE(slot.Assigned());
+  EXPECT_EQ(pos, 1);
+
+  Receiver receiver;
+  QObject sender;
+  slot = THandler<int&>(&receiver, &Receiver::Handle);
+  slot(&sender, pos);
+  EXPECT_TRUE(slot.Assigned());
+  EXPECT_EQ(receiver.sender, &sender);
+  EXPECT_EQ(pos, 7);
+  slot.Clear();
+  EXPECT_FALSE(slot.Assigned());
+}
+
+}  // namespace

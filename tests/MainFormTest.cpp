@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include "RecordingPresenter.h"
+#include "app/MainForm.h"
+#include "framework/ShortCut.h"
+
+using namespace vardelio;
+using vardelio::test::TRecordingPresenter;
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+ protected:
+  template <typename T = QWidget>
+  T* Find(const char* name) {
+    T* found = form.findChild<T*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+  }
+  TRecordingPresenter boxes;
+  TForm1 form;
+};
+
+struct Control {
+  const char* name;
+  const char* kind;
+  const char* parent;  // "" = the window's client area
+  QRect geometry;
+};
+
+const Control kControls[] = {
+    {"Image1", "QLabel", "", {608, 24, 153, 49}},
+    {"Bevel1", "QFrame", "", {600, 16, 169, 65}},
+    {"Image2", "QLabel", "", {288, 312, 41, 41}},
+    {"Image3", "QLabel", "", {288, 368, 41, 41}},
+    {"Image4", "QLabel", "", {288, 424, 41, 41}},
+    {"GroupBox2", "QGroupBox", "", {336, 288, 233, 193}},
+    {"RadioButton5", "QRadioButton", "GroupBox2", {16, 32, 137, 33}},
+    {"RadioButton6", "QRadioButton", "GroupBox2", {16, 88, 145, 33}},
+    {"RadioButton7", "QRadioButton", "GroupBox2", {16, 144, 137, 33}},
+    {"GroupBox3", "QGroupBox", "", {32, 104, 537, 169}},
+    {"Label1", "QLabel", "GroupBox3", {8, 32, 111, 18}},
+    {"Label2", "QLabel", "GroupBox3", {8, 72, 129, 18}},
+    {"Label3", "QLabel", "GroupBox3", {8, 112, 157, 18}},
+    {"Edit2", "QLineEdit", "", {208, 176, 313, 28}},
+    {"Edit3", "QLineEdit", "", {208, 216, 313, 28}},
+    {"Edit1", "QLineEdit", "", {208, 136, 81, 28}},
+    {"Memo1", "QPlainTextEdit", "", {24, 248, 561, 49}},
+    {"GroupBox1", "QGroupBox", "", {32, 288, 217, 193}},
+    {"RadioButton1", "QRadioButton", "GroupBox1", {16, 24, 161, 33}},
+    {"RadioButton2", "QRadioButton", "GroupBox1", {16, 64, 169, 33}},
+    {"RadioButton3", "QRadioButton", "GroupBox1", {16, 104, 161, 33}},
+    {"RadioButton4", "QRadioButton", "GroupBox1", {16, 144, 153, 25}},
+    {"BitBtn1_Enviar", "QPushButton", "", {616, 144, 137, 33}},
+    {"BitBtn2_Recibir", "QPushButton", "", {616, 200, 137, 33}},
+    {"ProgressBar1", "QProgressBar", "", {616, 264, 137, 17}},
+};
+
+TEST_F(MainWindow, ControlsStandWhereTheLayoutPutsThem) {
+  QWidget* client = form.centralWidget();
+  QWidget* previous = nullptr;
+  for (const Control& c : kControls) {
+    QWidget* w = Find(c.name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_STREQ(w->metaObject()->className(), c.kind) << c.name;
+    QWidget* parent = *c.parent ? Find(c.parent) : client;
+    EXPECT_EQ(w->parentWidget(), parent) << c.name;
+    EXPECT_EQ(w->geometry(), c.geometry) << c.name;
+    // Stacking order: each control of the client area lies above the ones before it.
+    if (parent == client && previous != nullptr) {
+      EXPECT_GT(client->children().indexOf(w), client->children().indexOf(previous)) << c.name;
+    }
+    if (parent == client)
+      previous = w;
+  }
+}
+
+TEST_F(MainWindow, CaptionsFontsAndHints) {
+  const struct {
+    const char* name;
+    QString text;
+    QString family;
+    int pixels;
+    QString hint;
+  } cases[] = {
+      {"Label4", "Vardelio:", "Arial", 37, ""},
+      {"GroupBox2", "Bornera:", "Arial", 16, ""},
+      {"RadioButton5", "Asalto", "Arial", 16, ""},
+      {"RadioButton6", "Accidente", "Arial", 16, ""},
+      {"RadioButton7", "Incendio", "Arial", 16, ""},
+      {"GroupBox3", "Ingreso de Datos:", "MS Sans Serif", 16, ""},
+      {"Label1", "N° de Abonado:", "Arial", 16, ""},
+      {"Label2", "Teléfono Principal:", "Arial", 16, ""},
+      {"Label3", "Teléfono de Respaldo:", "Arial", 16, ""},
+      {"Edit1", "", "MS Sans Serif", 16,
+       "Los datos válidos se encuentran comprendidos entre el 0-9 y de la B-F"},
+      {"Edit2", "", "MS Sans Serif", 16,
+       "Ingrese una ',' para obtener una pausa de discado de 2 segundos y medio"},
+      {"Edit3", "", "MS Sans Serif", 16,
+       "Ingrese una ',' para obtener una pausa de discado de 2 segundos y medio"},
+      {"GroupBox1", "Informe de Test:", "Arial", 16, ""},
+      {"RadioButton1", "Deshabilitado", "Arial", 16, ""},
+      {"RadioButton2", "24 Hs", "Arial", 16, ""},
+      {"RadioButton3", "7 Días", "Arial", 16, ""},
+      {"RadioButton4", "30 Días", "Arial", 16, ""},
+      {"BitBtn1_Enviar", "Enviar Programación", "MS Sans Serif", 11, "Envia la Programación"},
+      {"BitBtn2_Recibir", "Recibir Programación", "MS Sans Serif", 11, "Recibe la Programación"},
+  };
+  for (const auto& c : cases) {
+    QWidget* w = Find(c.name);
+    ASSERT_NE(w, nullptr);
+    QString text = w->property("text").toString();
+    if (auto* box = qobject_cast<QGroupBox*>(w))
+      text = box->title();
+    EXPECT_EQ(text, c.text) << c.name;
+    EXPECT_EQ(w->font().family(), c.family) << c.name;
+    EXPECT_EQ(qRound(w->font().pointSizeF() * 96 / 72), c.pixels) << c.name;  // at 96 dpi
+    EXPECT_EQ(w->toolTip(), c.hint) << c.name;
+  }
+  EXPECT_TRUE(Find<QLabel>("Label4")->font().bold());
+  EXPECT_TRUE(Find<QLabel>("Label4")->styleSheet().contains("#0000ff"));
+}
+
+TEST_F(MainWindow, WindowStartsAsLaidOut) {
+  EXPECT_EQ(form.windowTitle(), "Programador Vardelio");
+  EXPECT_EQ(form.Tag(), 0);
+  EXPECT_EQ(form.centralWidget()->size(), QSize(785, 496));
+  EXPECT_EQ(form.statusBar()->objectName(), "StatusBar1");
+  EXPECT_EQ(form.statusBar()->height(), 22);
+  EXPECT_FALSE(form.statusBar()->isSizeGripEnabled());
+  EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(form.windowIcon().isNull());
+  form.show();
+  EXPECT_EQ(form.minimumSize(), form.maximumSize());  // not resizable
+  EXPECT_TRUE(Find("Memo1")->isHidden());
+  EXPECT_TRUE(Find<QPlainTextEdit>("Memo1")->toPlainText().isEmpty());
+  auto* progress = Find<QProgressBar>("ProgressBar1");
+  EXPECT_EQ(progress->minimum(), 0);
+  EXPECT_EQ(progress->maximum(), 100);
+  EXPECT_EQ(progress->value(), 0);
+  ASSERT_NE(form.Timer1(), nullptr);
+  EXPECT_EQ(form.Timer1()->objectName(), "Timer1");
+  EXPECT_FALSE(form.Timer1()->isActive());
+  EXPECT_EQ(form.Timer1()->interval(), 1000);
+  for (const char* picture : {"Image1", "Image2", "Image3", "Image4"}) {
+    EXPECT_FALSE(Find<QLabel>(picture)->pixmap().isNull()) << picture;
+  }
+  EXPECT_TRUE(Find<QLabel>("Image2")->hasScaledContents());
+  EXPECT_FALSE(Find<QLabel>("Image1")->hasScaledContents());
+}
+
+TEST_F(MainWindow, EachRadioGroupHasExactlyOneCheckedButton) {
+  const QList<QStringList> groups = {
+      {"RadioButton5", "RadioButton6", "RadioButton7"},
+      {"RadioButton1", "RadioButton2", "RadioButton3", "RadioButton4"}};
+  auto checked = [&](const QStringList& group) {
+    QStringList on;
+    for (const QString& name : group) {
+      if (form.findChild<QRadioButton*>(name)->isChecked())
+        on << name;
+    }
+    return on;
+  };
+  EXPECT_EQ(checked(groups[0]), QStringList{"RadioButton5"});
+  EXPECT_EQ(checked(groups[1]), QStringList{"RadioButton1"});
+  form.show();
+  Find<QRadioButton>("RadioButton7")->setChecked(true);
+  auto* third = Find<QRadioButton>("RadioButton3");
+  QTest::mouseClick(third, Qt::LeftButton, {}, QPoint(8, third->height() / 2));  // on the mark
+  EXPECT_EQ(checked(groups[0]), QStringList{"RadioButton7"});
+  EXPECT_EQ(checked(groups[1]), QStringList{"RadioButton3"});
+}
+
+TEST_F(MainWindow, TabOrderRunsThroughTheEntriesFirst) {
+  form.show();
+  const QStringList expected = {"Edit1",        "Edit2",          "Edit3",
+                                "RadioButton1", "RadioButton2",   "RadioButton3",
+                                "RadioButton4", "RadioButton5",   "RadioButton6",
+                                "RadioButton7", "BitBtn1_Enviar", "BitBtn2_Recibir"};
+  QStringList chain;
+  QWidget* w = Find("Edit1");
+  do {
+    if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&form))
+      chain << w->objectName();
+    w = w->nextInFocusChain();
+  } while (w != Find("Edit1") && chain.size() < 40);
+  EXPECT_EQ(chain, expected);
+}
+
+TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
+  const QList<QPair<QString, QStringList>> expected = {
+      {"&Archivo", {"&Salir"}},
+      {"&Configuración", {"&Configurar Puerto"}},
+      {"&Programación", {"&Enviar Programación", "&Recibir Programación"}},
+      {"&Ayuda", {"&Acerda de..."}},
+  };
+  const QList<QAction*> menus = form.menuBar()->actions();
+  ASSERT_EQ(menus.size(), expected.size());
+  for (int i = 0; i < menus.size(); ++i) {
+    EXPECT_EQ(menus[i]->text(), expected[i].first);
+    QStringList items;
+    for (QAction* item : menus[i]->menu()->actions()) {
+      items << item->text();
+      EXPECT_TRUE(item->isEnabled());
+    }
+    EXPECT_EQ(items, expected[i].second);
+  }
+  EXPECT_EQ(form.menuBar()->objectName(), "MainMenu1");
+  auto* salir = Find<QAction>("Salir1");
+  ASSERT_NE(salir, nullptr);
+  EXPECT_EQ(ShortCutFromKeySequence(salir->shortcut()), kSalirShortCut);
+}
+
+struct Key {
+  Qt::Key key;
+  Qt::KeyboardModifiers modifiers;
+  const char* text;  // what the platform reports the keystroke types
+};
+
+struct Typing {
+  std::string field;
+  QString before;
+  QList<Key> keys;
+  QString after;
+  int beeps;
+};
+
+class EntryFilters : public MainWindow, public ::testing::WithParamInterface<Typing> {};
+
+TEST_P(EntryFilters, AcceptRefuseAndLimit) {
+  const Typing& t = GetParam();
+  QApplication::clipboard()->setText(QStringLiteral("999"));
+  auto* field = Find<QLineEdit>(t.field.c_str());
+  field->setText(t.before);
+  for (const Key& k : t.keys) {
+    QTest::sendKeyEvent(QTest::Click, field, k.key, QString::fromLatin1(k.text), k.modifiers);
+  }
+  EXPECT_EQ(field->text(), t.after);
+  EXPECT_EQ(boxes.beeps, t.beeps);
+}
+
+const Qt::KeyboardModifiers kNone = Qt::NoModifier;
+const Qt::KeyboardModifiers kShift = Qt::ShiftModifier;
+const Qt::KeyboardModifiers kCtrl = Qt::ControlModifier;
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, EntryFilters,
+    ::testing::Values(
+        Typing{"Edit1", "", {{Qt::Key_B, kNone, "b"}}, "", 1},
+        Typing{"Edit1", "", {{Qt::Key_B, kShift, "B"}}, "B", 0},
+        Typing{"Edit1", "", {{Qt::Key_A, kShift, "A"}}, "", 1},
+        Typing{"Edit1", "", {{Qt::Key_V, kCtrl, "\x16"}}, "", 1},  // no paste
+        Typing{"Edit1", "12", {{Qt::Key_X, kCtrl, "\x18"}}, "12", 1},
+        Typing{"Edit1", "12", {{Qt::Key_Backspace, kNone, "\b"}}, "1", 0},
+        Typing{"Edit1", "1B2C", {{Qt::Key_5, kNone, "5"}}, "1B2C", 0},  // limit: no beep
+        Typing{"Edit1", "", {{Qt::Key_Return, kNone, "\r"}}, "", 1},
+        Typing{"Edit1", "12", {{Qt::Key_Left, kNone, ""}, {Qt::Key_F, kShift, "F"}}, "1F2", 0},
+        Typing{"Edit2",
+               "",
+               {{Qt::Key_1, kNone, "1"},
+                {Qt::Key_Comma, kNone, ","},
+                {Qt::Key_Asterisk, kShift, "*"},
+                {Qt::Key_NumberSign, kShift, "#"}},
+               "1,*#",
+               0},
+        Typing{"Edit2", "", {{Qt::Key_B, kShift, "B"}, {Qt::Key_Period, kNone, "."}}, "", 2},
+        Typing{"Edit3",
+               QString(30, '1'),
+               {{Qt::Key_2, kNone, "2"}, {Qt::Key_3, kNone, "3"}},
+               QString(30, '1') + "2",
+               0},
+        Typing{"Edit3", QString(40, '9'), {{Qt::Key_Backspace, kNone, "\b"}}, QString(39, '9'), 0}),
+    [](const auto& info) { return info.param.field + std::to_string(info.index); });
+
+TEST_F(MainWindow, ProgramTextMayExceedTheTypingLimitAndShowsInUpperCase) {
+  auto* edit1 = Find<QLineEdit>("Edit1");
+  edit1->setText(QStringLiteral("ok123"));
+  EXPECT_EQ(edit1->text(), "OK123");
+}
+
+}  // namespace
