@@ -1,6 +1,7 @@
 #include "MainForm.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QLayout>
 #include <QScreen>
 #include <QTimer>
@@ -47,7 +48,8 @@ void TForm1::SetUpWindow() {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  ui_->Label4->adjustSize();  // the caption label sizes itself to its text
+  // Labels size themselves to their text, so no font substitute can clip them.
+  for (QLabel* label : {ui_->Label1, ui_->Label2, ui_->Label3, ui_->Label4}) label->adjustSize();
   // The status bar runs along the bottom 22 pixels of the client area.
   ui_->ClientArea->setFixedSize(kClientArea.width(), kStatusBarTop);
   ui_->StatusBar1->setFixedHeight(kClientArea.height() - kStatusBarTop);

@@ -55,9 +55,6 @@ const Control kControls[] = {
     {"RadioButton6", "QRadioButton", "GroupBox2", {16, 88, 145, 33}},
     {"RadioButton7", "QRadioButton", "GroupBox2", {16, 144, 137, 33}},
     {"GroupBox3", "QGroupBox", "", {32, 104, 537, 169}},
-    {"Label1", "QLabel", "GroupBox3", {8, 32, 111, 18}},
-    {"Label2", "QLabel", "GroupBox3", {8, 72, 129, 18}},
-    {"Label3", "QLabel", "GroupBox3", {8, 112, 157, 18}},
     {"Edit2", "QLineEdit", "", {208, 176, 313, 28}},
     {"Edit3", "QLineEdit", "", {208, 216, 313, 28}},
     {"Edit1", "QLineEdit", "", {208, 136, 81, 28}},
@@ -88,6 +85,24 @@ TEST_F(MainWindow, ControlsStandWhereTheLayoutPutsThem) {
     }
     if (parent == client)
       previous = w;
+  }
+}
+
+TEST_F(MainWindow, LabelsSizeThemselvesToTheirText) {
+  const struct {
+    const char* name;
+    const char* parent;
+    QPoint at;
+  } labels[] = {{"Label1", "GroupBox3", {8, 32}},
+                {"Label2", "GroupBox3", {8, 72}},
+                {"Label3", "GroupBox3", {8, 112}},
+                {"Label4", "ClientArea", {96, 32}}};
+  for (const auto& l : labels) {
+    auto* label = Find<QLabel>(l.name);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->parentWidget()->objectName(), l.parent) << l.name;
+    EXPECT_EQ(label->pos(), l.at) << l.name;
+    EXPECT_EQ(label->size(), label->sizeHint()) << l.name;
   }
 }
 
