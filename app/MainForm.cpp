@@ -49,7 +49,8 @@ void TForm1::SetUpWindow() {
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
   // Labels size themselves to their text, so no font substitute can clip them.
-  for (QLabel* label : {ui_->Label1, ui_->Label2, ui_->Label3, ui_->Label4}) label->adjustSize();
+  for (QLabel* label : {ui_->Label1, ui_->Label2, ui_->Label3, ui_->Label4})
+    label->adjustSize();
   // The status bar runs along the bottom 22 pixels of the client area.
   ui_->ClientArea->setFixedSize(kClientArea.width(), kStatusBarTop);
   ui_->StatusBar1->setFixedHeight(kClientArea.height() - kStatusBarTop);

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -179,6 +180,12 @@ TEST_F(MainWindow, WindowStartsAsLaidOut) {
   }
   EXPECT_TRUE(Find<QLabel>("Image2")->hasScaledContents());
   EXPECT_FALSE(Find<QLabel>("Image1")->hasScaledContents());
+}
+
+TEST_F(MainWindow, OpensCentredOnTheScreen) {
+  form.show();
+  const QPoint screenCentre = form.screen()->availableGeometry().center();
+  EXPECT_LE((form.frameGeometry().center() - screenCentre).manhattanLength(), 2);
 }
 
 TEST_F(MainWindow, EachRadioGroupHasExactlyOneCheckedButton) {
