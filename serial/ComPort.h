@@ -1,0 +1,166 @@
+#pragma once
+// The serial port component: its settings, opening and closing the line, and moving bytes.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ComError.h"
+#include "ComSettings.h"
+#include "ComTypes.h"
+#include "framework/Component.h"
+#include "platform/ComPlatform.h"
+
+namespace vardelio {
+
+// One read or write in flight; owned by the caller through a TIoRequestRef.
+struct TIoRequest {
+  TOverlapped Overlapped;
+  TIoKind Kind = ioWrite;
+  std::unique_ptr<char[]> Data;  // copy of the bytes of a write
+  std::int32_t Size = 0;
+};
+using TIoRequestRef = std::unique_ptr<TIoRequest>;
+
+void NewIoRequest(TIoRequestRef& request);
+void FreeIoRequest(TIoRequestRef& request);
+
+// The signal slots of a link, for SignalLinks.
+enum class TLinkSignal { Connect, CTS, DSR, RLSD, RxActivity, TxActivity };
+
+class TCustomComPort : public TComponent {
+  Q_OBJECT
+ public:
+  // `platform` is the operating system's unless a test gives its own.
+  explicit TCustomComPort(QObject* owner = nullptr, IComPlatform* platform = nullptr);
+  ~TCustomComPort() override;
+
+  // --- settings
+  bool Connected() const { return connected_; }
+  void SetConnected(bool value);
+  TBaudRate BaudRate() const { return baudRate_; }
+  void SetBaudRate(TBaudRate value);
+  std::int32_t CustomBaudRate() const { return customBaudRate_; }
+  void SetCustomBaudRate(std::int32_t value);
+  const std::string& Port() const { return port_; }
+  // Compared byte for byte: a new name closes and reopens an open line.
+  void SetPort(const std::string& value);
+  TStopBits StopBits() const { return stopBits_; }
+  void SetStopBits(TStopBits value);
+  TDataBits DataBits() const { return dataBits_; }
+  void SetDataBits(TDataBits value);
+  bool DiscardNull() const { return discardNull_; }
+  void SetDiscardNull(bool value);
+  char EventChar() const { return eventChar_; }
+  void SetEventChar(char value);
+  // Takes effect when the line is next opened.
+  TComEvents Events() const { return events_; }
+  void SetEvents(TComEvents value) { events_ = value; }
+  TSyncMethod SyncMethod() const { return syncMethod_; }
+  // Refused with code 14 while the line is open.
+  void SetSyncMethod(TSyncMethod value);
+
+  TComParity& Parity() { return *parity_; }
+  const TComParity& Parity() const { return *parity_; }
+  TComFlowControl& FlowControl() { return *flowControl_; }
+  const TComFlowControl& FlowControl() const { return *flowControl_; }
+  TComTimeouts& Timeouts() { return *timeouts_; }
+  const TComTimeouts& Timeouts() const { return *timeouts_; }
+  TComBuffer& Buffer() { return *buffer_; }
+  const TComBuffer& Buffer() const { return *buffer_; }
+  // Copy every setting of the given object, then apply.
+  void SetParity(const TComParity& value);
+  void SetFlowControl(const TComFlowControl& value);
+  void SetTimeouts(const TComTimeouts& value);
+  void SetBuffer(const TComBuffer& value);
+
+  bool RxCharTriggers() const { return rxCharTriggerEnabled_ && !hasBufferLink_; }
+
+  // --- batches: changes reach an open line once, at the outermost EndBatch
+  void BeginBatch() { ++batchDepth_; }
+  void EndBatch();
+  std::int32_t BatchDepth() const { return batchDepth_; }
+
+  virtual void ApplyDeviceControl();
+  virtual void ApplyTimeoutSettings();
+  virtual void ApplyBufferSizes();
+  virtual void ApplyAllSettings();
+
+  // --- connection
+  void OpenPort();
+  void ClosePort();
+  virtual void AcquireLine();
+  virtual void ReleaseLine();
+  TLineHandle LineHandle() const { return lineHandle_; }
+
+  // --- transfer
+  int StartWrite(const void* buffer, int count, TIoRequestRef& request);
+  int StartWriteText(const std::string& text, TIoRequestRef& request);
+  // Returns once the bytes are written; raises code 2 when they cannot be.
+  int WriteText(const std::string& text);
+  int StartRead(void* buffer, int count, TIoRequestRef& request);
+  int ReadBytes(void* buffer, int count);
+  int AwaitIo(TIoRequestRef& request);
+  void CancelPendingIo();
+  void PurgeBuffers(bool input, bool output);
+  int BytesWaiting();
+  TModemSignals ModemSignals();
+  TComErrors TakeLineErrors();
+
+ protected:
+  void AfterLoad() override;
+  IComPlatform& Platform() const { return *platform_; }
+
+  // Where the event machinery and the links join the open and close sequences.
+  void ProcessBeforeOpen() {}
+  void ProcessAfterOpen() {}
+  void ProcessBeforeClose() {}
+  void ProcessAfterClose() {}
+  void StartEventThread() {}
+  void StopEventThread() {}
+  void SignalLinks(TLinkSignal, bool) {}
+  void SendTxBufToLinks(const void*, int) {}
+
+ private:
+  bool MayApply() const { return connected_ && batchDepth_ == 0 && !Loading(); }
+  [[noreturn]] void RaiseSystemError(int portErrorCode) const;
+  template <typename T>
+  void ChangeDeviceSetting(T& field, T value);
+  void ReleaseLineQuietly() noexcept;
+
+  IComPlatform* platform_;
+  bool eventThreadActive_ = false;
+  TLineHandle lineHandle_ = kInvalidLineHandle;
+  std::int32_t batchDepth_ = 0;
+  bool rxCharTriggerEnabled_ = true;
+  bool hasBufferLink_ = false;
+  bool connected_ = false;
+  TBaudRate baudRate_ = br9600;
+  std::int32_t customBaudRate_ = 9600;
+  std::string port_ = "COM1";
+  TStopBits stopBits_ = sbOneStopBit;
+  TDataBits dataBits_ = dbEight;
+  bool discardNull_ = false;
+  char eventChar_ = 0;
+  TComEvents events_ = kAllComEvents;
+  std::unique_ptr<TComBuffer> buffer_;
+  std::unique_ptr<TComParity> parity_;
+  std::unique_ptr<TComTimeouts> timeouts_;
+  std::unique_ptr<TComFlowControl> flowControl_;
+  TSyncMethod syncMethod_ = smThreadSync;
+};
+
+// The port as the forms place it.
+class TComPort : public TCustomComPort {
+  Q_OBJECT
+ public:
+  using TCustomComPort::TCustomComPort;
+};
+
+// The device-control record for the port's settings.
+TDcb BuildDeviceControl(const TCustomComPort& port);
+// The speed in bits per second of a table entry; 0 for brCustom.
+std::uint32_t BaudRateValue(TBaudRate rate);
+TCommTimeouts BuildCommTimeouts(const TComTimeouts& timeouts);
+
+}  // namespace vardelio

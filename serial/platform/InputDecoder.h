@@ -1,0 +1,39 @@
+#pragma once
+// Turns the terminal's marked input (PARMRK) into the bytes and line errors the port reports.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vardelio {
+
+struct TInputRules {
+  bool discardNull = false;    // drop received zero bytes
+  bool replaceErrors = false;  // a byte received with an error becomes `errorChar`
+  char errorChar = 0;
+  bool parityChecked = false;  // marked bytes are parity errors, else framing errors
+  char eventChar = 0;
+};
+
+struct TDecoded {
+  std::string bytes;
+  std::uint32_t errors = 0;  // CE_ flags
+  bool breakSeen = false;
+  bool eventCharSeen = false;
+};
+
+class TInputDecoder {
+ public:
+  void SetRules(const TInputRules& rules) { rules_ = rules; }
+  // Marks may be split across reads: an unfinished one is kept for the next call.
+  TDecoded Decode(std::string_view raw);
+  void Reset() { pending_.clear(); }
+
+ private:
+  void Emit(TDecoded& out, char byte) const;
+
+  TInputRules rules_;
+  std::string pending_;
+};
+
+}  // namespace vardelio

@@ -1,0 +1,373 @@
+#include "LinuxLine.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "LinuxTermios.h"
+#include "PortName.h"
+#include "Timeouts.h"
+
+namespace vardelio {
+namespace {
+
+constexpr std::uint32_t kMaxQueue = 16u * 1024 * 1024;
+constexpr int kENOIOCTLCMD = 515;  // what some drivers leak for an ioctl they lack
+
+// The device has no such lines or counters (a pseudo-terminal, some USB adapters).
+bool Unsupported(int error) {
+  return error == ENOTTY || error == EINVAL || error == kENOIOCTLCMD;
+}
+
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0)
+    return false;
+  const unsigned major = ::major(st.st_rdev);
+  return major >= 136 && major <= 143;
+}
+
+// FTDI-style adapters hold small packets for up to 16 ms unless asked not to.
+void AskForLowLatency(int fd) {
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0)
+    return;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+int CloseWith(int fd, int error) {
+  close(fd);
+  return error;
+}
+
+// The terminal in raw mode, waiting for one byte per read, with nothing stale in it.
+int PrepareTerminal(int fd) {
+  if (!isatty(fd))
+    return ENOTTY;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    return errno;
+  ioctl(fd, TIOCEXCL);
+  TDcb dcb;
+  dcb.BaudRate = 9600;
+  dcb.ByteSize = 8;
+  TTermAttrs attrs;
+  TermAttrsFromDcb(dcb, attrs);
+  TTermAttrs current;
+  if (!ReadTermAttrs(fd, current))
+    return errno;  // EIO: a port with no hardware behind it
+  // The port's own settings replace these right after opening.
+  if (!WriteTermAttrs(fd, attrs))
+    return errno;
+  tcflush(fd, TCIOFLUSH);
+  AskForLowLatency(fd);
+  return 0;
+}
+
+}  // namespace
+
+std::shared_ptr<TLinuxLine> TLinuxLine::Open(const std::string& portName, int& error) {
+  const std::string path = DevicePathForPort(portName);
+  if (path.empty()) {
+    error = ENOENT;
+    return nullptr;
+  }
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  if ((error = PrepareTerminal(fd)) != 0) {
+    CloseWith(fd, error);
+    return nullptr;
+  }
+  const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake < 0) {
+    error = CloseWith(fd, errno);
+    return nullptr;
+  }
+  return std::shared_ptr<TLinuxLine>(new TLinuxLine(fd, wake, IsPseudoTerminal(fd)));
+}
+
+TLinuxLine::TLinuxLine(int fd, int wake, bool pseudoTerminal)
+    : fd_(fd), wake_(wake), pseudoTerminal_(pseudoTerminal) {}
+
+TLinuxLine::~TLinuxLine() {
+  // Output stuck behind flow control would otherwise hold close() for up to 30 s.
+  tcflush(fd_, TCOFLUSH);
+  ioctl(fd_, TIOCNXCL);
+  close(fd_);
+  close(wake_);
+}
+
+void TLinuxLine::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(wake_, &one, sizeof one);
+}
+
+bool TLinuxLine::WaitReady(short events, const Clock::time_point* deadline) {
+  int timeoutMs = -1;
+  if (deadline != nullptr) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+    if (left.count() <= 0)
+      return false;
+    timeoutMs = int(std::min<long long>(left.count(), 60'000));
+  }
+  pollfd fds[2] = {{fd_, events, 0}, {wake_, POLLIN, 0}};
+  const int ready = poll(fds, 2, timeoutMs);
+  if (fds[1].revents & POLLIN) {
+    std::uint64_t count;
+    [[maybe_unused]] ssize_t n = read(wake_, &count, sizeof count);
+  }
+  return ready != 0 || deadline == nullptr || Clock::now() < *deadline;
+}
+
+void TLinuxLine::MarkHungUpLocked() {
+  if (hungUp_)
+    return;
+  hungUp_ = true;
+  errors_ |= CE_IOE;  // reported once, like any other line error
+}
+
+void TLinuxLine::Append(const TDecoded& decoded) {
+  errors_ |= decoded.errors;
+  const std::size_t room = queueCapacity_ > queue_.size() ? queueCapacity_ - queue_.size() : 0;
+  if (decoded.bytes.size() > room)
+    errors_ |= CE_RXOVER;  // the application did not keep up
+  queue_.append(decoded.bytes, 0, std::min(room, decoded.bytes.size()));
+}
+
+void TLinuxLine::DrainLocked() {
+  char chunk[4096];
+  while (!hungUp_) {
+    const ssize_t n = read(fd_, chunk, sizeof chunk);
+    if (n > 0) {
+      Append(decoder_.Decode(std::string_view(chunk, std::size_t(n))));
+    } else if (n == 0 || errno == EIO) {
+      MarkHungUpLocked();  // read() gives 0 only on hang-up with VMIN=1
+    } else if (errno != EINTR) {
+      return;  // EAGAIN: nothing more for now
+    }
+  }
+}
+
+int TLinuxLine::CheckAlive() {
+  pollfd fd{fd_, POLLIN, 0};
+  std::lock_guard lock(mutex_);
+  if (!hungUp_ && poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR)))
+    DrainLocked();
+  return hungUp_ ? EIO : 0;
+}
+
+std::uint32_t TLinuxLine::TakeLocked(char* data, std::uint32_t count) {
+  const std::uint32_t n = std::min<std::uint32_t>(count, std::uint32_t(queue_.size()));
+  queue_.copy(data, n);
+  queue_.erase(0, n);
+  return n;
+}
+
+int TLinuxLine::SetState(const TDcb& dcb) {
+  if (const int error = CheckAlive())
+    return error;
+  TTermAttrs wanted;
+  if (!TermAttrsFromDcb(dcb, wanted))
+    return EINVAL;
+  if (!WriteTermAttrs(fd_, wanted))
+    return errno;
+  TTermAttrs actual;
+  if (!ReadTermAttrs(fd_, actual))
+    return errno;
+  if (!LineTookAttrs(wanted, actual, pseudoTerminal_))
+    return EINVAL;
+  SetModemLines(dcb);
+  std::lock_guard lock(mutex_);
+  decoder_.SetRules({.discardNull = bool(dcb.Flags & dcb::fNull),
+                     .replaceErrors = (dcb.Flags & dcb::fParity) && (dcb.Flags & dcb::fErrorChar),
+                     .errorChar = dcb.ErrorChar,
+                     .parityChecked = bool(dcb.Flags & dcb::fParity),
+                     .eventChar = dcb.EvtChar});
+  return 0;
+}
+
+// DTR and RTS follow their control modes; handshake and toggle are left to the driver.
+void TLinuxLine::SetModemLines(const TDcb& dcb) {
+  int raise = 0, lower = 0;
+  auto follow = [&](unsigned control, int line) {
+    if (control == 0)
+      lower |= line;  // disable
+    if (control == 1)
+      raise |= line;  // enable
+  };
+  follow(dcb::DtrControl(dcb.Flags), TIOCM_DTR);
+  follow(dcb::RtsControl(dcb.Flags), TIOCM_RTS);
+  if (raise != 0)
+    ioctl(fd_, TIOCMBIS, &raise);  // refused by lines without modem control
+  if (lower != 0)
+    ioctl(fd_, TIOCMBIC, &lower);
+}
+
+int TLinuxLine::SetTimeouts(const TCommTimeouts& timeouts) {
+  if (const int error = CheckAlive())
+    return error;
+  std::lock_guard lock(mutex_);
+  timeouts_ = timeouts;
+  return 0;
+}
+
+int TLinuxLine::SetQueueSizes(std::uint32_t inQueue, std::uint32_t outQueue) {
+  if (inQueue == 0 || inQueue > kMaxQueue || outQueue > kMaxQueue)
+    return EINVAL;
+  if (const int error = CheckAlive())
+    return error;
+  std::lock_guard lock(mutex_);
+  queueCapacity_ = inQueue;
+  return 0;
+}
+
+int TLinuxLine::SetMask(std::uint32_t mask) {
+  if (const int error = CheckAlive())
+    return error;
+  std::lock_guard lock(mutex_);
+  mask_ = mask;
+  return 0;
+}
+
+int TLinuxLine::Write(const char* data, std::uint32_t count, std::uint32_t& written) {
+  written = 0;
+  TCommTimeouts timeouts;
+  {
+    std::lock_guard lock(mutex_);
+    if (hungUp_)
+      return EIO;
+    timeouts = timeouts_;
+  }
+  const std::uint64_t aborts = writeAborts_.load();
+  const auto limit = WriteLimitMs(timeouts, count);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limit.value_or(0));
+  while (written < count) {
+    const ssize_t n = ::write(fd_, data + written, count - written);
+    if (n > 0) {
+      written += std::uint32_t(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 && errno != EAGAIN) {
+      const int error = errno;
+      if (error == EIO) {
+        std::lock_guard lock(mutex_);
+        MarkHungUpLocked();
+      }
+      return error;
+    }
+    if (!WaitReady(POLLOUT, limit ? &deadline : nullptr))
+      return ETIMEDOUT;
+    if (writeAborts_.load() != aborts)
+      return ECANCELED;
+  }
+  return 0;
+}
+
+int TLinuxLine::Read(char* data, std::uint32_t count, std::uint32_t& read) {
+  read = 0;
+  TReadPlan plan;
+  {
+    std::lock_guard lock(mutex_);
+    plan = PlanRead(timeouts_, count);
+  }
+  const std::uint64_t aborts = readAborts_.load();
+  const Clock::time_point start = Clock::now();
+  Clock::time_point lastByte = start;
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      DrainLocked();
+      const std::uint32_t n = TakeLocked(data + read, count - read);
+      read += n;
+      if (n > 0)
+        lastByte = Clock::now();
+      if (read == 0 && hungUp_)
+        return EIO;
+      if (read == count || plan.returnAtOnce || hungUp_)
+        return 0;
+      if (plan.returnOnFirstByte && read > 0)
+        return 0;
+    }
+    std::optional<Clock::time_point> deadline;
+    if (plan.totalMs)
+      deadline = start + std::chrono::milliseconds(*plan.totalMs);
+    if (plan.intervalMs && read > 0) {
+      const auto byInterval = lastByte + std::chrono::milliseconds(*plan.intervalMs);
+      deadline = deadline ? std::min(*deadline, byInterval) : byInterval;
+    }
+    if (!WaitReady(POLLIN, deadline ? &*deadline : nullptr))
+      return 0;  // timed out: not an error
+    if (readAborts_.load() != aborts)
+      return ECANCELED;
+  }
+}
+
+int TLinuxLine::Purge(std::uint32_t flags) {
+  // Aborting touches only our own waits, so it works on a line that has gone away.
+  if (flags & PURGE_RXABORT)
+    ++readAborts_;
+  if (flags & PURGE_TXABORT)
+    ++writeAborts_;
+  if (flags & (PURGE_RXABORT | PURGE_TXABORT))
+    Wake();
+  int error = 0;
+  if ((flags & PURGE_TXCLEAR) && tcflush(fd_, TCOFLUSH) != 0)
+    error = errno;
+  if (flags & PURGE_RXCLEAR) {
+    if (tcflush(fd_, TCIFLUSH) != 0)
+      error = errno;
+    std::lock_guard lock(mutex_);
+    queue_.clear();
+    decoder_.Reset();
+  }
+  return error;
+}
+
+int TLinuxLine::ClearErrors(std::uint32_t& errors, TComStat& status) {
+  std::lock_guard lock(mutex_);
+  DrainLocked();
+  // Once the line is gone and everything it left has been collected, the call fails.
+  if (hungUp_ && errors_ == 0 && queue_.empty())
+    return EIO;
+  errors = std::exchange(errors_, 0);
+  status.cbInQue = std::uint32_t(queue_.size());
+  int outQueue = 0;
+  status.cbOutQue = ioctl(fd_, TIOCOUTQ, &outQueue) == 0 ? std::uint32_t(outQueue) : 0;
+  return 0;
+}
+
+int TLinuxLine::ModemStatus(std::uint32_t& status) {
+  if (const int error = CheckAlive())
+    return error;
+  int lines = 0;
+  status = 0;
+  if (ioctl(fd_, TIOCMGET, &lines) != 0)
+    return Unsupported(errno) ? 0 : errno;
+  if (lines & TIOCM_CTS)
+    status |= MS_CTS_ON;
+  if (lines & TIOCM_DSR)
+    status |= MS_DSR_ON;
+  if (lines & TIOCM_RNG)
+    status |= MS_RING_ON;
+  if (lines & TIOCM_CAR)
+    status |= MS_RLSD_ON;
+  return 0;
+}
+
+}  // namespace vardelio
