@@ -1,0 +1,150 @@
+#include "FakeComPlatform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace vardelio::test {
+namespace {
+
+std::string Args(std::initializer_list<std::uint64_t> values) {
+  std::string text;
+  for (std::uint64_t v : values)
+    text += (text.empty() ? "" : ",") + std::to_string(v);
+  return text;
+}
+
+}  // namespace
+
+int TFakeComPlatform::Count(const std::string& call) const {
+  return int(std::count_if(calls.begin(), calls.end(), [&](const std::string& c) {
+    return c.compare(0, call.size() + 1, call + "(") == 0;
+  }));
+}
+
+std::vector<std::string> TFakeComPlatform::Names() const {
+  std::vector<std::string> names;
+  for (const std::string& c : calls)
+    names.push_back(c.substr(0, c.find('(')));
+  return names;
+}
+
+bool TFakeComPlatform::Enter(const std::string& name, const std::string& args, TLineHandle line) {
+  calls.push_back(name + "(" + args + ")");
+  if (auto it = failures.find(name); it != failures.end()) {
+    lastError_ = it->second;
+    return false;
+  }
+  if (line != kHandle || !open) {
+    lastError_ = EBADF;
+    return false;
+  }
+  return true;
+}
+
+TLineHandle TFakeComPlatform::OpenLine(const std::string& portName) {
+  calls.push_back("OpenLine(" + portName + ")");
+  if (auto it = failures.find("OpenLine"); it != failures.end()) {
+    lastError_ = it->second;
+    return kInvalidLineHandle;
+  }
+  open = true;
+  return kHandle;
+}
+
+bool TFakeComPlatform::CloseLine(TLineHandle line) {
+  if (!Enter("CloseLine", "", line))
+    return false;
+  open = false;
+  return true;
+}
+
+bool TFakeComPlatform::SetCommState(TLineHandle line, const TDcb& newDcb) {
+  if (!Enter("SetCommState", Args({newDcb.BaudRate, newDcb.Flags}), line))
+    return false;
+  dcb = newDcb;
+  return true;
+}
+
+bool TFakeComPlatform::SetCommTimeouts(TLineHandle line, const TCommTimeouts& t) {
+  const std::string args =
+      Args({t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
+            t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant});
+  if (!Enter("SetCommTimeouts", args, line))
+    return false;
+  timeouts = t;
+  return true;
+}
+
+bool TFakeComPlatform::SetupComm(TLineHandle line, std::uint32_t in, std::uint32_t out) {
+  return Enter("SetupComm", Args({in, out}), line);
+}
+
+bool TFakeComPlatform::SetCommMask(TLineHandle line, std::uint32_t mask) {
+  return Enter("SetCommMask", Args({mask}), line);
+}
+
+bool TFakeComPlatform::WriteFile(TLineHandle line, const void* data, std::uint32_t count,
+                                 std::uint32_t& done, TOverlapped& request) {
+  done = 0;
+  const std::string bytes(static_cast<const char*>(data), count);
+  if (!Enter("WriteFile", bytes, line))
+    return false;
+  written += bytes;
+  done = count;
+  request = {true, count, 0};
+  return true;
+}
+
+bool TFakeComPlatform::ReadFile(TLineHandle line, void* data, std::uint32_t count,
+                                std::uint32_t& done, TOverlapped& request) {
+  done = 0;
+  if (!Enter("ReadFile", Args({count}), line))
+    return false;
+  done = std::min<std::uint32_t>(count, std::uint32_t(input.size()));
+  std::memcpy(data, input.data(), done);
+  input.erase(0, done);
+  request = {true, done, 0};
+  return true;
+}
+
+bool TFakeComPlatform::AwaitCompletion(TLineHandle line, TOverlapped& request,
+                                       std::uint32_t& transferred) {
+  transferred = 0;
+  calls.push_back("AwaitCompletion()");
+  (void)line;
+  if (auto it = failures.find("AwaitCompletion"); it != failures.end()) {
+    lastError_ = it->second;
+    return false;
+  }
+  transferred = request.Transferred;
+  return true;
+}
+
+bool TFakeComPlatform::PurgeComm(TLineHandle line, std::uint32_t flags) {
+  if (!Enter("PurgeComm", Args({flags}), line))
+    return false;
+  if (flags & PURGE_RXCLEAR)
+    input.clear();
+  return true;
+}
+
+bool TFakeComPlatform::ClearCommError(TLineHandle line, std::uint32_t& errors, TComStat& status) {
+  errors = 0;
+  status = {};
+  if (!Enter("ClearCommError", "", line))
+    return false;
+  errors = std::exchange(lineErrors, 0);
+  status.cbInQue = std::uint32_t(input.size());
+  return true;
+}
+
+bool TFakeComPlatform::GetCommModemStatus(TLineHandle line, std::uint32_t& status) {
+  status = 0;
+  if (!Enter("GetCommModemStatus", "", line))
+    return false;
+  status = modemStatus;
+  return true;
+}
+
+}  // namespace vardelio::test

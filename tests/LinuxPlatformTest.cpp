@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <termios.h>
+
+#include "serial/platform/InputDecoder.h"
+#include "serial/platform/LinuxTermios.h"
+#include "serial/platform/PortName.h"
+#include "serial/platform/Timeouts.h"
+
+using namespace vardelio;
+
+namespace {
+
+TEST(PortName, ResolvesToADevicePath) {
+  const struct {
+    const char* name;
+    const char* path;
+  } cases[] = {{"COM1", "/dev/ttyS0"},       {"com3", "/dev/ttyS2"},  {"COM10", "/dev/ttyS9"},
+               {"COM0", "/dev/COM0"},        {"COM01", "/dev/COM01"}, {"ttyUSB0", "/dev/ttyUSB0"},
+               {"/dev/pts/3", "/dev/pts/3"}, {"../etc/passwd", ""},   {"", ""},
+               {"COMX", "/dev/COMX"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(DevicePathForPort(c.name), c.path) << c.name;
+}
+
+struct DecodeCase {
+  const char* name;
+  TInputRules rules;
+  std::vector<std::string> reads;
+  std::string bytes;
+  std::uint32_t errors;
+  bool breakSeen, eventCharSeen;
+};
+
+class Decoder : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(Decoder, UnmarksTheTerminalsInput) {
+  const DecodeCase& c = GetParam();
+  TInputDecoder decoder;
+  decoder.SetRules(c.rules);
+  TDecoded all;
+  for (const std::string& read : c.reads) {
+    const TDecoded part = decoder.Decode(read);
+    all.bytes += part.bytes;
+    all.errors |= part.errors;
+    all.breakSeen |= part.breakSeen;
+    all.eventCharSeen |= part.eventCharSeen;
+  }
+  EXPECT_EQ(all.bytes, c.bytes);
+  EXPECT_EQ(all.errors, c.errors);
+  EXPECT_EQ(all.breakSeen, c.breakSeen);
+  EXPECT_EQ(all.eventCharSeen, c.eventCharSeen);
+}
+
+const std::string kFF = "\xff";
+const std::string kNul(1, '\0');
+
+INSTANTIATE_TEST_SUITE_P(
+    Linux, Decoder,
+    ::testing::Values(
+        DecodeCase{"Plain", {}, {"SOKZ"}, "SOKZ", 0, false, false},
+        DecodeCase{"EscapedFF", {}, {"a" + kFF + kFF + "b"}, "a" + kFF + "b", 0, false, false},
+        DecodeCase{
+            "EscapeSplitAcrossReads", {}, {"a" + kFF, kFF + "b"}, "a" + kFF + "b", 0, false, false},
+        DecodeCase{"Break", {}, {"a" + kFF + kNul + kNul + "b"}, "ab", CE_BREAK, true, false},
+        DecodeCase{"FramingErrorKept", {}, {kFF + kNul + "x"}, "x", CE_FRAME, false, false},
+        DecodeCase{"ParityErrorReplaced",
+                   {.replaceErrors = true, .errorChar = '?', .parityChecked = true},
+                   {kFF, kNul, "x"},
+                   "?",
+                   CE_RXPARITY,
+                   false,
+                   false},
+        DecodeCase{"NullsDiscarded",
+                   {.discardNull = true},
+                   {"a" + kNul + "b" + kNul},
+                   "ab",
+                   0,
+                   false,
+                   false},
+        // The default event character is 0, so a received NUL is the event character.
+        DecodeCase{"NullsKept", {}, {"a" + kNul}, "a" + kNul, 0, false, true},
+        DecodeCase{"EventCharacter", {.eventChar = 'Z'}, {"SOKZ"}, "SOKZ", 0, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadPlan, FollowsThePlatformsTimeoutRules) {
+  const TReadPlan atOnce = PlanRead({kMaxDword, 0, 0, 0, 0}, 10);
+  EXPECT_TRUE(atOnce.returnAtOnce);
+  const TReadPlan firstByte = PlanRead({kMaxDword, kMaxDword, 500, 0, 0}, 10);
+  EXPECT_TRUE(firstByte.returnOnFirstByte);
+  EXPECT_EQ(firstByte.totalMs, 500u);
+  const TReadPlan total = PlanRead({20, 10, 100, 0, 0}, 5);
+  EXPECT_FALSE(total.returnAtOnce || total.returnOnFirstByte);
+  EXPECT_EQ(total.totalMs, 150u);
+  EXPECT_EQ(total.intervalMs, 20u);
+  const TReadPlan forever = PlanRead({0, 0, 0, 0, 0}, 5);
+  EXPECT_FALSE(forever.totalMs || forever.intervalMs || forever.returnAtOnce);
+  EXPECT_EQ(WriteLimitMs({0, 0, 0, 100, 1000}, 10), 2000u);
+  EXPECT_EQ(WriteLimitMs({0, 0, 0, kMaxDword, kMaxDword}, kMaxDword),
+            std::uint64_t(kMaxDword) * kMaxDword + kMaxDword);
+  EXPECT_FALSE(WriteLimitMs({0, 0, 0, 0, 0}, 10));
+}
+
+TDcb Dcb(std::uint8_t size, std::uint8_t parity, std::uint8_t stop, std::uint32_t flags = 0) {
+  TDcb dcb;
+  dcb.BaudRate = 9600;
+  dcb.ByteSize = size;
+  dcb.Parity = parity;
+  dcb.StopBits = stop;
+  dcb.Flags = dcb::fBinary | flags;
+  return dcb;
+}
+
+TEST(TermAttrs, SizeParityAndStopBitsMapOntoTheControlFlags) {
+  const struct {
+    TDcb dcb;
+    std::uint32_t cflag;  // of CSIZE | PARENB | PARODD | CMSPAR | CSTOPB
+  } cases[] = {
+      {Dcb(8, 0, 0), CS8},
+      {Dcb(7, 2, 0), CS7 | PARENB},
+      {Dcb(7, 1, 2), CS7 | PARENB | PARODD | CSTOPB},
+      {Dcb(6, 3, 0), CS6 | PARENB | PARODD | CMSPAR},
+      {Dcb(8, 4, 0), CS8 | PARENB | CMSPAR},
+      {Dcb(5, 0, 1), CS5 | CSTOPB},  // one and a half stop bits
+  };
+  for (const auto& c : cases) {
+    TTermAttrs attrs;
+    ASSERT_TRUE(TermAttrsFromDcb(c.dcb, attrs));
+    EXPECT_EQ(attrs.cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), c.cflag);
+    EXPECT_EQ(attrs.cflag & (CLOCAL | CREAD), unsigned(CLOCAL | CREAD));
+    EXPECT_EQ(attrs.cc[VMIN], 1);
+    EXPECT_EQ(attrs.cc[VTIME], 0);
+    EXPECT_EQ(attrs.lflag, 0u);
+  }
+}
+
+TEST(TermAttrs, RecordsTheLineCannotCarryAreRefused) {
+  TDcb zeroSpeed = Dcb(8, 0, 0);
+  zeroSpeed.BaudRate = 0;  // would hang the line up
+  const TDcb refused[] = {zeroSpeed,    Dcb(4, 0, 0), Dcb(9, 0, 0), Dcb(8, 5, 0),
+                          Dcb(8, 0, 3), Dcb(8, 0, 1), Dcb(5, 0, 2)};
+  for (const TDcb& dcb : refused) {
+    TTermAttrs attrs;
+    EXPECT_FALSE(TermAttrsFromDcb(dcb, attrs)) << int(dcb.ByteSize) << "/" << int(dcb.StopBits);
+  }
+}
+
+TEST(TermAttrs, FlowControlCheckingAndSpeed) {
+  TDcb dcb = Dcb(8, 0, 0, dcb::fOutX | dcb::fInX | dcb::fParity);
+  dcb.BaudRate = 12345;
+  dcb.XonChar = 'q';
+  dcb.XoffChar = 's';
+  TTermAttrs attrs;
+  ASSERT_TRUE(TermAttrsFromDcb(dcb, attrs));
+  EXPECT_EQ(attrs.iflag & (IXON | IXOFF | INPCK | PARMRK), unsigned(IXON | IXOFF | INPCK | PARMRK));
+  EXPECT_EQ(attrs.cflag & CRTSCTS, 0u);
+  EXPECT_EQ(attrs.ospeed, 12345u);
+  EXPECT_EQ(attrs.ispeed, 12345u);
+  EXPECT_EQ(attrs.cc[VSTART], 'q');
+  EXPECT_EQ(attrs.cc[VSTOP], 's');
+  ASSERT_TRUE(TermAttrsFromDcb(Dcb(8, 0, 0, 2u << dcb::kRtsControlShift), attrs));
+  EXPECT_NE(attrs.cflag & CRTSCTS, 0u);
+  ASSERT_TRUE(TermAttrsFromDcb(Dcb(8, 0, 0, dcb::fOutxCtsFlow), attrs));
+  EXPECT_NE(attrs.cflag & CRTSCTS, 0u);
+}
+
+TEST(TermAttrs, APseudoTerminalMayForceItsFraming) {
+  TTermAttrs wanted, forced;
+  ASSERT_TRUE(TermAttrsFromDcb(Dcb(7, 2, 0), wanted));
+  ASSERT_TRUE(TermAttrsFromDcb(Dcb(8, 0, 0), forced));
+  EXPECT_TRUE(LineTookAttrs(wanted, forced, true));
+  EXPECT_FALSE(LineTookAttrs(wanted, forced, false));
+  TTermAttrs rounded = wanted;
+  rounded.ospeed = 9615;  // a UART clock's nearest
+  EXPECT_TRUE(LineTookAttrs(wanted, rounded, false));
+  rounded.ospeed = 19200;
+  EXPECT_FALSE(LineTookAttrs(wanted, rounded, false));
+}
+
+}  // namespace
