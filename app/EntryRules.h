@@ -11,8 +11,7 @@ inline constexpr std::string_view kPhoneCharacters = "0123456789,*#";
 inline constexpr char16_t kBackspace = 8;
 
 inline bool IsTypeable(std::string_view allowed, QChar typed) {
-  if (typed.unicode() == kBackspace)
-    return true;
+  if (typed.unicode() == kBackspace) return true;
   return typed.unicode() < 0x80 && allowed.find(char(typed.unicode())) != std::string_view::npos;
 }
 

@@ -81,8 +81,7 @@ bool DecodeRgb(const unsigned char* bytes, unsigned long size, TRgbPixels* out) 
 }  // namespace
 
 QImage DecodeJpeg(const QByteArray& data) {
-  if (data.isEmpty())
-    return {};
+  if (data.isEmpty()) return {};
   TRgbPixels pixels;
   if (!DecodeRgb(reinterpret_cast<const unsigned char*>(data.constData()),
                  static_cast<unsigned long>(data.size()), &pixels)) {
@@ -101,8 +100,7 @@ QImage DecodeJpeg(const QByteArray& data) {
 
 QImage LoadJpeg(const QString& path) {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
-    return {};
+  if (!file.open(QIODevice::ReadOnly)) return {};
   return DecodeJpeg(file.readAll());
 }
 

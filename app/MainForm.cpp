@@ -23,8 +23,7 @@ constexpr int kStatusBarTop = 496;
 
 // Refused characters are discarded with the default beep.
 void Filter(std::string_view allowed, QChar& key) {
-  if (IsTypeable(allowed, key))
-    return;
+  if (IsTypeable(allowed, key)) return;
   key = QChar();
   MessageBeep();
 }
@@ -104,14 +103,12 @@ void TForm1::Salir1Click() {
 }
 
 void TForm1::Acerdade1Click() {
-  if (aboutBox_ != nullptr)
-    aboutBox_->exec();
+  if (aboutBox_ != nullptr) aboutBox_->exec();
 }
 
 void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (std::exchange(shownOnce_, true))
-    return;
+  if (std::exchange(shownOnce_, true)) return;
   CentreOnScreen();
 }
 

@@ -22,8 +22,7 @@ class TCursor {
 
 void AppendPhone(std::string& frame, const std::string& phone) {
   frame += phone;
-  if (phone.size() < kPhoneWithoutSeparator)
-    frame += 'T';
+  if (phone.size() < kPhoneWithoutSeparator) frame += 'T';
 }
 
 // A position past the end holds no character and appends nothing.
@@ -55,14 +54,12 @@ char TestReportDigit(TTestReport value) {
 }
 
 std::optional<TTerminalBlock> TerminalBlockFromDigit(char digit) {
-  if (digit < '0' || digit > '2')
-    return std::nullopt;
+  if (digit < '0' || digit > '2') return std::nullopt;
   return static_cast<TTerminalBlock>(digit - '0');
 }
 
 std::optional<TTestReport> TestReportFromDigit(char digit) {
-  if (digit < '0' || digit > '3')
-    return std::nullopt;
+  if (digit < '0' || digit > '3') return std::nullopt;
   return static_cast<TTestReport>(digit - '0');
 }
 
@@ -95,16 +92,14 @@ TProgrammingReply ParseProgrammingReply(std::string_view line, TReplyParseSink& 
   while (!cursor.AtEnd() && cursor.At() != 'T' && cursor.Position() < kMainPhoneScanEnd) {
     Take(cursor, reply.MainPhone, &TReplyParseSink::MainPhoneChar, sink);
   }
-  if (!TakeSeparator(cursor))
-    reply.Fault = true;
+  if (!TakeSeparator(cursor)) reply.Fault = true;
   sink.FirstSeparatorDone();
 
   for (std::size_t count = 0; !cursor.AtEnd() && cursor.At() != 'T' && count < kBackupPhoneMax;
        ++count) {
     Take(cursor, reply.BackupPhone, &TReplyParseSink::BackupPhoneChar, sink);
   }
-  if (!TakeSeparator(cursor))
-    reply.Fault = true;
+  if (!TakeSeparator(cursor)) reply.Fault = true;
   sink.SecondSeparatorDone();
 
   reply.TerminalBlock = TerminalBlockFromDigit(cursor.At());

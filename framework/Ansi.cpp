@@ -12,21 +12,17 @@ constexpr std::array<char16_t, 32> kHighControls = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 char16_t Decode(unsigned char byte) {
-  if (byte < 0x80 || byte > 0x9F)
-    return byte;
+  if (byte < 0x80 || byte > 0x9F) return byte;
   const char16_t mapped = kHighControls[byte - 0x80];
   return mapped != 0 ? mapped : char16_t(byte);  // undefined codes pass through, as Windows does
 }
 
 char Encode(char16_t unit) {
-  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
-    return static_cast<char>(unit);
+  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return static_cast<char>(unit);
   for (std::size_t i = 0; i < kHighControls.size(); ++i) {
-    if (kHighControls[i] == unit)
-      return static_cast<char>(0x80 + i);
+    if (kHighControls[i] == unit) return static_cast<char>(0x80 + i);
   }
-  if (unit >= 0x80 && unit <= 0x9F)
-    return static_cast<char>(unit);
+  if (unit >= 0x80 && unit <= 0x9F) return static_cast<char>(unit);
   return '?';
 }
 
@@ -45,8 +41,7 @@ std::string ToAnsi(const QString& text) {
   bytes.reserve(static_cast<std::size_t>(text.size()));
   for (qsizetype i = 0; i < text.size(); ++i) {
     // One "?" for a character outside the first plane, not one per surrogate half.
-    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-      ++i;
+    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ++i;
     bytes.push_back(text[i].isSurrogate() ? '?' : Encode(text[i].unicode()));
   }
   return bytes;

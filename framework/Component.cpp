@@ -19,8 +19,7 @@ void TComponent::EndLoading() {
 }
 
 void TComponent::FreeNotification(TComponent* other) {
-  if (other == nullptr || other == this || notified_.contains(other))
-    return;
+  if (other == nullptr || other == this || notified_.contains(other)) return;
   notified_.append(other);
   // Mutual, so that whichever goes first leaves no dangling pointer in the other.
   other->notified_.append(this);
@@ -28,8 +27,7 @@ void TComponent::FreeNotification(TComponent* other) {
 
 void TComponent::RemoveFreeNotification(TComponent* other) {
   Unlink(other);
-  if (other != nullptr)
-    other->Unlink(this);
+  if (other != nullptr) other->Unlink(this);
 }
 
 void TComponent::Unlink(TComponent* other) {

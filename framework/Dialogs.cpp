@@ -53,8 +53,7 @@ void SetApplicationTitle(const QString& newTitle) {
 }
 
 QString ErrorReportText(const QString& message) {
-  if (!message.isEmpty() && message.back() > QLatin1Char('.'))
-    return message + QLatin1Char('.');
+  if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
   return message;
 }
 

@@ -24,23 +24,18 @@ TEntryKeys::TEntryKeys(QLineEdit* field) : QObject(field), field_(field) {
 }
 
 bool TEntryKeys::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != field_ || event->type() != QEvent::KeyPress || replaying_)
-    return false;
+  if (watched != field_ || event->type() != QEvent::KeyPress || replaying_) return false;
   return FilterKeyPress(static_cast<QKeyEvent&>(*event));
 }
 
 bool TEntryKeys::FilterKeyPress(QKeyEvent& event) {
   const QChar typed = TypedCharacter(event);
-  if (typed.isNull())
-    return false;
+  if (typed.isNull()) return false;
   QChar key = typed;
   onKeyPress_(field_, key);
-  if (key.isNull())
-    return true;
-  if (OverTypingLimit(key))
-    return true;
-  if (key == typed)
-    return false;
+  if (key.isNull()) return true;
+  if (OverTypingLimit(key)) return true;
+  if (key == typed) return false;
   // The handler replaced the character: let the field type the replacement instead.
   QKeyEvent replacement(QEvent::KeyPress, 0, Qt::NoModifier, QString(key));
   replaying_ = true;
@@ -50,8 +45,7 @@ bool TEntryKeys::FilterKeyPress(QKeyEvent& event) {
 }
 
 bool TEntryKeys::OverTypingLimit(QChar typed) const {
-  if (typingLimit_ <= 0 || typed.unicode() < 0x20 || typed.unicode() == 0x7F)
-    return false;
+  if (typingLimit_ <= 0 || typed.unicode() < 0x20 || typed.unicode() == 0x7F) return false;
   return field_->text().size() - field_->selectedText().size() >= typingLimit_;
 }
 
@@ -68,8 +62,7 @@ void ShowInUpperCase(QLineEdit* field) {
     // Character by character, so the length and the cursor position stay as they are.
     for (QChar& c : upper)
       c = c.toUpper();
-    if (upper == text)
-      return;
+    if (upper == text) return;
     const int cursor = field->cursorPosition();
     field->setText(upper);
     field->setCursorPosition(cursor);

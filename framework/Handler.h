@@ -27,8 +27,7 @@ class THandler {
 
   // Calling an empty slot does nothing.
   void operator()(QObject* sender, Args... args) const {
-    if (function_)
-      function_(sender, std::forward<Args>(args)...);
+    if (function_) function_(sender, std::forward<Args>(args)...);
   }
 
  private:

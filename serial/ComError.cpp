@@ -66,8 +66,7 @@ void InitPortErrorMessages(TMessageTranslator translator) {
 }
 
 QString PortErrorMessage(int portErrorCode) {
-  if (portErrorCode < 1 || portErrorCode > kPortErrorCount)
-    return {};
+  if (portErrorCode < 1 || portErrorCode > kPortErrorCount) return {};
   return Table().texts[portErrorCode - 1];
 }
 

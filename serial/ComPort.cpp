@@ -33,8 +33,7 @@ TCustomComPort::~TCustomComPort() {
 
 template <typename T>
 void TCustomComPort::ChangeDeviceSetting(T& field, T value) {
-  if (field == value)
-    return;
+  if (field == value) return;
   field = value;
   ApplyDeviceControl();
 }
@@ -59,8 +58,7 @@ void TCustomComPort::SetEventChar(char value) {
 }
 
 void TCustomComPort::SetPort(const std::string& value) {
-  if (port_ == value)
-    return;
+  if (port_ == value) return;
   port_ = value;
   if (connected_ && !Loading()) {
     ClosePort();
@@ -69,10 +67,8 @@ void TCustomComPort::SetPort(const std::string& value) {
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {
-  if (syncMethod_ == value)
-    return;
-  if (connected_ && !Loading())
-    throw EComPort(14);
+  if (syncMethod_ == value) return;
+  if (connected_ && !Loading()) throw EComPort(14);
   syncMethod_ = value;
 }
 
@@ -97,30 +93,24 @@ void TCustomComPort::SetBuffer(const TComBuffer& value) {
 }
 
 void TCustomComPort::EndBatch() {
-  if (batchDepth_ <= 0)
-    return;
-  if (--batchDepth_ == 0)
-    ApplyAllSettings();
+  if (batchDepth_ <= 0) return;
+  if (--batchDepth_ == 0) ApplyAllSettings();
 }
 
 void TCustomComPort::ApplyDeviceControl() {
-  if (!MayApply())
-    return;
-  if (!platform_->SetCommState(lineHandle_, BuildDeviceControl(*this)))
-    RaiseSystemError(7);
+  if (!MayApply()) return;
+  if (!platform_->SetCommState(lineHandle_, BuildDeviceControl(*this))) RaiseSystemError(7);
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {
-  if (!MayApply())
-    return;
+  if (!MayApply()) return;
   if (!platform_->SetCommTimeouts(lineHandle_, BuildCommTimeouts(*timeouts_))) {
     RaiseSystemError(8);
   }
 }
 
 void TCustomComPort::ApplyBufferSizes() {
-  if (!MayApply())
-    return;
+  if (!MayApply()) return;
   if (!platform_->SetupComm(lineHandle_, std::uint32_t(buffer_->InputSize()),
                             std::uint32_t(buffer_->OutputSize()))) {
     RaiseSystemError(9);
@@ -140,14 +130,12 @@ void TCustomComPort::SetConnected(bool value) {
     connected_ = value;  // opened by AfterLoad
     return;
   }
-  if (value == connected_)
-    return;
+  if (value == connected_) return;
   value ? OpenPort() : ClosePort();
 }
 
 void TCustomComPort::AfterLoad() {
-  if (!connected_)
-    return;
+  if (!connected_) return;
   connected_ = false;
   // A port that cannot open must not stop the form that holds it from loading.
   RunReported([this] { OpenPort(); });
@@ -155,13 +143,11 @@ void TCustomComPort::AfterLoad() {
 
 void TCustomComPort::AcquireLine() {
   lineHandle_ = platform_->OpenLine(port_);
-  if (lineHandle_ == kInvalidLineHandle)
-    RaiseSystemError(1);
+  if (lineHandle_ == kInvalidLineHandle) RaiseSystemError(1);
 }
 
 void TCustomComPort::ReleaseLine() {
-  if (lineHandle_ == kInvalidLineHandle)
-    return;
+  if (lineHandle_ == kInvalidLineHandle) return;
   platform_->CloseLine(lineHandle_);
   lineHandle_ = kInvalidLineHandle;
 }
@@ -178,8 +164,7 @@ void TCustomComPort::ReleaseLineQuietly() noexcept {
 }
 
 void TCustomComPort::OpenPort() {
-  if (connected_)
-    return;
+  if (connected_) return;
   ProcessBeforeOpen();
   AcquireLine();
   connected_ = true;
@@ -191,14 +176,12 @@ void TCustomComPort::OpenPort() {
     throw;
   }
   eventThreadActive_ = !events_.Empty();
-  if (eventThreadActive_)
-    StartEventThread();
+  if (eventThreadActive_) StartEventThread();
   ProcessAfterOpen();
 }
 
 void TCustomComPort::ClosePort() {
-  if (!connected_)
-    return;
+  if (!connected_) return;
   ProcessBeforeClose();
   CancelPendingIo();
   if (eventThreadActive_) {

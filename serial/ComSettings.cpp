@@ -8,8 +8,7 @@ namespace {
 // The setter rule: nothing happens for the stored value; otherwise store, then apply.
 template <typename T, typename Apply>
 void ChangeAndApply(T& field, T value, Apply apply) {
-  if (field == value)
-    return;
+  if (field == value) return;
   field = value;
   apply();
 }
@@ -20,8 +19,7 @@ void ChangeAndApply(T& field, T value, Apply apply) {
 
 void TComParity::Assign(const TPersistent& source) {
   const auto* other = dynamic_cast<const TComParity*>(&source);
-  if (other == nullptr)
-    return TPersistent::Assign(source);
+  if (other == nullptr) return TPersistent::Assign(source);
   bits_ = other->bits_;
   check_ = other->check_;
   replace_ = other->replace_;
@@ -31,8 +29,7 @@ void TComParity::Assign(const TPersistent& source) {
 template <typename T>
 void TComParity::Change(T& field, T value) {
   ChangeAndApply(field, value, [this] {
-    if (OwnerPort)
-      OwnerPort->ApplyDeviceControl();
+    if (OwnerPort) OwnerPort->ApplyDeviceControl();
   });
 }
 
@@ -53,8 +50,7 @@ void TComParity::SetReplaceChar(char value) {
 
 void TComFlowControl::Assign(const TPersistent& source) {
   const auto* other = dynamic_cast<const TComFlowControl*>(&source);
-  if (other == nullptr)
-    return TPersistent::Assign(source);
+  if (other == nullptr) return TPersistent::Assign(source);
   outCTSFlow_ = other->outCTSFlow_;
   outDSRFlow_ = other->outDSRFlow_;
   controlDTR_ = other->controlDTR_;
@@ -70,8 +66,7 @@ void TComFlowControl::Assign(const TPersistent& source) {
 template <typename T>
 void TComFlowControl::Change(T& field, T value) {
   ChangeAndApply(field, value, [this] {
-    if (OwnerPort)
-      OwnerPort->ApplyDeviceControl();
+    if (OwnerPort) OwnerPort->ApplyDeviceControl();
   });
 }
 
@@ -109,12 +104,9 @@ void TComFlowControl::SetXoffChar(char value) {
 TFlowControl TComFlowControl::FlowControl() const {
   const bool xonXoffOff = !xonXoffIn_ && !xonXoffOut_;
   const bool xonXoffOn = xonXoffIn_ && xonXoffOut_;
-  if (controlRTS_ == rtsHandshake && outCTSFlow_ && xonXoffOff)
-    return fcHardware;
-  if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffOn)
-    return fcSoftware;
-  if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffOff)
-    return fcNone;
+  if (controlRTS_ == rtsHandshake && outCTSFlow_ && xonXoffOff) return fcHardware;
+  if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffOn) return fcSoftware;
+  if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffOff) return fcNone;
   return fcCustom;
 }
 
@@ -129,16 +121,14 @@ void TComFlowControl::SetFlowControl(TFlowControl value) {
   } else if (value == fcSoftware) {
     xonXoffIn_ = xonXoffOut_ = true;
   }
-  if (OwnerPort)
-    OwnerPort->ApplyDeviceControl();
+  if (OwnerPort) OwnerPort->ApplyDeviceControl();
 }
 
 // --- timeouts
 
 void TComTimeouts::Assign(const TPersistent& source) {
   const auto* other = dynamic_cast<const TComTimeouts*>(&source);
-  if (other == nullptr)
-    return TPersistent::Assign(source);
+  if (other == nullptr) return TPersistent::Assign(source);
   readInterval_ = other->readInterval_;
   readTotalMultiplier_ = other->readTotalMultiplier_;
   readTotalConstant_ = other->readTotalConstant_;
@@ -148,8 +138,7 @@ void TComTimeouts::Assign(const TPersistent& source) {
 
 void TComTimeouts::Change(std::int32_t& field, std::int32_t value) {
   ChangeAndApply(field, value, [this] {
-    if (OwnerPort)
-      OwnerPort->ApplyTimeoutSettings();
+    if (OwnerPort) OwnerPort->ApplyTimeoutSettings();
   });
 }
 
@@ -173,18 +162,15 @@ void TComTimeouts::SetWriteTotalConstant(std::int32_t value) {
 
 void TComBuffer::Assign(const TPersistent& source) {
   const auto* other = dynamic_cast<const TComBuffer*>(&source);
-  if (other == nullptr)
-    return TPersistent::Assign(source);
+  if (other == nullptr) return TPersistent::Assign(source);
   inputSize_ = other->inputSize_;
   outputSize_ = other->outputSize_;
 }
 
 void TComBuffer::Change(std::int32_t& field, std::int32_t value) {
-  if (field == value)
-    return;
+  if (field == value) return;
   field = (value > 0 && value % 2 != 0) ? value - 1 : value;
-  if (OwnerPort)
-    OwnerPort->ApplyBufferSizes();
+  if (OwnerPort) OwnerPort->ApplyBufferSizes();
 }
 
 void TComBuffer::SetInputSize(std::int32_t value) {

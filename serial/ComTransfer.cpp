@@ -16,14 +16,11 @@ void FreeIoRequest(TIoRequestRef& request) {
 }
 
 int TCustomComPort::StartWrite(const void* buffer, int count, TIoRequestRef& request) {
-  if (!request)
-    throw EComPort(4);
-  if (count < 0 || (count > 0 && buffer == nullptr))
-    throw EComPort(2, EINVAL);
+  if (!request) throw EComPort(4);
+  if (count < 0 || (count > 0 && buffer == nullptr)) throw EComPort(2, EINVAL);
   request->Kind = ioWrite;
   request->Data = std::make_unique<char[]>(std::size_t(count));
-  if (count > 0)
-    std::memcpy(request->Data.get(), buffer, std::size_t(count));
+  if (count > 0) std::memcpy(request->Data.get(), buffer, std::size_t(count));
   request->Size = count;
   std::uint32_t written = 0;
   if (!platform_->WriteFile(lineHandle_, buffer, std::uint32_t(count), written,
@@ -35,8 +32,7 @@ int TCustomComPort::StartWrite(const void* buffer, int count, TIoRequestRef& req
 }
 
 int TCustomComPort::StartWriteText(const std::string& text, TIoRequestRef& request) {
-  if (text.empty())
-    return 0;
+  if (text.empty()) return 0;
   return StartWrite(text.data(), int(text.size()), request);
 }
 
@@ -48,10 +44,8 @@ int TCustomComPort::WriteText(const std::string& text) {
 }
 
 int TCustomComPort::StartRead(void* buffer, int count, TIoRequestRef& request) {
-  if (!request)
-    throw EComPort(4);
-  if (count < 0 || (count > 0 && buffer == nullptr))
-    throw EComPort(3, EINVAL);
+  if (!request) throw EComPort(4);
+  if (count < 0 || (count > 0 && buffer == nullptr)) throw EComPort(3, EINVAL);
   request->Kind = ioRead;
   std::uint32_t read = 0;
   if (!platform_->ReadFile(lineHandle_, buffer, std::uint32_t(count), read, request->Overlapped)) {
@@ -68,15 +62,13 @@ int TCustomComPort::ReadBytes(void* buffer, int count) {
 }
 
 int TCustomComPort::AwaitIo(TIoRequestRef& request) {
-  if (!request)
-    throw EComPort(4);
+  if (!request) throw EComPort(4);
   std::uint32_t transferred = 0;
   if (!platform_->AwaitCompletion(lineHandle_, request->Overlapped, transferred)) {
     RaiseSystemError(request->Kind == ioWrite ? 2 : 3);
   }
   if (request->Kind == ioRead) {
-    if (BytesWaiting() == 0)
-      SignalLinks(TLinkSignal::RxActivity, false);
+    if (BytesWaiting() == 0) SignalLinks(TLinkSignal::RxActivity, false);
   } else if (request->Data && request->Size > 0) {
     SendTxBufToLinks(request->Data.get(), request->Size);
   }
@@ -84,66 +76,47 @@ int TCustomComPort::AwaitIo(TIoRequestRef& request) {
 }
 
 void TCustomComPort::CancelPendingIo() {
-  if (!platform_->PurgeComm(lineHandle_, PURGE_TXABORT | PURGE_RXABORT))
-    RaiseSystemError(5);
+  if (!platform_->PurgeComm(lineHandle_, PURGE_TXABORT | PURGE_RXABORT)) RaiseSystemError(5);
 }
 
 void TCustomComPort::PurgeBuffers(bool input, bool output) {
   std::uint32_t flags = 0;
-  if (input)
-    flags |= PURGE_RXCLEAR;
-  if (output)
-    flags |= PURGE_TXCLEAR;
-  if (!platform_->PurgeComm(lineHandle_, flags))
-    RaiseSystemError(5);
+  if (input) flags |= PURGE_RXCLEAR;
+  if (output) flags |= PURGE_TXCLEAR;
+  if (!platform_->PurgeComm(lineHandle_, flags)) RaiseSystemError(5);
 }
 
 int TCustomComPort::BytesWaiting() {
   std::uint32_t errors = 0;
   TComStat status;
-  if (!platform_->ClearCommError(lineHandle_, errors, status))
-    RaiseSystemError(10);
+  if (!platform_->ClearCommError(lineHandle_, errors, status)) RaiseSystemError(10);
   return int(status.cbInQue);
 }
 
 TModemSignals TCustomComPort::ModemSignals() {
   std::uint32_t status = 0;
-  if (!platform_->GetCommModemStatus(lineHandle_, status))
-    RaiseSystemError(11);
+  if (!platform_->GetCommModemStatus(lineHandle_, status)) RaiseSystemError(11);
   TModemSignals lines;
-  if (status & MS_CTS_ON)
-    lines.Include(msCTS);
-  if (status & MS_DSR_ON)
-    lines.Include(msDSR);
-  if (status & MS_RING_ON)
-    lines.Include(msRing);
-  if (status & MS_RLSD_ON)
-    lines.Include(msRLSD);
+  if (status & MS_CTS_ON) lines.Include(msCTS);
+  if (status & MS_DSR_ON) lines.Include(msDSR);
+  if (status & MS_RING_ON) lines.Include(msRing);
+  if (status & MS_RLSD_ON) lines.Include(msRLSD);
   return lines;
 }
 
 TComErrors TCustomComPort::TakeLineErrors() {
   std::uint32_t flags = 0;
   TComStat status;
-  if (!platform_->ClearCommError(lineHandle_, flags, status))
-    RaiseSystemError(10);
+  if (!platform_->ClearCommError(lineHandle_, flags, status)) RaiseSystemError(10);
   TComErrors errors;
-  if (flags & CE_FRAME)
-    errors.Include(ceFrame);
-  if ((flags & CE_RXPARITY) && Parity().Check())
-    errors.Include(ceRxParity);
-  if (flags & CE_OVERRUN)
-    errors.Include(ceOverrun);
-  if (flags & CE_RXOVER)
-    errors.Include(ceRxOver);
-  if (flags & CE_TXFULL)
-    errors.Include(ceTxFull);
-  if (flags & CE_BREAK)
-    errors.Include(ceBreak);
-  if (flags & CE_IOE)
-    errors.Include(ceIO);
-  if (flags & CE_MODE)
-    errors.Include(ceMode);
+  if (flags & CE_FRAME) errors.Include(ceFrame);
+  if ((flags & CE_RXPARITY) && Parity().Check()) errors.Include(ceRxParity);
+  if (flags & CE_OVERRUN) errors.Include(ceOverrun);
+  if (flags & CE_RXOVER) errors.Include(ceRxOver);
+  if (flags & CE_TXFULL) errors.Include(ceTxFull);
+  if (flags & CE_BREAK) errors.Include(ceBreak);
+  if (flags & CE_IOE) errors.Include(ceIO);
+  if (flags & CE_MODE) errors.Include(ceMode);
   return errors;
 }
 

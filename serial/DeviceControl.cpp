@@ -21,26 +21,17 @@ TDcb BuildDeviceControl(const TCustomComPort& port) {
   dcb.BaudRate = port.BaudRate() == brCustom ? std::uint32_t(port.CustomBaudRate())
                                              : BaudRateValue(port.BaudRate());
   std::uint32_t flags = dcb::fBinary;
-  if (parity.Check())
-    flags |= dcb::fParity;
-  if (flow.OutCTSFlow())
-    flags |= dcb::fOutxCtsFlow;
-  if (flow.OutDSRFlow())
-    flags |= dcb::fOutxDsrFlow;
+  if (parity.Check()) flags |= dcb::fParity;
+  if (flow.OutCTSFlow()) flags |= dcb::fOutxCtsFlow;
+  if (flow.OutDSRFlow()) flags |= dcb::fOutxDsrFlow;
   flags |= std::uint32_t(flow.ControlDTR()) << dcb::kDtrControlShift;
-  if (flow.DSRSensitivity())
-    flags |= dcb::fDsrSensitivity;
-  if (flow.TxContinueOnXoff())
-    flags |= dcb::fTXContinueOnXoff;
-  if (flow.XonXoffOut())
-    flags |= dcb::fOutX;
-  if (flow.XonXoffIn())
-    flags |= dcb::fInX;
+  if (flow.DSRSensitivity()) flags |= dcb::fDsrSensitivity;
+  if (flow.TxContinueOnXoff()) flags |= dcb::fTXContinueOnXoff;
+  if (flow.XonXoffOut()) flags |= dcb::fOutX;
+  if (flow.XonXoffIn()) flags |= dcb::fInX;
   const bool replace = parity.Check() && parity.Replace();
-  if (replace)
-    flags |= dcb::fErrorChar;
-  if (port.DiscardNull())
-    flags |= dcb::fNull;
+  if (replace) flags |= dcb::fErrorChar;
+  if (port.DiscardNull()) flags |= dcb::fNull;
   flags |= std::uint32_t(flow.ControlRTS()) << dcb::kRtsControlShift;
   dcb.Flags = flags;
   // Truncated toward zero, then kept to 16 bits.

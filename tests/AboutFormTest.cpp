@@ -98,8 +98,7 @@ TEST_F(AboutBox, LaidOutAsItsForm) {
   EXPECT_TRUE(ok->isDefault());
   QStringList focusable;
   for (QWidget* w : about.findChildren<QWidget*>()) {
-    if (w->focusPolicy() != Qt::NoFocus)
-      focusable << w->objectName();
+    if (w->focusPolicy() != Qt::NoFocus) focusable << w->objectName();
   }
   EXPECT_EQ(focusable, QStringList{"OKButton"});
 }

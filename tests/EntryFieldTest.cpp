@@ -30,8 +30,7 @@ TEST(TypedCharacter, IsWhatTheKeystrokeTypes) {
 TEST(EntryKeys, AHandlerMayReplaceTheCharacter) {
   QLineEdit field;
   EntryKeys(&field).SetOnKeyPress(TKeyPressEvent([](QObject*, QChar& key) {
-    if (key == u'x')
-      key = u'#';
+    if (key == u'x') key = u'#';
   }));
   QTest::keyClicks(&field, "axb");
   EXPECT_EQ(field.text(), "a#b");

@@ -53,15 +53,13 @@ TLineHandle TFakeComPlatform::OpenLine(const std::string& portName) {
 }
 
 bool TFakeComPlatform::CloseLine(TLineHandle line) {
-  if (!Enter("CloseLine", "", line))
-    return false;
+  if (!Enter("CloseLine", "", line)) return false;
   open = false;
   return true;
 }
 
 bool TFakeComPlatform::SetCommState(TLineHandle line, const TDcb& newDcb) {
-  if (!Enter("SetCommState", Args({newDcb.BaudRate, newDcb.Flags}), line))
-    return false;
+  if (!Enter("SetCommState", Args({newDcb.BaudRate, newDcb.Flags}), line)) return false;
   dcb = newDcb;
   return true;
 }
@@ -70,8 +68,7 @@ bool TFakeComPlatform::SetCommTimeouts(TLineHandle line, const TCommTimeouts& t)
   const std::string args =
       Args({t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
             t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant});
-  if (!Enter("SetCommTimeouts", args, line))
-    return false;
+  if (!Enter("SetCommTimeouts", args, line)) return false;
   timeouts = t;
   return true;
 }
@@ -88,8 +85,7 @@ bool TFakeComPlatform::WriteFile(TLineHandle line, const void* data, std::uint32
                                  std::uint32_t& done, TOverlapped& request) {
   done = 0;
   const std::string bytes(static_cast<const char*>(data), count);
-  if (!Enter("WriteFile", bytes, line))
-    return false;
+  if (!Enter("WriteFile", bytes, line)) return false;
   written += bytes;
   done = count;
   request = {true, count, 0};
@@ -99,8 +95,7 @@ bool TFakeComPlatform::WriteFile(TLineHandle line, const void* data, std::uint32
 bool TFakeComPlatform::ReadFile(TLineHandle line, void* data, std::uint32_t count,
                                 std::uint32_t& done, TOverlapped& request) {
   done = 0;
-  if (!Enter("ReadFile", Args({count}), line))
-    return false;
+  if (!Enter("ReadFile", Args({count}), line)) return false;
   done = std::min<std::uint32_t>(count, std::uint32_t(input.size()));
   std::memcpy(data, input.data(), done);
   input.erase(0, done);
@@ -122,18 +117,15 @@ bool TFakeComPlatform::AwaitCompletion(TLineHandle line, TOverlapped& request,
 }
 
 bool TFakeComPlatform::PurgeComm(TLineHandle line, std::uint32_t flags) {
-  if (!Enter("PurgeComm", Args({flags}), line))
-    return false;
-  if (flags & PURGE_RXCLEAR)
-    input.clear();
+  if (!Enter("PurgeComm", Args({flags}), line)) return false;
+  if (flags & PURGE_RXCLEAR) input.clear();
   return true;
 }
 
 bool TFakeComPlatform::ClearCommError(TLineHandle line, std::uint32_t& errors, TComStat& status) {
   errors = 0;
   status = {};
-  if (!Enter("ClearCommError", "", line))
-    return false;
+  if (!Enter("ClearCommError", "", line)) return false;
   errors = std::exchange(lineErrors, 0);
   status.cbInQue = std::uint32_t(input.size());
   return true;
@@ -141,8 +133,7 @@ bool TFakeComPlatform::ClearCommError(TLineHandle line, std::uint32_t& errors, T
 
 bool TFakeComPlatform::GetCommModemStatus(TLineHandle line, std::uint32_t& status) {
   status = 0;
-  if (!Enter("GetCommModemStatus", "", line))
-    return false;
+  if (!Enter("GetCommModemStatus", "", line)) return false;
   status = modemStatus;
   return true;
 }

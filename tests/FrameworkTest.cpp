@@ -45,8 +45,7 @@ TEST(ErrorReport, IsCaptionedWithTheApplicationTitle) {
 class ThrowingObject : public QObject {
  public:
   bool event(QEvent* e) override {
-    if (e->type() == QEvent::User)
-      throw std::runtime_error("Line broke");
+    if (e->type() == QEvent::User) throw std::runtime_error("Line broke");
     return QObject::event(e);
   }
 };
@@ -109,8 +108,7 @@ class Watcher : public TComponent {
 
  protected:
   void Notification(TComponent* c, TOperation op) override {
-    if (op == TOperation::opRemove)
-      removed.append(c);
+    if (op == TOperation::opRemove) removed.append(c);
   }
   void AfterLoad() override { ++afterLoads; }
 };

@@ -84,8 +84,7 @@ TEST_F(MainWindow, ControlsStandWhereTheLayoutPutsThem) {
     if (parent == client && previous != nullptr) {
       EXPECT_GT(client->children().indexOf(w), client->children().indexOf(previous)) << c.name;
     }
-    if (parent == client)
-      previous = w;
+    if (parent == client) previous = w;
   }
 }
 
@@ -142,8 +141,7 @@ TEST_F(MainWindow, CaptionsFontsAndHints) {
     QWidget* w = Find(c.name);
     ASSERT_NE(w, nullptr);
     QString text = w->property("text").toString();
-    if (auto* box = qobject_cast<QGroupBox*>(w))
-      text = box->title();
+    if (auto* box = qobject_cast<QGroupBox*>(w)) text = box->title();
     EXPECT_EQ(text, c.text) << c.name;
     EXPECT_EQ(w->font().family(), c.family) << c.name;
     EXPECT_EQ(qRound(w->font().pointSizeF() * 96 / 72), c.pixels) << c.name;  // at 96 dpi
@@ -195,8 +193,7 @@ TEST_F(MainWindow, EachRadioGroupHasExactlyOneCheckedButton) {
   auto checked = [&](const QStringList& group) {
     QStringList on;
     for (const QString& name : group) {
-      if (form.findChild<QRadioButton*>(name)->isChecked())
-        on << name;
+      if (form.findChild<QRadioButton*>(name)->isChecked()) on << name;
     }
     return on;
   };
@@ -219,8 +216,7 @@ TEST_F(MainWindow, TabOrderRunsThroughTheEntriesFirst) {
   QStringList chain;
   QWidget* w = Find("Edit1");
   do {
-    if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&form))
-      chain << w->objectName();
+    if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&form)) chain << w->objectName();
     w = w->nextInFocusChain();
   } while (w != Find("Edit1") && chain.size() < 40);
   EXPECT_EQ(chain, expected);

@@ -5,8 +5,7 @@
 // Every suite runs headless with the program's own application object.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   vardelio::TApplication application(argc, argv);
   vardelio::TApplication::SetTitle(QStringLiteral("Vardelio"));
   return RUN_ALL_TESTS();

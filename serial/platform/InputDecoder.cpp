@@ -12,10 +12,8 @@ constexpr char kMark = '\xff';
 }  // namespace
 
 void TInputDecoder::Emit(TDecoded& out, char byte) const {
-  if (byte == '\0' && rules_.discardNull)
-    return;
-  if (byte == rules_.eventChar)
-    out.eventCharSeen = true;
+  if (byte == '\0' && rules_.discardNull) return;
+  if (byte == rules_.eventChar) out.eventCharSeen = true;
   out.bytes.push_back(byte);
 }
 
@@ -29,9 +27,8 @@ TDecoded TInputDecoder::Decode(std::string_view raw) {
       Emit(out, input[i++]);
       continue;
     }
-    if (i + 1 >= input.size())
-      break;                      // mark cut off: finish it next time
-    if (input[i + 1] == kMark) {  // an escaped data byte 0xFF
+    if (i + 1 >= input.size()) break;  // mark cut off: finish it next time
+    if (input[i + 1] == kMark) {       // an escaped data byte 0xFF
       Emit(out, kMark);
       i += 2;
       continue;
@@ -40,8 +37,7 @@ TDecoded TInputDecoder::Decode(std::string_view raw) {
       Emit(out, input[i++]);
       continue;
     }
-    if (i + 2 >= input.size())
-      break;
+    if (i + 2 >= input.size()) break;
     const char marked = input[i + 2];
     i += 3;
     if (marked == '\0') {

@@ -34,8 +34,7 @@ class TLinuxComPlatform final : public IComPlatform {
     {
       std::lock_guard lock(mutex_);
       auto it = lines_.find(handle);
-      if (it == lines_.end())
-        return Fail(EBADF);
+      if (it == lines_.end()) return Fail(EBADF);
       line = std::move(it->second);
       lines_.erase(it);
     }
@@ -74,8 +73,7 @@ class TLinuxComPlatform final : public IComPlatform {
     // Like collecting a result without waiting: only the record is read.
     (void)h;
     transferred = 0;
-    if (request.Error != 0)
-      return Fail(request.Error);
+    if (request.Error != 0) return Fail(request.Error);
     transferred = request.Transferred;
     return true;
   }
@@ -109,8 +107,7 @@ class TLinuxComPlatform final : public IComPlatform {
   template <typename F>
   bool Call(TLineHandle handle, F&& operation) {
     std::shared_ptr<TLinuxLine> line = Find(handle);
-    if (!line)
-      return Fail(EBADF);
+    if (!line) return Fail(EBADF);
     const int error = operation(*line);
     return error == 0 ? true : Fail(error);
   }

@@ -32,8 +32,7 @@ bool Unsupported(int error) {
 
 bool IsPseudoTerminal(int fd) {
   struct stat st {};
-  if (fstat(fd, &st) != 0)
-    return false;
+  if (fstat(fd, &st) != 0) return false;
   const unsigned major = ::major(st.st_rdev);
   return major >= 136 && major <= 143;
 }
@@ -41,8 +40,7 @@ bool IsPseudoTerminal(int fd) {
 // FTDI-style adapters hold small packets for up to 16 ms unless asked not to.
 void AskForLowLatency(int fd) {
   serial_struct serial{};
-  if (ioctl(fd, TIOCGSERIAL, &serial) != 0)
-    return;
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
   serial.flags |= ASYNC_LOW_LATENCY;
   ioctl(fd, TIOCSSERIAL, &serial);
 }
@@ -54,10 +52,8 @@ int CloseWith(int fd, int error) {
 
 // The terminal in raw mode, waiting for one byte per read, with nothing stale in it.
 int PrepareTerminal(int fd) {
-  if (!isatty(fd))
-    return ENOTTY;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-    return errno;
+  if (!isatty(fd)) return ENOTTY;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno;
   ioctl(fd, TIOCEXCL);
   TDcb dcb;
   dcb.BaudRate = 9600;
@@ -65,11 +61,9 @@ int PrepareTerminal(int fd) {
   TTermAttrs attrs;
   TermAttrsFromDcb(dcb, attrs);
   TTermAttrs current;
-  if (!ReadTermAttrs(fd, current))
-    return errno;  // EIO: a port with no hardware behind it
+  if (!ReadTermAttrs(fd, current)) return errno;  // EIO: a port with no hardware behind it
   // The port's own settings replace these right after opening.
-  if (!WriteTermAttrs(fd, attrs))
-    return errno;
+  if (!WriteTermAttrs(fd, attrs)) return errno;
   tcflush(fd, TCIOFLUSH);
   AskForLowLatency(fd);
   return 0;
@@ -120,8 +114,7 @@ bool TLinuxLine::WaitReady(short events, const Clock::time_point* deadline) {
   int timeoutMs = -1;
   if (deadline != nullptr) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
-    if (left.count() <= 0)
-      return false;
+    if (left.count() <= 0) return false;
     timeoutMs = int(std::min<long long>(left.count(), 60'000));
   }
   pollfd fds[2] = {{fd_, events, 0}, {wake_, POLLIN, 0}};
@@ -134,8 +127,7 @@ bool TLinuxLine::WaitReady(short events, const Clock::time_point* deadline) {
 }
 
 void TLinuxLine::MarkHungUpLocked() {
-  if (hungUp_)
-    return;
+  if (hungUp_) return;
   hungUp_ = true;
   errors_ |= CE_IOE;  // reported once, like any other line error
 }
@@ -143,8 +135,7 @@ void TLinuxLine::MarkHungUpLocked() {
 void TLinuxLine::Append(const TDecoded& decoded) {
   errors_ |= decoded.errors;
   const std::size_t room = queueCapacity_ > queue_.size() ? queueCapacity_ - queue_.size() : 0;
-  if (decoded.bytes.size() > room)
-    errors_ |= CE_RXOVER;  // the application did not keep up
+  if (decoded.bytes.size() > room) errors_ |= CE_RXOVER;  // the application did not keep up
   queue_.append(decoded.bytes, 0, std::min(room, decoded.bytes.size()));
 }
 
@@ -165,8 +156,7 @@ void TLinuxLine::DrainLocked() {
 int TLinuxLine::CheckAlive() {
   pollfd fd{fd_, POLLIN, 0};
   std::lock_guard lock(mutex_);
-  if (!hungUp_ && poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR)))
-    DrainLocked();
+  if (!hungUp_ && poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR))) DrainLocked();
   return hungUp_ ? EIO : 0;
 }
 
@@ -178,18 +168,13 @@ std::uint32_t TLinuxLine::TakeLocked(char* data, std::uint32_t count) {
 }
 
 int TLinuxLine::SetState(const TDcb& dcb) {
-  if (const int error = CheckAlive())
-    return error;
+  if (const int error = CheckAlive()) return error;
   TTermAttrs wanted;
-  if (!TermAttrsFromDcb(dcb, wanted))
-    return EINVAL;
-  if (!WriteTermAttrs(fd_, wanted))
-    return errno;
+  if (!TermAttrsFromDcb(dcb, wanted)) return EINVAL;
+  if (!WriteTermAttrs(fd_, wanted)) return errno;
   TTermAttrs actual;
-  if (!ReadTermAttrs(fd_, actual))
-    return errno;
-  if (!LineTookAttrs(wanted, actual, pseudoTerminal_))
-    return EINVAL;
+  if (!ReadTermAttrs(fd_, actual)) return errno;
+  if (!LineTookAttrs(wanted, actual, pseudoTerminal_)) return EINVAL;
   SetModemLines(dcb);
   std::lock_guard lock(mutex_);
   decoder_.SetRules({.discardNull = bool(dcb.Flags & dcb::fNull),
@@ -204,40 +189,32 @@ int TLinuxLine::SetState(const TDcb& dcb) {
 void TLinuxLine::SetModemLines(const TDcb& dcb) {
   int raise = 0, lower = 0;
   auto follow = [&](unsigned control, int line) {
-    if (control == 0)
-      lower |= line;  // disable
-    if (control == 1)
-      raise |= line;  // enable
+    if (control == 0) lower |= line;  // disable
+    if (control == 1) raise |= line;  // enable
   };
   follow(dcb::DtrControl(dcb.Flags), TIOCM_DTR);
   follow(dcb::RtsControl(dcb.Flags), TIOCM_RTS);
-  if (raise != 0)
-    ioctl(fd_, TIOCMBIS, &raise);  // refused by lines without modem control
-  if (lower != 0)
-    ioctl(fd_, TIOCMBIC, &lower);
+  if (raise != 0) ioctl(fd_, TIOCMBIS, &raise);  // refused by lines without modem control
+  if (lower != 0) ioctl(fd_, TIOCMBIC, &lower);
 }
 
 int TLinuxLine::SetTimeouts(const TCommTimeouts& timeouts) {
-  if (const int error = CheckAlive())
-    return error;
+  if (const int error = CheckAlive()) return error;
   std::lock_guard lock(mutex_);
   timeouts_ = timeouts;
   return 0;
 }
 
 int TLinuxLine::SetQueueSizes(std::uint32_t inQueue, std::uint32_t outQueue) {
-  if (inQueue == 0 || inQueue > kMaxQueue || outQueue > kMaxQueue)
-    return EINVAL;
-  if (const int error = CheckAlive())
-    return error;
+  if (inQueue == 0 || inQueue > kMaxQueue || outQueue > kMaxQueue) return EINVAL;
+  if (const int error = CheckAlive()) return error;
   std::lock_guard lock(mutex_);
   queueCapacity_ = inQueue;
   return 0;
 }
 
 int TLinuxLine::SetMask(std::uint32_t mask) {
-  if (const int error = CheckAlive())
-    return error;
+  if (const int error = CheckAlive()) return error;
   std::lock_guard lock(mutex_);
   mask_ = mask;
   return 0;
@@ -248,8 +225,7 @@ int TLinuxLine::Write(const char* data, std::uint32_t count, std::uint32_t& writ
   TCommTimeouts timeouts;
   {
     std::lock_guard lock(mutex_);
-    if (hungUp_)
-      return EIO;
+    if (hungUp_) return EIO;
     timeouts = timeouts_;
   }
   const std::uint64_t aborts = writeAborts_.load();
@@ -261,8 +237,7 @@ int TLinuxLine::Write(const char* data, std::uint32_t count, std::uint32_t& writ
       written += std::uint32_t(n);
       continue;
     }
-    if (n < 0 && errno == EINTR)
-      continue;
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
       const int error = errno;
       if (error == EIO) {
@@ -271,10 +246,8 @@ int TLinuxLine::Write(const char* data, std::uint32_t count, std::uint32_t& writ
       }
       return error;
     }
-    if (!WaitReady(POLLOUT, limit ? &deadline : nullptr))
-      return ETIMEDOUT;
-    if (writeAborts_.load() != aborts)
-      return ECANCELED;
+    if (!WaitReady(POLLOUT, limit ? &deadline : nullptr)) return ETIMEDOUT;
+    if (writeAborts_.load() != aborts) return ECANCELED;
   }
   return 0;
 }
@@ -295,43 +268,31 @@ int TLinuxLine::Read(char* data, std::uint32_t count, std::uint32_t& read) {
       DrainLocked();
       const std::uint32_t n = TakeLocked(data + read, count - read);
       read += n;
-      if (n > 0)
-        lastByte = Clock::now();
-      if (read == 0 && hungUp_)
-        return EIO;
-      if (read == count || plan.returnAtOnce || hungUp_)
-        return 0;
-      if (plan.returnOnFirstByte && read > 0)
-        return 0;
+      if (n > 0) lastByte = Clock::now();
+      if (read == 0 && hungUp_) return EIO;
+      if (read == count || plan.returnAtOnce || hungUp_) return 0;
+      if (plan.returnOnFirstByte && read > 0) return 0;
     }
     std::optional<Clock::time_point> deadline;
-    if (plan.totalMs)
-      deadline = start + std::chrono::milliseconds(*plan.totalMs);
+    if (plan.totalMs) deadline = start + std::chrono::milliseconds(*plan.totalMs);
     if (plan.intervalMs && read > 0) {
       const auto byInterval = lastByte + std::chrono::milliseconds(*plan.intervalMs);
       deadline = deadline ? std::min(*deadline, byInterval) : byInterval;
     }
-    if (!WaitReady(POLLIN, deadline ? &*deadline : nullptr))
-      return 0;  // timed out: not an error
-    if (readAborts_.load() != aborts)
-      return ECANCELED;
+    if (!WaitReady(POLLIN, deadline ? &*deadline : nullptr)) return 0;  // timed out: not an error
+    if (readAborts_.load() != aborts) return ECANCELED;
   }
 }
 
 int TLinuxLine::Purge(std::uint32_t flags) {
   // Aborting touches only our own waits, so it works on a line that has gone away.
-  if (flags & PURGE_RXABORT)
-    ++readAborts_;
-  if (flags & PURGE_TXABORT)
-    ++writeAborts_;
-  if (flags & (PURGE_RXABORT | PURGE_TXABORT))
-    Wake();
+  if (flags & PURGE_RXABORT) ++readAborts_;
+  if (flags & PURGE_TXABORT) ++writeAborts_;
+  if (flags & (PURGE_RXABORT | PURGE_TXABORT)) Wake();
   int error = 0;
-  if ((flags & PURGE_TXCLEAR) && tcflush(fd_, TCOFLUSH) != 0)
-    error = errno;
+  if ((flags & PURGE_TXCLEAR) && tcflush(fd_, TCOFLUSH) != 0) error = errno;
   if (flags & PURGE_RXCLEAR) {
-    if (tcflush(fd_, TCIFLUSH) != 0)
-      error = errno;
+    if (tcflush(fd_, TCIFLUSH) != 0) error = errno;
     std::lock_guard lock(mutex_);
     queue_.clear();
     decoder_.Reset();
@@ -342,31 +303,26 @@ int TLinuxLine::Purge(std::uint32_t flags) {
 int TLinuxLine::ClearErrors(std::uint32_t& errors, TComStat& status) {
   std::lock_guard lock(mutex_);
   DrainLocked();
-  // Once the line is gone and everything it left has been collected, the call fails.
-  if (hungUp_ && errors_ == 0 && queue_.empty())
-    return EIO;
+  // A line that has gone away answers until it has reported an empty queue once, so the
+  // last bytes and the error reach the reader; after that the call fails.
+  if (hungUp_ && finalStateReported_) return EIO;
   errors = std::exchange(errors_, 0);
   status.cbInQue = std::uint32_t(queue_.size());
+  if (hungUp_ && queue_.empty()) finalStateReported_ = true;
   int outQueue = 0;
   status.cbOutQue = ioctl(fd_, TIOCOUTQ, &outQueue) == 0 ? std::uint32_t(outQueue) : 0;
   return 0;
 }
 
 int TLinuxLine::ModemStatus(std::uint32_t& status) {
-  if (const int error = CheckAlive())
-    return error;
+  if (const int error = CheckAlive()) return error;
   int lines = 0;
   status = 0;
-  if (ioctl(fd_, TIOCMGET, &lines) != 0)
-    return Unsupported(errno) ? 0 : errno;
-  if (lines & TIOCM_CTS)
-    status |= MS_CTS_ON;
-  if (lines & TIOCM_DSR)
-    status |= MS_DSR_ON;
-  if (lines & TIOCM_RNG)
-    status |= MS_RING_ON;
-  if (lines & TIOCM_CAR)
-    status |= MS_RLSD_ON;
+  if (ioctl(fd_, TIOCMGET, &lines) != 0) return Unsupported(errno) ? 0 : errno;
+  if (lines & TIOCM_CTS) status |= MS_CTS_ON;
+  if (lines & TIOCM_DSR) status |= MS_DSR_ON;
+  if (lines & TIOCM_RNG) status |= MS_RING_ON;
+  if (lines & TIOCM_CAR) status |= MS_RLSD_ON;
   return 0;
 }
 

@@ -21,13 +21,10 @@ constexpr std::uint32_t kCheckedCflag = kFramingBits | CSTOPB | CRTSCTS | CLOCAL
 constexpr std::uint32_t kCheckedIflag = INPCK | PARMRK | IXON | IXOFF;
 
 bool StopBitsValid(const TDcb& dcb) {
-  if (dcb.StopBits > 2)
-    return false;
+  if (dcb.StopBits > 2) return false;
   // The line's second stop bit is one and a half bits long with 5 data bits.
-  if (dcb.StopBits == 1)
-    return dcb.ByteSize == 5;
-  if (dcb.StopBits == 2)
-    return dcb.ByteSize != 5;
+  if (dcb.StopBits == 1) return dcb.ByteSize == 5;
+  if (dcb.StopBits == 2) return dcb.ByteSize != 5;
   return true;
 }
 
@@ -41,19 +38,14 @@ bool TermAttrsFromDcb(const TDcb& dcb, TTermAttrs& attrs) {
   attrs = TTermAttrs{};
   // Bytes with errors and breaks arrive marked, so the port can report and replace them.
   attrs.iflag = PARMRK;
-  if (dcb.Flags & dcb::fParity)
-    attrs.iflag |= INPCK;
-  if (dcb.Flags & dcb::fOutX)
-    attrs.iflag |= IXON;
-  if (dcb.Flags & dcb::fInX)
-    attrs.iflag |= IXOFF;
+  if (dcb.Flags & dcb::fParity) attrs.iflag |= INPCK;
+  if (dcb.Flags & dcb::fOutX) attrs.iflag |= IXON;
+  if (dcb.Flags & dcb::fInX) attrs.iflag |= IXOFF;
   // CLOCAL always: without it a carrier drop would hang the line up.
   attrs.cflag = CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
   attrs.cflag |= kSizes[dcb.ByteSize - 5] | kParities[dcb.Parity];
-  if (dcb.StopBits != 0)
-    attrs.cflag |= CSTOPB;
-  if ((dcb.Flags & dcb::fOutxCtsFlow) || dcb::RtsControl(dcb.Flags) == 2)
-    attrs.cflag |= CRTSCTS;
+  if (dcb.StopBits != 0) attrs.cflag |= CSTOPB;
+  if ((dcb.Flags & dcb::fOutxCtsFlow) || dcb::RtsControl(dcb.Flags) == 2) attrs.cflag |= CRTSCTS;
   attrs.cc[VMIN] = 1;
   attrs.cc[VTIME] = 0;
   attrs.cc[VSTART] = static_cast<std::uint8_t>(dcb.XonChar);
@@ -64,10 +56,8 @@ bool TermAttrsFromDcb(const TDcb& dcb, TTermAttrs& attrs) {
 
 bool LineTookAttrs(const TTermAttrs& wanted, const TTermAttrs& actual, bool pseudoTerminal) {
   const std::uint32_t cflagMask = pseudoTerminal ? kCheckedCflag & ~kFramingBits : kCheckedCflag;
-  if ((wanted.cflag & cflagMask) != (actual.cflag & cflagMask))
-    return false;
-  if ((wanted.iflag & kCheckedIflag) != (actual.iflag & kCheckedIflag))
-    return false;
+  if ((wanted.cflag & cflagMask) != (actual.cflag & cflagMask)) return false;
+  if ((wanted.iflag & kCheckedIflag) != (actual.iflag & kCheckedIflag)) return false;
   // Drivers pick the nearest speed their clock allows.
   const long long difference = std::llabs((long long)wanted.ospeed - (long long)actual.ospeed);
   return difference * 100 <= (long long)wanted.ospeed * 3;
@@ -75,8 +65,7 @@ bool LineTookAttrs(const TTermAttrs& wanted, const TTermAttrs& actual, bool pseu
 
 bool ReadTermAttrs(int fd, TTermAttrs& attrs) {
   termios2 t{};
-  if (ioctl(fd, TCGETS2, &t) != 0)
-    return false;
+  if (ioctl(fd, TCGETS2, &t) != 0) return false;
   std::memcpy(static_cast<void*>(&attrs), &t, sizeof t);
   return true;
 }

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryFile>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "PtyPair.h"
+#include "serial/ComPort.h"
+
+using namespace vardelio;
+using vardelio::test::TPtyPair;
+
+namespace {
+
+class PtyPort : public ::testing::Test {
+ protected:
+  PtyPort() { port.SetPort(device.DevicePath()); }
+
+  // The terminal hands received bytes on a little later than they were written.
+  int WaitForBytes(int expected) {
+    for (int i = 0; i < 400; ++i) {
+      const int waiting = port.BytesWaiting();
+      if (waiting >= expected) return waiting;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return port.BytesWaiting();
+  }
+
+  template <typename F>
+  static EComPort Raised(F&& action) {
+    try {
+      action();
+    } catch (const EComPort& error) {
+      return error;
+    }
+    ADD_FAILURE() << "no EComPort raised";
+    return EComPort(0);
+  }
+
+  TPtyPair device;
+  TComPort port;
+};
+
+TEST_F(PtyPort, OpensClosesAndOpensAgain) {
+  port.OpenPort();
+  EXPECT_TRUE(port.Connected());
+  EXPECT_NE(port.LineHandle(), kInvalidLineHandle);
+  port.ClosePort();
+  EXPECT_FALSE(port.Connected());
+  port.OpenPort();
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PtyPort, ASecondOpenOfTheSameDeviceIsBusy) {
+  port.OpenPort();
+  TComPort second;
+  second.SetPort(device.DevicePath());
+  const EComPort error = Raised([&] { second.OpenPort(); });
+  EXPECT_EQ(error.PortErrorCode(), 1);
+  EXPECT_EQ(error.SystemCode(), EWOULDBLOCK);
+  EXPECT_EQ(std::string(error.what()), "Unable to open com port (win error code: 11)");
+  EXPECT_FALSE(second.Connected());
+}
+
+TEST_F(PtyPort, WhatCannotBeOpenedSaysWhy) {
+  QTemporaryFile plainFile;
+  ASSERT_TRUE(plainFile.open());
+  const struct {
+    std::string name;
+    int systemCode;
+  } cases[] = {{"/dev/vardelio-no-such-port", ENOENT},
+               {plainFile.fileName().toStdString(), ENOTTY},
+               {"", ENOENT}};
+  for (const auto& c : cases) {
+    TComPort other;
+    other.SetPort(c.name);
+    const EComPort error = Raised([&] { other.OpenPort(); });
+    EXPECT_EQ(error.PortErrorCode(), 1) << c.name;
+    EXPECT_EQ(error.SystemCode(), c.systemCode) << c.name;
+    EXPECT_FALSE(other.Connected()) << c.name;
+  }
+}
+
+TEST_F(PtyPort, TheReadRequestLeavesAsOneByte) {
+  port.OpenPort();
+  EXPECT_EQ(port.WriteText("L"), 1);
+  EXPECT_EQ(device.Receive(1), "L");
+  EXPECT_EQ(port.WriteText(""), 0);
+  EXPECT_EQ(device.Receive(0, 50), "");  // nothing more on the line
+}
+
+TEST_F(PtyPort, ReceivedBytesWaitUntilReadAndAPurgeDropsThem) {
+  port.OpenPort();
+  device.Send("SOKZ");
+  EXPECT_EQ(WaitForBytes(4), 4);
+  char buffer[8] = {};
+  EXPECT_EQ(port.ReadBytes(buffer, 8), 4);  // returns at once with what is there
+  EXPECT_STREQ(buffer, "SOKZ");
+  device.Send(std::string("\xff\x00\x41", 3));  // stays data: no error marking from a device
+  EXPECT_EQ(WaitForBytes(3), 3);
+  port.PurgeBuffers(true, false);
+  EXPECT_EQ(port.BytesWaiting(), 0);
+}
+
+TEST_F(PtyPort, SpeedAndStopBitsReachTheTerminal) {
+  const struct {
+    TBaudRate rate;
+    int custom;
+    TStopBits stop;
+    unsigned speed;
+  } cases[] = {{br115200, 0, sbOneStopBit, 115200},
+               {brCustom, 12345, sbTwoStopBits, 12345},
+               {br256000, 0, sbTwoStopBits, 256000}};
+  port.OpenPort();
+  for (const auto& c : cases) {
+    port.BeginBatch();
+    port.SetBaudRate(c.rate);
+    port.SetCustomBaudRate(c.custom);
+    port.SetStopBits(c.stop);
+    port.EndBatch();
+    EXPECT_EQ(device.Speed(), c.speed);
+    EXPECT_EQ(device.TwoStopBits(), c.stop == sbTwoStopBits);
+  }
+  EXPECT_TRUE(port.ModemSignals().Empty());  // a pseudo-terminal has no modem lines
+}
+
+TEST_F(PtyPort, AWriteTheDeviceNeverTakesEndsAtItsTimeout) {
+  port.Timeouts().SetWriteTotalMultiplier(0);
+  port.Timeouts().SetWriteTotalConstant(200);
+  port.OpenPort();
+  const EComPort error = Raised([&] { port.WriteText(std::string(256 * 1024, 'x')); });
+  EXPECT_EQ(error.PortErrorCode(), 2);
+  EXPECT_EQ(error.SystemCode(), ETIMEDOUT);
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PtyPort, TheDeviceHangingUpFailsTheNextWrite) {
+  port.OpenPort();
+  device.HangUp();
+  const EComPort error = Raised([&] { port.WriteText("L"); });
+  EXPECT_EQ(error.PortErrorCode(), 2);
+  EXPECT_EQ(error.SystemCode(), EIO);
+  EXPECT_STREQ(error.what(), "WriteFile function failed (win error code: 5)");
+}
+
+TEST_F(PtyPort, AVanishedDeviceIsReportedOnceThenEveryCallFailsWithItsOwnCode) {
+  port.OpenPort();
+  device.HangUp();
+  EXPECT_TRUE(port.TakeLineErrors().Contains(ceIO));
+  char buffer[4];
+  const struct {
+    int code;
+    std::function<void()> operation;
+  } cases[] = {{10, [&] { port.BytesWaiting(); }},
+               {10, [&] { port.TakeLineErrors(); }},
+               {11, [&] { port.ModemSignals(); }},
+               {5, [&] { port.PurgeBuffers(true, false); }},
+               {3, [&] { port.ReadBytes(buffer, 4); }},
+               {2, [&] { port.WriteText("L"); }},
+               {7, [&] { port.SetBaudRate(br19200); }},
+               {8, [&] { port.Timeouts().SetReadTotalConstant(10); }},
+               {9, [&] { port.Buffer().SetInputSize(2048); }}};
+  for (const auto& c : cases) {
+    const EComPort error = Raised(c.operation);
+    EXPECT_EQ(error.PortErrorCode(), c.code);
+    EXPECT_EQ(error.SystemCode(), EIO) << c.code;
+  }
+  port.ClosePort();  // closing still works
+  EXPECT_FALSE(port.Connected());
+}
+
+// The kernel drops a terminal's unread input at hang-up; what the port had already taken in
+// stays deliverable.
+TEST_F(PtyPort, WhatTheDeviceSentBeforeVanishingIsStillDelivered) {
+  port.OpenPort();
+  device.Send("SOKZ");
+  ASSERT_EQ(WaitForBytes(4), 4);
+  device.HangUp();
+  EXPECT_EQ(port.BytesWaiting(), 4);
+  char buffer[8] = {};
+  EXPECT_EQ(port.ReadBytes(buffer, 8), 4);
+  EXPECT_STREQ(buffer, "SOKZ");
+  EXPECT_EQ(Raised([&] { port.BytesWaiting(); }).SystemCode(), EIO);
+}
+
+TEST_F(PtyPort, AReadWithATotalTimeoutGivesWhatArrived) {
+  port.Timeouts().SetReadInterval(0);
+  port.Timeouts().SetReadTotalConstant(100);
+  port.OpenPort();
+  device.Send("abc");
+  char buffer[16] = {};
+  EXPECT_EQ(port.ReadBytes(buffer, 16), 3);  // a timeout is no error for a read
+  EXPECT_STREQ(buffer, "abc");
+}
+
+}  // namespace
