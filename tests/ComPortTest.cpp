@@ -257,9 +257,12 @@ TEST_F(ComPort, FlowControlPresetsRoundTrip) {
     EXPECT_EQ(flow.FlowControl(), preset);
   }
   flow.SetFlowControl(fcHardware);
-  flow.SetControlDTR(dtrEnable);
   flow.SetOutDSRFlow(true);
-  EXPECT_EQ(flow.FlowControl(), fcHardware);  // DTR and DSR never count
+  for (TDTRFlowControl dtr : {dtrDisable, dtrEnable, dtrHandshake}) {
+    flow.SetControlDTR(dtr);
+    EXPECT_EQ(flow.FlowControl(), fcHardware);  // DTR and DSR never count
+  }
+  flow.SetControlDTR(dtrEnable);
   flow.SetControlRTS(rtsToggle);
   EXPECT_EQ(flow.FlowControl(), fcCustom);
 
