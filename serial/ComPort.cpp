@@ -1,5 +1,7 @@
 #include "ComPort.h"
 
+#include "ComThread.h"
+
 #include "framework/Dialogs.h"
 
 namespace vardelio {

@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ComError.h"
+#include "ComLink.h"
 #include "ComSettings.h"
 #include "ComTypes.h"
 #include "framework/Component.h"
+#include "framework/HandOver.h"
 #include "platform/ComPlatform.h"
 
 namespace vardelio {
@@ -25,11 +28,24 @@ using TIoRequestRef = std::unique_ptr<TIoRequest>;
 void NewIoRequest(TIoRequestRef& request);
 void FreeIoRequest(TIoRequestRef& request);
 
-// The signal slots of a link, for SignalLinks.
-enum class TLinkSignal { Connect, CTS, DSR, RLSD, RxActivity, TxActivity };
+class TComThread;
+class TPortNotifyWindow;
+
+// Priority of the event thread, as the seven levels of the platform.
+enum TThreadPriority : std::uint8_t {
+  tpIdle,
+  tpLowest,
+  tpLower,
+  tpNormal,
+  tpHigher,
+  tpHighest,
+  tpTimeCritical
+};
 
 class TCustomComPort : public TComponent {
   Q_OBJECT
+  friend class TComThread;
+
  public:
   // `platform` is the operating system's unless a test gives its own.
   explicit TCustomComPort(QObject* owner = nullptr, IComPlatform* platform = nullptr);
@@ -75,6 +91,43 @@ class TCustomComPort : public TComponent {
   void SetBuffer(const TComBuffer& value);
 
   bool RxCharTriggers() const { return rxCharTriggerEnabled_ && !hasBufferLink_; }
+  bool HasBufferLink() const { return hasBufferLink_; }
+  TThreadPriority EventWatchPriority() const { return eventWatchPriority_; }
+  bool EventThreadActive() const { return eventThreadActive_; }
+
+  // --- handler slots; Sender is the port
+  TNotifyEvent OnAfterOpen, OnAfterClose, OnBeforeOpen, OnBeforeClose;
+  TRxCharEvent OnRxChar;
+  TRxBufEvent OnRxBuf;
+  TNotifyEvent OnTxEmpty, OnBreak, OnRing;
+  TComSignalEvent OnCTSChange, OnDSRChange, OnRLSDChange;
+  TNotifyEvent OnRxFlag;
+  TComErrorEvent OnError;
+  TNotifyEvent OnRx80Full;
+
+  // --- links: served before the port's own handler, in attachment order; not owned
+  // Code 18 for a link attached twice or one that is not attached.
+  void AttachLink(TComLink* link);
+  void DetachLink(TComLink* link);
+  void SignalLinks(TLinkSignal kind, bool onOff);
+  void NotifyLinks(TLinkNotice kind);
+  void SendTxBufToLinks(const void* buffer, int count);
+
+  // --- processing of one event each, on the thread the delivery mode chooses
+  void ProcessRxChar();
+  void ProcessTxEmpty();
+  void ProcessRxFlag();
+  void ProcessRing();
+  void ProcessBreak();
+  void ProcessCTSChange();
+  void ProcessDSRChange();
+  void ProcessRLSDChange();
+  void ProcessError();
+  void ProcessRx80Full();
+  // A whole batch in its fixed order: errors first, then received characters, ...
+  void ProcessEventSet(TComEvents events);
+  // The notify window's handler in window-sync delivery: `event` is one mask bit.
+  void HandlePortMessage(std::uint32_t event);
 
   // --- batches: changes reach an open line once, at the outermost EndBatch
   void BeginBatch() { ++batchDepth_; }
@@ -111,15 +164,26 @@ class TCustomComPort : public TComponent {
   void AfterLoad() override;
   IComPlatform& Platform() const { return *platform_; }
 
-  // Where the event machinery and the links join the open and close sequences.
-  void ProcessBeforeOpen() {}
-  void ProcessAfterOpen() {}
-  void ProcessBeforeClose() {}
-  void ProcessAfterClose() {}
-  void StartEventThread() {}
-  void StopEventThread() {}
-  void SignalLinks(TLinkSignal, bool) {}
-  void SendTxBufToLinks(const void*, int) {}
+  virtual void FireAfterClose();
+  virtual void FireAfterOpen();
+  virtual void FireBeforeClose();
+  virtual void FireBeforeOpen();
+  virtual void FireRxChar(int count);
+  virtual void FireRxBuf(const void* buffer, int count);
+  virtual void FireTxEmpty();
+  virtual void FireBreak();
+  virtual void FireRing();
+  virtual void FireRxFlag();
+  virtual void FireCTSChange(bool onOff);
+  virtual void FireDSRChange(bool onOff);
+  virtual void FireError(TComErrors errors);
+  virtual void FireRLSDChange(bool onOff);
+  virtual void FireRx80Full();
+
+  void ProcessBeforeOpen();
+  void ProcessAfterOpen();
+  void ProcessBeforeClose();
+  void ProcessAfterClose();
 
  private:
   bool MayApply() const { return connected_ && batchDepth_ == 0 && !Loading(); }
@@ -127,12 +191,23 @@ class TCustomComPort : public TComponent {
   template <typename T>
   void ChangeDeviceSetting(T& field, T value);
   void ReleaseLineQuietly() noexcept;
+  void StartEventThread();
+  void StopEventThread();
+  void DistributeRxData(int& count);
+  // Reads `count` bytes once and hands them to OnRxBuf and every buffer link after `first`.
+  void ReadAndDistribute(int count, std::size_t first);
+  void ReportSignal(TModemSignal line, TLinkSignal kind, void (TCustomComPort::*fire)(bool));
 
   IComPlatform* platform_;
+  std::unique_ptr<THandOver> handOver_;  // serves the event thread on this thread
+  std::unique_ptr<TComThread> eventThread_;
   bool eventThreadActive_ = false;
   TLineHandle lineHandle_ = kInvalidLineHandle;
+  std::unique_ptr<TPortNotifyWindow> notifyWindow_;
   std::int32_t batchDepth_ = 0;
+  std::vector<TComLink*> links_;
   bool rxCharTriggerEnabled_ = true;
+  TThreadPriority eventWatchPriority_ = tpNormal;
   bool hasBufferLink_ = false;
   bool connected_ = false;
   TBaudRate baudRate_ = br9600;
@@ -162,5 +237,9 @@ TDcb BuildDeviceControl(const TCustomComPort& port);
 // The speed in bits per second of a table entry; 0 for brCustom.
 std::uint32_t BaudRateValue(TBaudRate rate);
 TCommTimeouts BuildCommTimeouts(const TComTimeouts& timeouts);
+
+std::uint32_t EventSetToMask(TComEvents events);
+// Bits outside the ten events are ignored.
+TComEvents MaskToEventSet(std::uint32_t mask);
 
 }  // namespace vardelio

@@ -7,6 +7,8 @@
 namespace vardelio::test {
 namespace {
 
+thread_local int lastError = 0;
+
 std::string Args(std::initializer_list<std::uint64_t> values) {
   std::string text;
   for (std::uint64_t v : values)
@@ -16,13 +18,73 @@ std::string Args(std::initializer_list<std::uint64_t> values) {
 
 }  // namespace
 
+int TFakeComPlatform::LastError() const {
+  return lastError;
+}
+
+std::vector<std::string> TFakeComPlatform::Calls() const {
+  std::lock_guard lock(mutex_);
+  return calls;
+}
+
+void TFakeComPlatform::PushEvents(std::uint32_t mask) {
+  {
+    std::lock_guard lock(mutex_);
+    events_.push_back(mask);
+  }
+  changed_.notify_all();
+}
+
+void TFakeComPlatform::FailWaits() {
+  {
+    std::lock_guard lock(mutex_);
+    waitsFail_ = true;
+  }
+  changed_.notify_all();
+}
+
+TStopSignal TFakeComPlatform::CreateStopSignal() {
+  std::lock_guard lock(mutex_);
+  stops_[nextStop_] = false;
+  return nextStop_++;
+}
+
+void TFakeComPlatform::SetStopSignal(TStopSignal signal) {
+  {
+    std::lock_guard lock(mutex_);
+    stops_[signal] = true;
+  }
+  changed_.notify_all();
+}
+
+void TFakeComPlatform::CloseStopSignal(TStopSignal signal) {
+  std::lock_guard lock(mutex_);
+  stops_.erase(signal);
+}
+
+TWaitResult TFakeComPlatform::WaitCommEvent(TLineHandle, TStopSignal stop, std::uint32_t& mask) {
+  mask = 0;
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return stops_[stop] || waitsFail_ || !events_.empty(); });
+  if (stops_[stop]) return TWaitResult::Stop;
+  if (waitsFail_) {
+    lastError = EIO;
+    return TWaitResult::Failed;
+  }
+  mask = events_.front();
+  events_.pop_front();
+  return TWaitResult::Events;
+}
+
 int TFakeComPlatform::Count(const std::string& call) const {
+  std::lock_guard lock(mutex_);
   return int(std::count_if(calls.begin(), calls.end(), [&](const std::string& c) {
     return c.compare(0, call.size() + 1, call + "(") == 0;
   }));
 }
 
 std::vector<std::string> TFakeComPlatform::Names() const {
+  std::lock_guard lock(mutex_);
   std::vector<std::string> names;
   for (const std::string& c : calls)
     names.push_back(c.substr(0, c.find('(')));
@@ -32,20 +94,21 @@ std::vector<std::string> TFakeComPlatform::Names() const {
 bool TFakeComPlatform::Enter(const std::string& name, const std::string& args, TLineHandle line) {
   calls.push_back(name + "(" + args + ")");
   if (auto it = failures.find(name); it != failures.end()) {
-    lastError_ = it->second;
+    lastError = it->second;
     return false;
   }
   if (line != kHandle || !open) {
-    lastError_ = EBADF;
+    lastError = EBADF;
     return false;
   }
   return true;
 }
 
 TLineHandle TFakeComPlatform::OpenLine(const std::string& portName) {
+  std::lock_guard lock(mutex_);
   calls.push_back("OpenLine(" + portName + ")");
   if (auto it = failures.find("OpenLine"); it != failures.end()) {
-    lastError_ = it->second;
+    lastError = it->second;
     return kInvalidLineHandle;
   }
   open = true;
@@ -53,18 +116,21 @@ TLineHandle TFakeComPlatform::OpenLine(const std::string& portName) {
 }
 
 bool TFakeComPlatform::CloseLine(TLineHandle line) {
+  std::lock_guard lock(mutex_);
   if (!Enter("CloseLine", "", line)) return false;
   open = false;
   return true;
 }
 
 bool TFakeComPlatform::SetCommState(TLineHandle line, const TDcb& newDcb) {
+  std::lock_guard lock(mutex_);
   if (!Enter("SetCommState", Args({newDcb.BaudRate, newDcb.Flags}), line)) return false;
   dcb = newDcb;
   return true;
 }
 
 bool TFakeComPlatform::SetCommTimeouts(TLineHandle line, const TCommTimeouts& t) {
+  std::lock_guard lock(mutex_);
   const std::string args =
       Args({t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
             t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant});
@@ -74,15 +140,18 @@ bool TFakeComPlatform::SetCommTimeouts(TLineHandle line, const TCommTimeouts& t)
 }
 
 bool TFakeComPlatform::SetupComm(TLineHandle line, std::uint32_t in, std::uint32_t out) {
+  std::lock_guard lock(mutex_);
   return Enter("SetupComm", Args({in, out}), line);
 }
 
 bool TFakeComPlatform::SetCommMask(TLineHandle line, std::uint32_t mask) {
+  std::lock_guard lock(mutex_);
   return Enter("SetCommMask", Args({mask}), line);
 }
 
 bool TFakeComPlatform::WriteFile(TLineHandle line, const void* data, std::uint32_t count,
                                  std::uint32_t& done, TOverlapped& request) {
+  std::lock_guard lock(mutex_);
   done = 0;
   const std::string bytes(static_cast<const char*>(data), count);
   if (!Enter("WriteFile", bytes, line)) return false;
@@ -94,6 +163,7 @@ bool TFakeComPlatform::WriteFile(TLineHandle line, const void* data, std::uint32
 
 bool TFakeComPlatform::ReadFile(TLineHandle line, void* data, std::uint32_t count,
                                 std::uint32_t& done, TOverlapped& request) {
+  std::lock_guard lock(mutex_);
   done = 0;
   if (!Enter("ReadFile", Args({count}), line)) return false;
   done = std::min<std::uint32_t>(count, std::uint32_t(input.size()));
@@ -106,10 +176,11 @@ bool TFakeComPlatform::ReadFile(TLineHandle line, void* data, std::uint32_t coun
 bool TFakeComPlatform::AwaitCompletion(TLineHandle line, TOverlapped& request,
                                        std::uint32_t& transferred) {
   transferred = 0;
+  std::lock_guard lock(mutex_);
   calls.push_back("AwaitCompletion()");
   (void)line;
   if (auto it = failures.find("AwaitCompletion"); it != failures.end()) {
-    lastError_ = it->second;
+    lastError = it->second;
     return false;
   }
   transferred = request.Transferred;
@@ -117,12 +188,14 @@ bool TFakeComPlatform::AwaitCompletion(TLineHandle line, TOverlapped& request,
 }
 
 bool TFakeComPlatform::PurgeComm(TLineHandle line, std::uint32_t flags) {
+  std::lock_guard lock(mutex_);
   if (!Enter("PurgeComm", Args({flags}), line)) return false;
   if (flags & PURGE_RXCLEAR) input.clear();
   return true;
 }
 
 bool TFakeComPlatform::ClearCommError(TLineHandle line, std::uint32_t& errors, TComStat& status) {
+  std::lock_guard lock(mutex_);
   errors = 0;
   status = {};
   if (!Enter("ClearCommError", "", line)) return false;
@@ -132,6 +205,7 @@ bool TFakeComPlatform::ClearCommError(TLineHandle line, std::uint32_t& errors, T
 }
 
 bool TFakeComPlatform::GetCommModemStatus(TLineHandle line, std::uint32_t& status) {
+  std::lock_guard lock(mutex_);
   status = 0;
   if (!Enter("GetCommModemStatus", "", line)) return false;
   status = modemStatus;

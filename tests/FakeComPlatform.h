@@ -1,8 +1,12 @@
 #pragma once
 // Records every platform call with its arguments; any call can be told to fail with a code.
+// Safe to call from the event thread; waits for line events play back what a test pushes.
 
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +30,17 @@ class TFakeComPlatform : public IComPlatform {
 
   void Fail(const std::string& call, int code) { failures[call] = code; }
   int Count(const std::string& call) const;
+  // A copy of the calls, for reading while an event thread runs.
+  std::vector<std::string> Calls() const;
+  // Events for the next wait; FailWaits() makes waits fail as a vanished line's do.
+  void PushEvents(std::uint32_t mask);
+  void FailWaits();
+  // Runs `change` on the fake's state under its lock.
+  template <typename F>
+  void Locked(F&& change) {
+    std::lock_guard lock(mutex_);
+    change();
+  }
   // The names of the calls, without their arguments.
   std::vector<std::string> Names() const;
 
@@ -43,13 +58,23 @@ class TFakeComPlatform : public IComPlatform {
   bool PurgeComm(TLineHandle line, std::uint32_t flags) override;
   bool ClearCommError(TLineHandle line, std::uint32_t& errors, TComStat& status) override;
   bool GetCommModemStatus(TLineHandle line, std::uint32_t& status) override;
-  int LastError() const override { return lastError_; }
+  TStopSignal CreateStopSignal() override;
+  void SetStopSignal(TStopSignal signal) override;
+  void CloseStopSignal(TStopSignal signal) override;
+  TWaitResult WaitCommEvent(TLineHandle line, TStopSignal stop, std::uint32_t& mask) override;
+  int LastError() const override;
 
  private:
   // Logs the call; false (with the error set) when it is to fail or the handle is not ours.
+  // The caller holds mutex_.
   bool Enter(const std::string& name, const std::string& args, TLineHandle line);
 
-  int lastError_ = 0;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::uint32_t> events_;
+  std::map<TStopSignal, bool> stops_;
+  TStopSignal nextStop_ = 100;
+  bool waitsFail_ = false;
 };
 
 }  // namespace vardelio::test

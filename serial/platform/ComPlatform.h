@@ -88,10 +88,26 @@ inline constexpr std::uint32_t CE_TXFULL = 0x100;
 inline constexpr std::uint32_t CE_IOE = 0x400;
 inline constexpr std::uint32_t CE_MODE = 0x8000;
 
+inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
+inline constexpr std::uint32_t EV_RXFLAG = 0x0002;
+inline constexpr std::uint32_t EV_TXEMPTY = 0x0004;
+inline constexpr std::uint32_t EV_CTS = 0x0008;
+inline constexpr std::uint32_t EV_DSR = 0x0010;
+inline constexpr std::uint32_t EV_RLSD = 0x0020;
+inline constexpr std::uint32_t EV_BREAK = 0x0040;
+inline constexpr std::uint32_t EV_ERR = 0x0080;
+inline constexpr std::uint32_t EV_RING = 0x0100;
+inline constexpr std::uint32_t EV_RX80FULL = 0x0400;
+
 inline constexpr std::uint32_t MS_CTS_ON = 0x10;
 inline constexpr std::uint32_t MS_DSR_ON = 0x20;
 inline constexpr std::uint32_t MS_RING_ON = 0x40;
 inline constexpr std::uint32_t MS_RLSD_ON = 0x80;
+
+using TStopSignal = std::intptr_t;
+inline constexpr TStopSignal kNoStopSignal = -1;
+
+enum class TWaitResult { Events, Stop, Failed };
 
 // Every call returns false on failure and leaves the system code for LastError(),
 // which is kept per thread.
@@ -117,6 +133,15 @@ class IComPlatform {
   // Gives and clears the latched line errors, and the queue counts.
   virtual bool ClearCommError(TLineHandle line, std::uint32_t& errors, TComStat& status) = 0;
   virtual bool GetCommModemStatus(TLineHandle line, std::uint32_t& status) = 0;
+
+  // A one-way signal that ends a wait for line events; set from any thread.
+  virtual TStopSignal CreateStopSignal() = 0;
+  virtual void SetStopSignal(TStopSignal signal) = 0;
+  virtual void CloseStopSignal(TStopSignal signal) = 0;
+  // Sleeps until an event of the mask set with SetCommMask happens (mask: what happened),
+  // the stop signal is set (Stop wins when both are), or the line fails (Failed).
+  virtual TWaitResult WaitCommEvent(TLineHandle line, TStopSignal stop, std::uint32_t& mask) = 0;
+
   virtual int LastError() const = 0;
 };
 

@@ -1,5 +1,9 @@
 // The Linux implementation of the serial seam: a table of open lines behind integer handles.
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <memory>
 #include <mutex>
@@ -90,6 +94,32 @@ class TLinuxComPlatform final : public IComPlatform {
     status = 0;
     return Call(h, [&](TLinuxLine& l) { return l.ModemStatus(status); });
   }
+
+  TStopSignal CreateStopSignal() override {
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) Fail(errno);
+    return fd < 0 ? kNoStopSignal : fd;
+  }
+  void SetStopSignal(TStopSignal signal) override {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(int(signal), &one, sizeof one);
+  }
+  void CloseStopSignal(TStopSignal signal) override {
+    if (signal != kNoStopSignal) close(int(signal));
+  }
+  TWaitResult WaitCommEvent(TLineHandle h, TStopSignal stop, std::uint32_t& mask) override {
+    mask = 0;
+    std::shared_ptr<TLinuxLine> line = Find(h);
+    if (!line) {
+      Fail(EBADF);
+      return TWaitResult::Failed;
+    }
+    int error = 0;
+    const TWaitResult result = line->WaitEvents(int(stop), mask, error);
+    if (result == TWaitResult::Failed) Fail(error);
+    return result;
+  }
+
   int LastError() const override { return lastError; }
 
  private:

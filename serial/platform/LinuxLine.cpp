@@ -87,22 +87,28 @@ std::shared_ptr<TLinuxLine> TLinuxLine::Open(const std::string& portName, int& e
     return nullptr;
   }
   const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wake < 0) {
-    error = CloseWith(fd, errno);
+  const int eventWake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake < 0 || eventWake < 0) {
+    error = errno;
+    if (wake >= 0) close(wake);
+    if (eventWake >= 0) close(eventWake);
+    CloseWith(fd, error);
     return nullptr;
   }
-  return std::shared_ptr<TLinuxLine>(new TLinuxLine(fd, wake, IsPseudoTerminal(fd)));
+  return std::shared_ptr<TLinuxLine>(new TLinuxLine(fd, wake, eventWake, IsPseudoTerminal(fd)));
 }
 
-TLinuxLine::TLinuxLine(int fd, int wake, bool pseudoTerminal)
-    : fd_(fd), wake_(wake), pseudoTerminal_(pseudoTerminal) {}
+TLinuxLine::TLinuxLine(int fd, int wake, int eventWake, bool pseudoTerminal)
+    : fd_(fd), wake_(wake), eventWake_(eventWake), pseudoTerminal_(pseudoTerminal) {}
 
 TLinuxLine::~TLinuxLine() {
+  modemWatch_.Stop();
   // Output stuck behind flow control would otherwise hold close() for up to 30 s.
   tcflush(fd_, TCOFLUSH);
   ioctl(fd_, TIOCNXCL);
   close(fd_);
   close(wake_);
+  close(eventWake_);
 }
 
 void TLinuxLine::Wake() {
@@ -126,17 +132,62 @@ bool TLinuxLine::WaitReady(short events, const Clock::time_point* deadline) {
   return ready != 0 || deadline == nullptr || Clock::now() < *deadline;
 }
 
+void TLinuxLine::WakeEvents() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(eventWake_, &one, sizeof one);
+}
+
+void TLinuxLine::LatchLocked(std::uint32_t events) {
+  events &= mask_;
+  if (events == 0) return;
+  pendingEvents_ |= events;
+  WakeEvents();
+}
+
 void TLinuxLine::MarkHungUpLocked() {
   if (hungUp_) return;
   hungUp_ = true;
   errors_ |= CE_IOE;  // reported once, like any other line error
+  LatchLocked(EV_ERR);
+  WakeEvents();  // a waiter must see the end even when errors are not watched
 }
 
 void TLinuxLine::Append(const TDecoded& decoded) {
+  std::uint32_t events = 0;
   errors_ |= decoded.errors;
-  const std::size_t room = queueCapacity_ > queue_.size() ? queueCapacity_ - queue_.size() : 0;
+  const std::size_t before = queue_.size();
+  const std::size_t room = queueCapacity_ > before ? queueCapacity_ - before : 0;
   if (decoded.bytes.size() > room) errors_ |= CE_RXOVER;  // the application did not keep up
   queue_.append(decoded.bytes, 0, std::min(room, decoded.bytes.size()));
+  const std::size_t nearlyFull = std::size_t(queueCapacity_) * 8 / 10;
+  if (queue_.size() > before) events |= EV_RXCHAR;
+  if (before < nearlyFull && queue_.size() >= nearlyFull) events |= EV_RX80FULL;
+  if (decoded.eventCharSeen) events |= EV_RXFLAG;
+  if (decoded.breakSeen) events |= EV_BREAK;
+  if (decoded.errors & ~CE_BREAK || decoded.bytes.size() > room) events |= EV_ERR;
+  LatchLocked(events);
+}
+
+// Overruns never arrive marked in the data; the driver counts them.
+void TLinuxLine::CountLineErrorsLocked() {
+  if (!countsErrors_) return;
+  serial_icounter_struct counts{};
+  if (ioctl(fd_, TIOCGICOUNT, &counts) != 0) {
+    countsErrors_ = !Unsupported(errno);
+    return;
+  }
+  const std::uint32_t overruns = std::uint32_t(counts.overrun + counts.buf_overrun);
+  const std::uint32_t frames = std::uint32_t(counts.frame);
+  std::uint32_t found = 0;
+  if (overruns != overruns_) found |= CE_OVERRUN;
+  // Framing errors arrive marked only while parity is checked.
+  if (frames != frames_ && !parityChecked_) found |= CE_FRAME;
+  overruns_ = overruns;
+  frames_ = frames;
+  if (found != 0) {
+    errors_ |= found;
+    LatchLocked(EV_ERR);
+  }
 }
 
 void TLinuxLine::DrainLocked() {
@@ -145,6 +196,7 @@ void TLinuxLine::DrainLocked() {
     const ssize_t n = read(fd_, chunk, sizeof chunk);
     if (n > 0) {
       Append(decoder_.Decode(std::string_view(chunk, std::size_t(n))));
+      CountLineErrorsLocked();
     } else if (n == 0 || errno == EIO) {
       MarkHungUpLocked();  // read() gives 0 only on hang-up with VMIN=1
     } else if (errno != EINTR) {
@@ -177,6 +229,8 @@ int TLinuxLine::SetState(const TDcb& dcb) {
   if (!LineTookAttrs(wanted, actual, pseudoTerminal_)) return EINVAL;
   SetModemLines(dcb);
   std::lock_guard lock(mutex_);
+  baudRate_ = dcb.BaudRate;
+  parityChecked_ = (dcb.Flags & dcb::fParity) != 0;
   decoder_.SetRules({.discardNull = bool(dcb.Flags & dcb::fNull),
                      .replaceErrors = (dcb.Flags & dcb::fParity) && (dcb.Flags & dcb::fErrorChar),
                      .errorChar = dcb.ErrorChar,
@@ -215,9 +269,74 @@ int TLinuxLine::SetQueueSizes(std::uint32_t inQueue, std::uint32_t outQueue) {
 
 int TLinuxLine::SetMask(std::uint32_t mask) {
   if (const int error = CheckAlive()) return error;
-  std::lock_guard lock(mutex_);
-  mask_ = mask;
+  {
+    std::lock_guard lock(mutex_);
+    mask_ = mask;
+    pendingEvents_ = 0;
+  }
+  WakeEvents();
+  constexpr std::uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+  if ((mask & kModemEvents) == 0) {
+    modemWatch_.Stop();
+  } else if (!pseudoTerminal_) {
+    modemWatch_.Start(fd_, [this](std::uint32_t events) {
+      std::lock_guard lock(mutex_);
+      LatchLocked(events);
+    });
+  }
   return 0;
+}
+
+void TLinuxLine::CheckTxEmptyLocked(std::optional<Clock::time_point>& recheck) {
+  if (!txPending_) return;
+  int outQueue = 0;
+  if (ioctl(fd_, TIOCOUTQ, &outQueue) != 0 || outQueue <= 0) {
+    txPending_ = false;
+    LatchLocked(EV_TXEMPTY);
+    return;
+  }
+  // Look again when the queued bytes should be out at the line's speed (10 bits a byte).
+  const std::uint64_t ms =
+      std::uint64_t(outQueue) * 10 * 1000 / std::max<std::uint32_t>(baudRate_, 1);
+  recheck = Clock::now() + std::chrono::milliseconds(ms + 1);
+}
+
+TWaitResult TLinuxLine::WaitEvents(int stopFd, std::uint32_t& mask, int& error) {
+  mask = 0;
+  for (;;) {
+    pollfd stop{stopFd, POLLIN, 0};
+    if (poll(&stop, 1, 0) > 0) return TWaitResult::Stop;  // the stop wins over events
+    std::optional<Clock::time_point> recheck;
+    bool hungUp;
+    {
+      std::lock_guard lock(mutex_);
+      DrainLocked();
+      CheckTxEmptyLocked(recheck);
+      if (pendingEvents_ != 0) {
+        mask = std::exchange(pendingEvents_, 0);
+        return TWaitResult::Events;
+      }
+      hungUp = hungUp_;
+    }
+    if (hungUp) {
+      error = EIO;  // reported once already: now the wait itself fails
+      return TWaitResult::Failed;
+    }
+    int timeoutMs = -1;  // nothing wakes us on a timer while the line is idle
+    if (recheck) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*recheck - Clock::now());
+      timeoutMs = int(std::clamp<long long>(left.count(), 0, 60'000));
+    }
+    pollfd fds[3] = {{stopFd, POLLIN, 0}, {eventWake_, POLLIN, 0}, {fd_, POLLIN, 0}};
+    if (poll(fds, 3, timeoutMs) < 0 && errno != EINTR) {
+      error = errno;
+      return TWaitResult::Failed;
+    }
+    if (fds[1].revents & POLLIN) {
+      std::uint64_t count;
+      [[maybe_unused]] ssize_t n = read(eventWake_, &count, sizeof count);
+    }
+  }
 }
 
 int TLinuxLine::Write(const char* data, std::uint32_t count, std::uint32_t& written) {
@@ -235,6 +354,9 @@ int TLinuxLine::Write(const char* data, std::uint32_t count, std::uint32_t& writ
     const ssize_t n = ::write(fd_, data + written, count - written);
     if (n > 0) {
       written += std::uint32_t(n);
+      std::lock_guard lock(mutex_);
+      txPending_ = true;
+      WakeEvents();
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "ComPlatform.h"
 #include "InputDecoder.h"
+#include "LinuxModemWatch.h"
 
 namespace vardelio {
 
@@ -30,10 +32,12 @@ class TLinuxLine {
   int Purge(std::uint32_t flags);
   int ClearErrors(std::uint32_t& errors, TComStat& status);
   int ModemStatus(std::uint32_t& status);
+  // Sleeps until an event of the mask, the stop descriptor, or a failed line (error set).
+  TWaitResult WaitEvents(int stopFd, std::uint32_t& mask, int& error);
 
  private:
   using Clock = std::chrono::steady_clock;
-  TLinuxLine(int fd, int wake, bool pseudoTerminal);
+  TLinuxLine(int fd, int wake, int eventWake, bool pseudoTerminal);
 
   // Moves what the terminal holds into the input queue; caller holds mutex_.
   void DrainLocked();
@@ -46,9 +50,16 @@ class TLinuxLine {
   bool WaitReady(short events, const Clock::time_point* deadline);
   void Wake();
   void SetModemLines(const TDcb& dcb);
+  // Records events of the mask for the waiter and wakes it; caller holds mutex_.
+  void LatchLocked(std::uint32_t events);
+  void WakeEvents();
+  // Transmit-empty once the terminal's output queue has drained; sets when to look again.
+  void CheckTxEmptyLocked(std::optional<Clock::time_point>& recheck);
+  void CountLineErrorsLocked();
 
   const int fd_;
-  const int wake_;  // eventfd: aborts and close
+  const int wake_;       // eventfd: aborts of reads and writes
+  const int eventWake_;  // eventfd: something for the event waiter
   const bool pseudoTerminal_;
 
   std::mutex mutex_;
@@ -60,6 +71,14 @@ class TLinuxLine {
   TInputDecoder decoder_;
   TCommTimeouts timeouts_;
   std::uint32_t mask_ = 0;
+  std::uint32_t pendingEvents_ = 0;
+  bool txPending_ = false;
+  std::uint32_t baudRate_ = 9600;
+  bool countsErrors_ = true;  // until the driver says it keeps no counters
+  std::uint32_t overruns_ = 0;
+  std::uint32_t frames_ = 0;
+  bool parityChecked_ = false;
+  TModemWatch modemWatch_;
 
   std::atomic<std::uint64_t> readAborts_{0};
   std::atomic<std::uint64_t> writeAborts_{0};

@@ -1,0 +1,96 @@
+#include "HandOver.h"
+
+#include <QMetaObject>
+
+namespace vardelio {
+
+struct THandOver::TItem {
+  std::function<void(const TRelease&)> work;
+  bool carryException = false;
+  bool released = false;
+  std::exception_ptr failure;
+  THandOver* owner = nullptr;
+};
+
+THandOver::THandOver() : mainThreadContext_(std::make_unique<QObject>()) {}
+
+THandOver::~THandOver() = default;
+
+void THandOver::Post(const std::shared_ptr<TItem>& item) {
+  item->owner = this;
+  {
+    std::lock_guard lock(mutex_);
+    pending_.push_back(item);
+  }
+  changed_.notify_all();
+  // The event loop serves it when the main thread is not waiting in ServeUntil.
+  QMetaObject::invokeMethod(
+      mainThreadContext_.get(), [this] { ServePending(); }, Qt::QueuedConnection);
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return item->released; });
+}
+
+void THandOver::Call(std::function<void()> work) {
+  auto item = std::make_shared<TItem>();
+  item->work = [work = std::move(work)](const TRelease&) { work(); };
+  item->carryException = true;
+  Post(item);
+  if (item->failure) std::rethrow_exception(item->failure);
+}
+
+void THandOver::Send(std::function<void(const TRelease&)> work) {
+  auto item = std::make_shared<TItem>();
+  item->work = std::move(work);
+  Post(item);
+}
+
+void THandOver::Run(TItem& item) {
+  THandOver& self = *item.owner;
+  const TRelease release = [&self, &item] {
+    {
+      std::lock_guard lock(self.mutex_);
+      if (item.released) return;
+      item.released = true;
+    }
+    self.changed_.notify_all();
+  };
+  try {
+    item.work(release);
+  } catch (...) {
+    if (!item.carryException) {
+      release();
+      throw;
+    }
+    item.failure = std::current_exception();
+  }
+  release();
+}
+
+void THandOver::ServePending() {
+  for (;;) {
+    std::shared_ptr<TItem> item;
+    {
+      std::lock_guard lock(mutex_);
+      if (pending_.empty()) return;
+      item = pending_.front();
+      pending_.pop_front();
+    }
+    Run(*item);
+  }
+}
+
+void THandOver::ServeUntil(const std::function<bool()>& finished) {
+  for (;;) {
+    ServePending();
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !pending_.empty() || finished(); });
+    if (pending_.empty() && finished()) return;
+  }
+}
+
+void THandOver::Wake() {
+  { std::lock_guard lock(mutex_); }
+  changed_.notify_all();
+}
+
+}  // namespace vardelio

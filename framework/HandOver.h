@@ -1,0 +1,48 @@
+#pragma once
+// Runs work from a worker thread on the main thread while the worker waits for it.
+
+#include <QObject>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace vardelio {
+
+class THandOver {
+ public:
+  // Created on the main thread, whose event loop then serves it.
+  THandOver();
+  ~THandOver();
+  THandOver(const THandOver&) = delete;
+  THandOver& operator=(const THandOver&) = delete;
+
+  // From the worker: runs `work` on the main thread and returns once it has run; an
+  // exception it raised is raised here.
+  void Call(std::function<void()> work);
+
+  // From the worker: like Call, but `work` receives a release that lets the worker go on
+  // before the work has finished; the work's exceptions stay on the main thread.
+  using TRelease = std::function<void()>;
+  void Send(std::function<void(const TRelease& release)> work);
+
+  // On the main thread: serves hand-overs until `finished` is true. `finished` is checked
+  // after every wake-up, so whoever makes it true must call Wake().
+  void ServeUntil(const std::function<bool()>& finished);
+  void Wake();
+
+ private:
+  struct TItem;
+  void Post(const std::shared_ptr<TItem>& item);
+  void ServePending();
+  static void Run(TItem& item);
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::shared_ptr<TItem>> pending_;
+  std::unique_ptr<QObject> mainThreadContext_;
+};
+
+}  // namespace vardelio

@@ -1,0 +1,256 @@
+// Links, and the processing of each line event: links first, then the port's own handler.
+
+#include <algorithm>
+#include <memory>
+
+#include "ComPort.h"
+
+namespace vardelio {
+
+// --- links
+
+void TCustomComPort::AttachLink(TComLink* link) {
+  if (link == nullptr || std::find(links_.begin(), links_.end(), link) != links_.end()) {
+    throw EComPort(18);
+  }
+  links_.push_back(link);
+  hasBufferLink_ = std::any_of(links_.begin(), links_.end(),
+                               [](const TComLink* l) { return l->OnLinkRxBuf.Assigned(); });
+}
+
+void TCustomComPort::DetachLink(TComLink* link) {
+  auto it = std::find(links_.begin(), links_.end(), link);
+  if (it == links_.end()) throw EComPort(18);
+  links_.erase(it);
+  hasBufferLink_ = std::any_of(links_.begin(), links_.end(),
+                               [](const TComLink* l) { return l->OnLinkRxBuf.Assigned(); });
+}
+
+namespace {
+
+// Walks the links counted at the start; a link detached meanwhile ends the walk early.
+template <typename F>
+void ForEachLink(const std::vector<TComLink*>& links, F&& call) {
+  const std::size_t count = links.size();
+  for (std::size_t i = 0; i < count && i < links.size(); ++i)
+    call(*links[i]);
+}
+
+TComSignalEvent TComLink::*SignalSlot(TLinkSignal kind) {
+  switch (kind) {
+    case TLinkSignal::Connect:
+      return &TComLink::OnLinkConnect;
+    case TLinkSignal::CTS:
+      return &TComLink::OnLinkCTSChange;
+    case TLinkSignal::DSR:
+      return &TComLink::OnLinkDSRChange;
+    case TLinkSignal::RLSD:
+      return &TComLink::OnLinkRLSDChange;
+    case TLinkSignal::RxActivity:
+      return &TComLink::OnLinkRxActive;
+    case TLinkSignal::TxActivity:
+      break;
+  }
+  return &TComLink::OnLinkTxActive;
+}
+
+TNotifyEvent TComLink::*NoticeSlot(TLinkNotice kind) {
+  switch (kind) {
+    case TLinkNotice::Ring:
+      return &TComLink::OnLinkRing;
+    case TLinkNotice::TxEmpty:
+      return &TComLink::OnLinkTxEmpty;
+    case TLinkNotice::RxFlag:
+      break;
+  }
+  return &TComLink::OnLinkRxFlag;
+}
+
+}  // namespace
+
+void TCustomComPort::SignalLinks(TLinkSignal kind, bool onOff) {
+  const auto slot = SignalSlot(kind);
+  ForEachLink(links_, [&](TComLink& link) { (link.*slot)(this, onOff); });
+}
+
+void TCustomComPort::NotifyLinks(TLinkNotice kind) {
+  const auto slot = NoticeSlot(kind);
+  ForEachLink(links_, [&](TComLink& link) { (link.*slot)(this); });
+}
+
+void TCustomComPort::SendTxBufToLinks(const void* buffer, int count) {
+  ForEachLink(links_, [&](TComLink& link) { link.OnLinkTxBuf(this, buffer, count); });
+}
+
+// --- firing the port's own handlers
+
+void TCustomComPort::FireAfterClose() {
+  OnAfterClose(this);
+}
+void TCustomComPort::FireAfterOpen() {
+  OnAfterOpen(this);
+}
+void TCustomComPort::FireBeforeClose() {
+  OnBeforeClose(this);
+}
+void TCustomComPort::FireBeforeOpen() {
+  OnBeforeOpen(this);
+}
+void TCustomComPort::FireRxChar(int count) {
+  OnRxChar(this, count);
+}
+void TCustomComPort::FireRxBuf(const void* buffer, int count) {
+  OnRxBuf(this, buffer, count);
+}
+void TCustomComPort::FireTxEmpty() {
+  OnTxEmpty(this);
+}
+void TCustomComPort::FireBreak() {
+  OnBreak(this);
+}
+void TCustomComPort::FireRing() {
+  OnRing(this);
+}
+void TCustomComPort::FireRxFlag() {
+  OnRxFlag(this);
+}
+void TCustomComPort::FireCTSChange(bool onOff) {
+  OnCTSChange(this, onOff);
+}
+void TCustomComPort::FireDSRChange(bool onOff) {
+  OnDSRChange(this, onOff);
+}
+void TCustomComPort::FireError(TComErrors errors) {
+  OnError(this, errors);
+}
+void TCustomComPort::FireRLSDChange(bool onOff) {
+  OnRLSDChange(this, onOff);
+}
+void TCustomComPort::FireRx80Full() {
+  OnRx80Full(this);
+}
+
+// --- processing
+
+void TCustomComPort::ProcessError() {
+  const TComErrors errors = TakeLineErrors();
+  if (!errors.Empty()) FireError(errors);
+}
+
+void TCustomComPort::ProcessRxChar() {
+  int count = BytesWaiting();
+  if (count > 0) SignalLinks(TLinkSignal::RxActivity, true);
+  DistributeRxData(count);
+  if (count > 0) FireRxChar(count);
+}
+
+// Either the count goes to OnRxChar, or the data to OnRxBuf and the links: never both.
+void TCustomComPort::DistributeRxData(int& count) {
+  if (count <= 0 || RxCharTriggers()) return;
+  const auto first = std::find_if(links_.begin(), links_.end(),
+                                  [](const TComLink* l) { return l->OnLinkRxBuf.Assigned(); });
+  if (first != links_.end()) {
+    ReadAndDistribute(count, std::size_t(first - links_.begin()));
+  } else if (!rxCharTriggerEnabled_) {
+    ReadAndDistribute(count, links_.size());
+  } else {
+    return;
+  }
+  count = 0;
+}
+
+void TCustomComPort::ReadAndDistribute(int count, std::size_t first) {
+  // Freed on every path, also when a handler raises.
+  const auto block = std::make_unique<char[]>(std::size_t(count));
+  ReadBytes(block.get(), count);
+  FireRxBuf(block.get(), count);
+  const std::size_t walk = links_.size();
+  for (std::size_t i = first; i < walk && i < links_.size(); ++i) {
+    links_[i]->OnLinkRxBuf(this, block.get(), count);
+  }
+}
+
+void TCustomComPort::ProcessTxEmpty() {
+  SignalLinks(TLinkSignal::TxActivity, false);
+  NotifyLinks(TLinkNotice::TxEmpty);
+  FireTxEmpty();
+}
+
+void TCustomComPort::ProcessBreak() {
+  FireBreak();
+}
+
+void TCustomComPort::ProcessRing() {
+  NotifyLinks(TLinkNotice::Ring);
+  FireRing();
+}
+
+// One query of the modem lines per step, at processing time.
+void TCustomComPort::ReportSignal(TModemSignal line, TLinkSignal kind,
+                                  void (TCustomComPort::*fire)(bool)) {
+  const bool on = ModemSignals().Contains(line);
+  SignalLinks(kind, on);
+  (this->*fire)(on);
+}
+
+void TCustomComPort::ProcessCTSChange() {
+  ReportSignal(msCTS, TLinkSignal::CTS, &TCustomComPort::FireCTSChange);
+}
+void TCustomComPort::ProcessDSRChange() {
+  ReportSignal(msDSR, TLinkSignal::DSR, &TCustomComPort::FireDSRChange);
+}
+void TCustomComPort::ProcessRLSDChange() {
+  ReportSignal(msRLSD, TLinkSignal::RLSD, &TCustomComPort::FireRLSDChange);
+}
+
+void TCustomComPort::ProcessRxFlag() {
+  NotifyLinks(TLinkNotice::RxFlag);
+  FireRxFlag();
+}
+
+void TCustomComPort::ProcessRx80Full() {
+  FireRx80Full();
+}
+
+void TCustomComPort::ProcessEventSet(TComEvents events) {
+  const std::pair<TComEvent, void (TCustomComPort::*)()> order[] = {
+      {evError, &TCustomComPort::ProcessError},     {evRxChar, &TCustomComPort::ProcessRxChar},
+      {evTxEmpty, &TCustomComPort::ProcessTxEmpty}, {evBreak, &TCustomComPort::ProcessBreak},
+      {evRing, &TCustomComPort::ProcessRing},       {evCTS, &TCustomComPort::ProcessCTSChange},
+      {evDSR, &TCustomComPort::ProcessDSRChange},   {evRxFlag, &TCustomComPort::ProcessRxFlag},
+      {evRLSD, &TCustomComPort::ProcessRLSDChange}, {evRx80Full, &TCustomComPort::ProcessRx80Full}};
+  for (const auto& [event, process] : order) {
+    if (events.Contains(event)) (this->*process)();
+  }
+}
+
+// --- lifecycle notices
+
+void TCustomComPort::ProcessBeforeOpen() {
+  FireBeforeOpen();
+}
+
+void TCustomComPort::ProcessAfterOpen() {
+  SignalLinks(TLinkSignal::Connect, true);
+  FireAfterOpen();
+  ProcessCTSChange();
+  ProcessDSRChange();
+  ProcessRLSDChange();
+}
+
+void TCustomComPort::ProcessBeforeClose() {
+  SignalLinks(TLinkSignal::CTS, false);
+  SignalLinks(TLinkSignal::DSR, false);
+  SignalLinks(TLinkSignal::RLSD, false);
+  FireCTSChange(false);
+  FireDSRChange(false);
+  FireRLSDChange(false);
+  FireBeforeClose();
+}
+
+void TCustomComPort::ProcessAfterClose() {
+  SignalLinks(TLinkSignal::Connect, false);
+  FireAfterClose();
+}
+
+}  // namespace vardelio

@@ -1,0 +1,140 @@
+#include "ComThread.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <array>
+
+#include "framework/Dialogs.h"
+
+namespace vardelio {
+namespace {
+
+// Mask bit of each event, by ordinal.
+constexpr std::array<std::uint32_t, 10> kEventBits = {EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING,
+                                                      EV_BREAK,  EV_CTS,     EV_DSR,    EV_ERR,
+                                                      EV_RLSD,   EV_RX80FULL};
+
+// The order in which a batch is processed, and its messages are sent.
+constexpr std::array<TComEvent, 10> kDeliveryOrder = {
+    evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
+
+}  // namespace
+
+std::uint32_t EventSetToMask(TComEvents events) {
+  std::uint32_t mask = 0;
+  for (std::size_t i = 0; i < kEventBits.size(); ++i) {
+    if (events.Contains(TComEvent(i))) mask |= kEventBits[i];
+  }
+  return mask;
+}
+
+TComEvents MaskToEventSet(std::uint32_t mask) {
+  TComEvents events;
+  for (std::size_t i = 0; i < kEventBits.size(); ++i) {
+    if (mask & kEventBits[i]) events.Include(TComEvent(i));
+  }
+  return events;
+}
+
+// --- the thread
+
+TComThread::TComThread(TCustomComPort& ownerPort)
+    : OwnerPort(ownerPort),
+      platform_(ownerPort.Platform()),
+      line_(ownerPort.LineHandle()),
+      syncMethod_(ownerPort.SyncMethod()),
+      stopSignal_(platform_.CreateStopSignal()) {
+  platform_.SetCommMask(line_, EventSetToMask(ownerPort.Events()));
+}
+
+TComThread::~TComThread() {
+  platform_.SetStopSignal(stopSignal_);
+  std::this_thread::yield();
+  if (thread_.joinable()) {
+    // A batch being handed over completes instead of leaving both threads waiting.
+    OwnerPort.handOver_->ServeUntil([this] { return finished_.load(); });
+    thread_.join();
+  }
+  // Closed here, not by the thread: it must outlive the last SetStopSignal.
+  platform_.CloseStopSignal(stopSignal_);
+}
+
+void TComThread::Resume() {
+  thread_ = std::thread([this] { Execute(); });
+}
+
+void TComThread::ApplyPriority() const {
+  // Nice values for idle .. time-critical; raising needs privileges and may be refused.
+  static constexpr std::array<int, 7> kNice = {19, 10, 5, 0, -5, -10, -20};
+  const int nice = kNice[OwnerPort.EventWatchPriority()];
+  if (nice != 0) setpriority(PRIO_PROCESS, unsigned(gettid()), nice);
+}
+
+void TComThread::Execute() {
+  ApplyPriority();
+  try {
+    std::uint32_t mask = 0;
+    while (platform_.WaitCommEvent(line_, stopSignal_, mask) == TWaitResult::Events) {
+      DeliverEvents(MaskToEventSet(mask));
+    }
+  } catch (...) {
+    // Raised while processing: it ends the thread and is shown nowhere.
+  }
+  platform_.SetCommMask(line_, 0);
+  platform_.PurgeComm(line_, PURGE_TXCLEAR | PURGE_RXCLEAR);
+  finished_ = true;
+  if (OwnerPort.handOver_) OwnerPort.handOver_->Wake();
+}
+
+void TComThread::DeliverEvents(TComEvents events) {
+  if (events.Empty()) return;
+  switch (syncMethod_) {
+    case smThreadSync:
+      OwnerPort.handOver_->Call([this, events] { OwnerPort.ProcessEventSet(events); });
+      break;
+    case smWindowSync:
+      for (TComEvent event : kDeliveryOrder) {
+        if (events.Contains(event)) OwnerPort.notifyWindow_->SendPortEvent(kEventBits[event]);
+      }
+      break;
+    case smNone:
+      OwnerPort.ProcessEventSet(events);
+      break;
+  }
+}
+
+// --- window-sync delivery
+
+void TPortNotifyWindow::SendPortEvent(std::uint32_t event) {
+  handOver_.Send([this, event](const THandOver::TRelease& release) {
+    release();  // the event thread goes back to the line before the handlers run
+    port_.HandlePortMessage(event);
+  });
+}
+
+void TCustomComPort::HandlePortMessage(std::uint32_t event) {
+  if (!connected_) return;
+  const TComEvents events = MaskToEventSet(event);
+  if (events.Empty() || event != EventSetToMask(events)) return;  // one known event only
+  RunReported([&] { ProcessEventSet(events); });
+}
+
+// --- started and stopped by the open and close sequences
+
+void TCustomComPort::StartEventThread() {
+  handOver_ = std::make_unique<THandOver>();
+  if (syncMethod_ == smWindowSync) {
+    notifyWindow_ = std::make_unique<TPortNotifyWindow>(*this, *handOver_);
+  }
+  eventThread_ = std::make_unique<TComThread>(*this);
+  eventThread_->Resume();
+}
+
+void TCustomComPort::StopEventThread() {
+  eventThread_.reset();
+  notifyWindow_.reset();
+  handOver_.reset();
+}
+
+}  // namespace vardelio
