@@ -1,0 +1,196 @@
+#include "ComDataPacket.h"
+
+#include <algorithm>
+
+#include "ComPort.h"
+
+namespace vardelio {
+
+TComDataPacket::TComDataPacket(QObject* owner)
+    : TComponent(owner), portLink_(std::make_unique<TComLink>()) {
+  // Bound before the link is ever attached, so the port counts us as a reader of its data.
+  portLink_->OnLinkRxBuf = TRxBufEvent(this, &TComDataPacket::ReceiveLinkData);
+}
+
+TComDataPacket::~TComDataPacket() {
+  try {
+    SetComPort(nullptr);
+  } catch (const std::exception&) {
+    // The port no longer knew our link; nothing is left to undo.
+  }
+}
+
+void TComDataPacket::SetComPort(TCustomComPort* port) {
+  if (port == comPort_) return;
+  if (comPort_ != nullptr) {
+    RemoveFreeNotification(comPort_);
+    TCustomComPort* old = std::exchange(comPort_, nullptr);
+    old->DetachLink(portLink_.get());
+  }
+  comPort_ = port;
+  if (port != nullptr) {
+    port->FreeNotification(this);
+    port->AttachLink(portLink_.get());
+  }
+}
+
+void TComDataPacket::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  // The port is being destroyed and its links with it: forget it without calling it.
+  if (operation == TOperation::opRemove && component == comPort_) comPort_ = nullptr;
+}
+
+void TComDataPacket::ChangeAndReset(auto& field, const auto& value) {
+  if (field == value) return;
+  field = value;
+  if (!Loading()) ResetBuffer();
+}
+
+void TComDataPacket::SetCaseInsensitive(bool value) {
+  ChangeAndReset(caseInsensitive_, value);
+}
+void TComDataPacket::SetStartString(const std::string& value) {
+  ChangeAndReset(startString_, value);
+}
+void TComDataPacket::SetStopString(const std::string& value) {
+  ChangeAndReset(stopString_, value);
+}
+void TComDataPacket::SetSize(int value) {
+  ChangeAndReset(size_, value);
+}
+
+void TComDataPacket::ResetBuffer() {
+  if (receiveBuffer_.empty()) return;
+  // Emptied after the discard handler, also when it raises.
+  struct TEmpty {
+    TComDataPacket& framer;
+    ~TEmpty() {
+      framer.receiveBuffer_.clear();
+      framer.packetOpen_ = false;
+    }
+  } empty{*this};
+  const std::string discarded = receiveBuffer_;
+  FireDiscard(discarded);
+}
+
+void TComDataPacket::ReceiveLinkData(QObject*, const void* buffer, int count) {
+  AppendData(std::string(static_cast<const char*>(buffer), std::size_t(std::max(count, 0))));
+}
+
+std::string TComDataPacket::FoldCase(const std::string& text) const {
+  if (!caseInsensitive_) return text;
+  std::string folded = text;
+  for (char& c : folded) {
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  }
+  return folded;
+}
+
+std::size_t TComDataPacket::PositionOf(const std::string& what, const std::string& in) const {
+  if (what.empty()) return 0;
+  const std::size_t found = FoldCase(in).find(FoldCase(what));
+  return found == std::string::npos ? 0 : found + 1;
+}
+
+bool TComDataPacket::HasEndRule() const {
+  return size_ > 0 || !stopString_.empty() || OnCustomStop.Assigned();
+}
+
+bool TComDataPacket::BufferFull() const {
+  return maxBufferSize_ > 0 && receiveBuffer_.size() >= std::size_t(maxBufferSize_);
+}
+
+void TComDataPacket::AppendData(const std::string& data) {
+  if (!HasEndRule()) {
+    FirePacket(data);  // the block is the packet, as it came
+    return;
+  }
+  receiveBuffer_ += data;
+  ScanBuffer();
+}
+
+// Repeats for what remains after each packet. A loop rather than recursion, so a block
+// holding thousands of packets cannot exhaust the stack.
+void TComDataPacket::ScanBuffer() {
+  try {
+    for (;;) {
+      if (!packetOpen_) FindStart();
+      if (!packetOpen_) break;
+      const std::size_t before = receiveBuffer_.size();
+      FindEnd();
+      if (packetOpen_) break;
+      // An end handler that keeps delivering empty packets from an empty buffer.
+      if (before == 0 && receiveBuffer_.empty()) break;
+    }
+  } catch (...) {
+    if (BufferFull()) ResetBuffer();
+    throw;
+  }
+  if (BufferFull()) ResetBuffer();
+}
+
+void TComDataPacket::FindStart() {
+  int pos = -1;
+  FireCustomStart(receiveBuffer_, pos);
+  if (pos > 0) {
+    BeginPacket(pos);
+  } else if (pos == -1) {
+    if (startString_.empty()) {
+      packetOpen_ = true;
+    } else if (const std::size_t at = PositionOf(startString_, receiveBuffer_); at > 0) {
+      BeginPacket(int(at));
+    }
+  }
+}
+
+void TComDataPacket::BeginPacket(int pos) {
+  packetOpen_ = true;
+  // A position past the end discards the whole buffer.
+  const std::size_t cut = std::min(std::size_t(pos - 1), receiveBuffer_.size());
+  if (cut == 0) return;
+  const std::string discarded = receiveBuffer_.substr(0, cut);
+  receiveBuffer_.erase(0, cut);
+  FireDiscard(discarded);
+}
+
+void TComDataPacket::FindEnd() {
+  int pos = -1;
+  FireCustomStop(receiveBuffer_, pos);
+  std::size_t length = 0;
+  if (pos > 0) {
+    length = std::min(std::size_t(pos), receiveBuffer_.size());
+  } else if (pos == -1) {
+    if (size_ > 0 && receiveBuffer_.size() >= std::size_t(size_)) {
+      length = std::size_t(size_);
+    } else {
+      // Past the start string, so a start at the front is never taken for the stop.
+      const std::size_t skip = std::min(startString_.size(), receiveBuffer_.size());
+      const std::size_t at = PositionOf(stopString_, receiveBuffer_.substr(skip));
+      if (at == 0) return;
+      length = skip + at + stopString_.size() - 1;
+    }
+  } else {
+    return;
+  }
+  packetOpen_ = false;
+  CompletePacket(length);
+}
+
+void TComDataPacket::CompletePacket(std::size_t length) {
+  std::string packet = receiveBuffer_.substr(0, length);
+  receiveBuffer_.erase(0, length);
+  StripDelimiters(packet);
+  FirePacket(packet);
+}
+
+void TComDataPacket::StripDelimiters(std::string& packet) const {
+  if (includeStrings_) return;
+  if (PositionOf(startString_, packet) == 1) packet.erase(0, startString_.size());
+  // Only when the stop string's first occurrence is at the very end.
+  if (!stopString_.empty() && packet.size() >= stopString_.size() &&
+      PositionOf(stopString_, packet) == packet.size() - stopString_.size() + 1) {
+    packet.erase(packet.size() - stopString_.size());
+  }
+}
+
+}  // namespace vardelio

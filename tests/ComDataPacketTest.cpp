@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "FakeComPlatform.h"
+#include "serial/ComDataPacket.h"
+#include "serial/ComPort.h"
+
+using namespace vardelio;
+using vardelio::test::TFakeComPlatform;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+// A framer whose packets and discards are written down.
+struct TRecordedFramer {
+  TRecordedFramer() {
+    framer.OnPacket =
+        TComStrEvent([this](QObject*, const std::string& s) { packets.push_back(s); });
+    framer.OnDiscard =
+        TComStrEvent([this](QObject*, const std::string& s) { discards.push_back(s); });
+  }
+  TComDataPacket framer;
+  Texts packets, discards;
+};
+
+struct FrameCase {
+  const char* name;
+  std::function<void(TComDataPacket&)> configure;
+  Texts blocks;
+  Texts packets;
+  Texts discards;
+  std::string left;  // still buffered
+};
+
+void MainWindowSettings(TComDataPacket& f) {
+  f.SetStartString("S");
+  f.SetStopString("Z");
+}
+
+class Framer : public ::testing::TestWithParam<FrameCase> {};
+
+TEST_P(Framer, CutsTheStreamIntoPackets) {
+  const FrameCase& c = GetParam();
+  TRecordedFramer r;
+  c.configure(r.framer);
+  for (const std::string& block : c.blocks)
+    r.framer.AppendData(block);
+  EXPECT_EQ(r.packets, c.packets);
+  EXPECT_EQ(r.discards, c.discards);
+  EXPECT_EQ(r.framer.ReceiveBuffer(), c.left);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ComDataPacket, Framer,
+    ::testing::Values(
+        FrameCase{"Acknowledgement", MainWindowSettings, {"SOKZ"}, {"OK"}, {}, ""},
+        FrameCase{"BytesBeforeTheStart", MainWindowSettings, {"xxSOKZ"}, {"OK"}, {"xx"}, ""},
+        FrameCase{"SplitAcrossBlocks", MainWindowSettings, {"SO", "KZ"}, {"OK"}, {}, ""},
+        FrameCase{"TwoPacketsInOneBlock", MainWindowSettings, {"SOKZSFZ"}, {"OK", "F"}, {}, ""},
+        FrameCase{"TrailingBytesWait", MainWindowSettings, {"SOKZxy"}, {"OK"}, {}, "xy"},
+        FrameCase{"TrailingBytesDiscardedAtTheNextStart",
+                  MainWindowSettings,
+                  {"SOKZxy", "SFZ"},
+                  {"OK", "F"},
+                  {"xy"},
+                  ""},
+        FrameCase{"EmptyPacket", MainWindowSettings, {"SZ"}, {""}, {}, ""},
+        FrameCase{"CaseMatters", MainWindowSettings, {"sOKz"}, {}, {}, "sOKz"},
+        FrameCase{"NoEndRuleDeliversBlocksAsTheyCame",
+                  [](TComDataPacket& f) { f.SetStartString("S"); },
+                  {"SOK", "xZ"},
+                  {"SOK", "xZ"},
+                  {},
+                  ""},
+        FrameCase{"NoStartString",
+                  [](TComDataPacket& f) { f.SetStopString("Z"); },
+                  {"ABZCD"},
+                  {"AB"},
+                  {},
+                  "CD"},
+        FrameCase{"SizeComesBeforeTheStopString",
+                  [](TComDataPacket& f) {
+                    f.SetStartString("S");
+                    f.SetSize(4);
+                  },
+                  {"SABCDEF"},
+                  {"ABC"},
+                  {},
+                  "DEF"},
+        FrameCase{"SizeFiveWholeBlock",
+                  [](TComDataPacket& f) {
+                    MainWindowSettings(f);
+                    f.SetSize(5);
+                  },
+                  {"SABZCD"},
+                  {"ABZC"},
+                  {},
+                  "D"},
+        FrameCase{"SizeFiveSplitBlocks",
+                  [](TComDataPacket& f) {
+                    MainWindowSettings(f);
+                    f.SetSize(5);
+                  },
+                  {"SABZ", "CD"},
+                  {"AB"},
+                  {},
+                  "CD"},
+        FrameCase{"IncludeStrings",
+                  [](TComDataPacket& f) {
+                    MainWindowSettings(f);
+                    f.SetIncludeStrings(true);
+                  },
+                  {"SOKZ"},
+                  {"SOKZ"},
+                  {},
+                  ""},
+        FrameCase{"CaseInsensitive",
+                  [](TComDataPacket& f) {
+                    f.SetCaseInsensitive(true);
+                    f.SetStartString("s");
+                    f.SetStopString("Z");
+                  },
+                  {"xSOKz"},
+                  {"OK"},
+                  {"x"},
+                  ""},
+        FrameCase{"StartStringIsNotTakenForTheStop",
+                  [](TComDataPacket& f) {
+                    f.SetStartString("AB");
+                    f.SetStopString("B");
+                  },
+                  {"ABxB"},
+                  {"x"},
+                  {},
+                  ""},
+        FrameCase{"NulBytesKept",
+                  MainWindowSettings,
+                  {std::string("S\0\0Z", 4)},
+                  {std::string("\0\0", 2)},
+                  {},
+                  ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ComDataPacket, AFullBufferIsDiscardedOnceItsLastByteArrives) {
+  TRecordedFramer r;
+  MainWindowSettings(r.framer);
+  r.framer.AppendData(std::string(1023, 'x'));
+  EXPECT_TRUE(r.discards.empty());
+  EXPECT_EQ(r.framer.ReceiveBuffer().size(), 1023u);
+  r.framer.AppendData("x");
+  EXPECT_EQ(r.discards, Texts{std::string(1024, 'x')});
+  EXPECT_TRUE(r.framer.ReceiveBuffer().empty());
+}
+
+TEST(ComDataPacket, APacketInsideAnOversizedBlockIsStillDelivered) {
+  TRecordedFramer r;
+  MainWindowSettings(r.framer);
+  r.framer.SetMaxBufferSize(4);
+  r.framer.AppendData("SOKZSFZxxxx");
+  EXPECT_EQ(r.packets, (Texts{"OK", "F"}));
+  EXPECT_EQ(r.discards, Texts{"xxxx"});
+}
+
+TEST(ComDataPacket, CustomHandlersChooseStartAndEnd) {
+  TRecordedFramer r;
+  MainWindowSettings(r.framer);
+  r.framer.OnCustomStop = TCustPacketEvent([](QObject*, const std::string&, int& pos) { pos = 5; });
+  r.framer.AppendData("SAZBZ");
+  EXPECT_EQ(r.packets, Texts{"AZBZ"});  // the stop string is not at its very end
+
+  TRecordedFramer waiting;
+  MainWindowSettings(waiting.framer);
+  waiting.framer.OnCustomStart =
+      TCustPacketEvent([](QObject*, const std::string&, int& pos) { pos = 0; });
+  waiting.framer.AppendData("xxSOKZ");
+  EXPECT_TRUE(waiting.packets.empty());
+  EXPECT_EQ(waiting.framer.ReceiveBuffer(), "xxSOKZ");
+
+  TRecordedFramer beyond;  // positions past the end take the whole buffer
+  MainWindowSettings(beyond.framer);
+  beyond.framer.OnCustomStart =
+      TCustPacketEvent([](QObject*, const std::string&, int& pos) { pos = 100; });
+  beyond.framer.AppendData("abc");
+  EXPECT_EQ(beyond.discards, Texts{"abc"});
+  EXPECT_TRUE(beyond.framer.PacketOpen());
+}
+
+TEST(ComDataPacket, AnEndHandlerThatAlwaysEndsCannotLoopForever) {
+  TRecordedFramer r;
+  r.framer.OnCustomStop = TCustPacketEvent([](QObject*, const std::string&, int& pos) { pos = 3; });
+  r.framer.AppendData("abcdefg");
+  EXPECT_EQ(r.packets, (Texts{"abc", "def", "g", ""}));
+}
+
+TEST(ComDataPacket, ChangingTheRulesDiscardsWhatWasBuffered) {
+  TRecordedFramer r;
+  MainWindowSettings(r.framer);
+  r.framer.AppendData("SOK");
+  r.framer.SetStartString("S");  // the same: nothing
+  EXPECT_TRUE(r.discards.empty());
+  r.framer.SetStartString("A");
+  EXPECT_EQ(r.discards, Texts{"SOK"});
+  EXPECT_FALSE(r.framer.PacketOpen());
+  r.framer.BeginLoading();
+  r.framer.AppendData("xx");
+  r.framer.SetStopString("Y");  // while loading: stored only
+  EXPECT_EQ(r.framer.ReceiveBuffer(), "xx");
+}
+
+TEST(ComDataPacket, TheFullBufferCheckRunsWhenAHandlerRaises) {
+  TRecordedFramer r;
+  MainWindowSettings(r.framer);
+  r.framer.SetMaxBufferSize(3);
+  r.framer.OnPacket =
+      TComStrEvent([](QObject*, const std::string&) { throw std::runtime_error("x"); });
+  EXPECT_THROW(r.framer.AppendData("SOKZabc"), std::runtime_error);
+  EXPECT_EQ(r.discards, Texts{"abc"});
+  r.framer.OnDiscard =
+      TComStrEvent([](QObject*, const std::string&) { throw std::logic_error("y"); });
+  r.framer.OnPacket.Clear();
+  EXPECT_THROW(r.framer.AppendData("xyz"), std::logic_error);
+  EXPECT_TRUE(r.framer.ReceiveBuffer().empty());  // emptied although the handler raised
+}
+
+// With no bound and no size, how the stream is split into blocks changes nothing.
+TEST(ComDataPacket, AnySplitOfTheStreamGivesTheSamePackets) {
+  std::mt19937 random(1207);
+  const std::pair<std::string, std::string> rules[] = {
+      {"S", "Z"}, {"SS", "ZZ"}, {"", "Z"}, {"AB", "BA"}};
+  for (const auto& [start, stop] : rules) {
+    for (int round = 0; round < 150; ++round) {
+      std::string stream;
+      const std::string alphabet = "SZABxO";
+      for (int i = random() % 60; i > 0; --i)
+        stream += alphabet[random() % alphabet.size()];
+      auto configure = [&](TComDataPacket& f) {
+        f.SetMaxBufferSize(0);
+        f.SetStartString(start);
+        f.SetStopString(stop);
+      };
+      TRecordedFramer whole, split;
+      configure(whole.framer);
+      configure(split.framer);
+      whole.framer.AppendData(stream);
+      for (std::size_t at = 0; at < stream.size();) {
+        const std::size_t n = 1 + random() % 5;
+        split.framer.AppendData(stream.substr(at, n));
+        at += n;
+      }
+      ASSERT_EQ(split.packets, whole.packets) << start << stop << " " << stream;
+      ASSERT_EQ(split.framer.ReceiveBuffer(), whole.framer.ReceiveBuffer()) << stream;
+    }
+  }
+}
+
+TEST(ComDataPacket, AttachesThroughItsLinkAndLetsGoOfAPortThatGoesAway) {
+  TFakeComPlatform fake;
+  auto* port = new TComPort(nullptr, &fake);
+  TComDataPacket framer;
+  framer.SetComPort(port);
+  EXPECT_TRUE(port->HasBufferLink());
+  EXPECT_FALSE(port->RxCharTriggers());
+  framer.SetComPort(port);  // the same port: nothing
+  framer.SetComPort(nullptr);
+  EXPECT_FALSE(port->HasBufferLink());
+  framer.SetComPort(port);
+  delete port;
+  EXPECT_EQ(framer.ComPort(), nullptr);
+}
+
+}  // namespace

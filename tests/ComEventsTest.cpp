@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "FakeComPlatform.h"
+#include "RecordingPresenter.h"
+#include "Waiting.h"
+#include "serial/ComPort.h"
+
+using namespace vardelio;
+using vardelio::test::ServeUntil;
+using vardelio::test::TFakeComPlatform;
+using vardelio::test::TRecordingPresenter;
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+// Writes down every handler and link slot as it is called, from any thread.
+class TEventLog {
+ public:
+  void Add(const std::string& entry) {
+    std::lock_guard lock(mutex_);
+    log_.push_back(entry);
+  }
+  Log Entries() const {
+    std::lock_guard lock(mutex_);
+    return log_;
+  }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    log_.clear();
+  }
+  bool Contains(const std::string& entry) const {
+    const Log l = Entries();
+    return std::find(l.begin(), l.end(), entry) != l.end();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  Log log_;
+};
+
+std::string OnOff(const char* name, bool on) {
+  return std::string(name) + (on ? "+" : "-");
+}
+
+void Record(TComPort& port, TEventLog& log) {
+  port.OnAfterOpen = TNotifyEvent([&](QObject*) { log.Add("AfterOpen"); });
+  port.OnBeforeClose = TNotifyEvent([&](QObject*) { log.Add("BeforeClose"); });
+  port.OnAfterClose = TNotifyEvent([&](QObject*) { log.Add("AfterClose"); });
+  port.OnRxChar = TRxCharEvent([&](QObject*, int n) { log.Add("RxChar" + std::to_string(n)); });
+  port.OnRxBuf = TRxBufEvent([&](QObject*, const void* b, int n) {
+    log.Add("RxBuf:" + std::string(static_cast<const char*>(b), std::size_t(n)));
+  });
+  port.OnTxEmpty = TNotifyEvent([&](QObject*) { log.Add("TxEmpty"); });
+  port.OnBreak = TNotifyEvent([&](QObject*) { log.Add("Break"); });
+  port.OnRing = TNotifyEvent([&](QObject*) { log.Add("Ring"); });
+  port.OnRxFlag = TNotifyEvent([&](QObject*) { log.Add("RxFlag"); });
+  port.OnRx80Full = TNotifyEvent([&](QObject*) { log.Add("Rx80Full"); });
+  port.OnCTSChange = TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("CTS", on)); });
+  port.OnDSRChange = TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("DSR", on)); });
+  port.OnRLSDChange = TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("RLSD", on)); });
+  port.OnError = TComErrorEvent(
+      [&](QObject*, TComErrors e) { log.Add("Error" + std::to_string(e.ToBits())); });
+}
+
+void RecordLink(TComLink& link, TEventLog& log, bool wantsData) {
+  link.OnLinkConnect =
+      TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:Connect", on)); });
+  link.OnLinkCTSChange =
+      TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:CTS", on)); });
+  link.OnLinkDSRChange =
+      TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:DSR", on)); });
+  link.OnLinkRLSDChange =
+      TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:RLSD", on)); });
+  link.OnLinkRxActive = TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:Rx", on)); });
+  link.OnLinkTxActive = TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:Tx", on)); });
+  link.OnLinkTxEmpty = TNotifyEvent([&](QObject*) { log.Add("link:TxEmpty"); });
+  link.OnLinkRing = TNotifyEvent([&](QObject*) { log.Add("link:Ring"); });
+  link.OnLinkRxFlag = TNotifyEvent([&](QObject*) { log.Add("link:RxFlag"); });
+  link.OnLinkTxBuf = TRxBufEvent([&](QObject*, const void* b, int n) {
+    log.Add("link:TxBuf:" + std::string(static_cast<const char*>(b), std::size_t(n)));
+  });
+  if (wantsData) {
+    link.OnLinkRxBuf = TRxBufEvent([&](QObject*, const void* b, int n) {
+      log.Add("link:RxBuf:" + std::string(static_cast<const char*>(b), std::size_t(n)));
+    });
+  }
+}
+
+// Processing called directly, without an event thread.
+class Processing : public ::testing::Test {
+ protected:
+  Processing() {
+    port.SetEvents({});
+    Record(port, log);
+  }
+  void Open() {
+    port.OpenPort();
+    log.Clear();
+    fake.calls.clear();
+  }
+  TEventLog log;
+  TFakeComPlatform fake;
+  // Declared before the port, which still calls them while it closes.
+  TComLink link, reader, second;
+  TComPort port{nullptr, &fake};
+};
+
+TEST_F(Processing, ABatchRunsErrorsFirstThenItsFixedOrder) {
+  Open();
+  fake.lineErrors = CE_FRAME;
+  fake.input = "ab";
+  fake.modemStatus = MS_CTS_ON;
+  port.ProcessEventSet(kAllComEvents);
+  EXPECT_EQ(log.Entries(), (Log{"Error1", "RxChar2", "TxEmpty", "Break", "Ring", "CTS+", "DSR-",
+                                "RxFlag", "RLSD-", "Rx80Full"}));
+  log.Clear();
+  port.ProcessEventSet({evTxEmpty, evRxChar});
+  EXPECT_EQ(log.Entries(), (Log{"RxChar2", "TxEmpty"}));
+}
+
+TEST_F(Processing, WithoutABufferLinkOnlyTheCountIsToldAndTheBytesStay) {
+  RecordLink(link, log, false);
+  port.AttachLink(&link);
+  Open();
+  fake.input = "SOKZ";
+  port.ProcessRxChar();
+  EXPECT_EQ(log.Entries(), (Log{"link:Rx+", "RxChar4"}));
+  EXPECT_EQ(fake.input, "SOKZ");
+  EXPECT_EQ(fake.Count("ReadFile"), 0);
+}
+
+TEST_F(Processing, ABufferLinkGetsTheDataAfterOnRxBufAndAfterReceptionEnds) {
+  RecordLink(link, log, false);
+  RecordLink(reader, log, true);
+  RecordLink(second, log, true);
+  port.AttachLink(&link);
+  port.AttachLink(&reader);
+  port.AttachLink(&second);
+  EXPECT_FALSE(port.RxCharTriggers());
+  Open();
+  fake.input = "SOKZ";
+  port.ProcessRxChar();
+  EXPECT_EQ(log.Entries(), (Log{"link:Rx+", "link:Rx+", "link:Rx+", "link:Rx-", "link:Rx-",
+                                "link:Rx-", "RxBuf:SOKZ", "link:RxBuf:SOKZ", "link:RxBuf:SOKZ"}));
+  EXPECT_EQ(fake.Count("ReadFile"), 1);  // one read serves every link
+}
+
+TEST_F(Processing, NothingHappensWhenTheBytesWereAlreadyRead) {
+  RecordLink(reader, log, true);
+  port.AttachLink(&reader);
+  Open();
+  port.ProcessRxChar();
+  EXPECT_TRUE(log.Entries().empty());
+  EXPECT_EQ(fake.Count("ReadFile"), 0);
+}
+
+TEST_F(Processing, TheBlockIsReleasedWhenALinkRaises) {
+  reader.OnLinkRxBuf =
+      TRxBufEvent([](QObject*, const void*, int) { throw std::runtime_error("x"); });
+  port.AttachLink(&reader);
+  Open();
+  fake.input = "data";
+  EXPECT_THROW(port.ProcessRxChar(), std::runtime_error);  // AddressSanitizer checks the block
+}
+
+TEST_F(Processing, OpeningAndClosingTellLinksAndHandlersInOrder) {
+  RecordLink(link, log, false);
+  port.AttachLink(&link);
+  fake.modemStatus = MS_CTS_ON | MS_RLSD_ON;
+  port.OpenPort();
+  EXPECT_EQ(log.Entries(), (Log{"link:Connect+", "AfterOpen", "link:CTS+", "CTS+", "link:DSR-",
+                                "DSR-", "link:RLSD+", "RLSD+"}));
+  log.Clear();
+  port.WriteText("L");
+  EXPECT_EQ(log.Entries(), (Log{"link:Tx+", "link:TxBuf:L"}));
+  log.Clear();
+  port.ClosePort();
+  EXPECT_EQ(log.Entries(), (Log{"link:CTS-", "link:DSR-", "link:RLSD-", "CTS-", "DSR-", "RLSD-",
+                                "BeforeClose", "link:Connect-", "AfterClose"}));
+}
+
+TEST_F(Processing, LinksAttachOnceAndDetachOnlyWhenAttached) {
+  TComLink& a = link;
+  TComLink& b = reader;
+  b.OnLinkRxBuf = TRxBufEvent([](QObject*, const void*, int) {});
+  port.AttachLink(&a);
+  const auto code = [](const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const EComPort& e) {
+      return e.PortErrorCode();
+    }
+    return 0;
+  };
+  EXPECT_EQ(code([&] { port.AttachLink(&a); }), 18);
+  EXPECT_EQ(code([&] { port.DetachLink(&b); }), 18);
+  EXPECT_FALSE(port.HasBufferLink());
+  port.AttachLink(&b);
+  EXPECT_TRUE(port.HasBufferLink());
+  port.DetachLink(&b);
+  EXPECT_FALSE(port.HasBufferLink());
+  port.DetachLink(&a);
+  EXPECT_EQ(code([&] { port.DetachLink(&a); }), 18);
+}
+
+TEST(EventMask, ConvertsBothWays) {
+  EXPECT_EQ(EventSetToMask(kAllComEvents), 0x05FFu);
+  EXPECT_TRUE(MaskToEventSet(0x0200).Empty());
+  EXPECT_EQ(MaskToEventSet(EV_TXEMPTY | EV_RING | 0x0200), (TComEvents{evTxEmpty, evRing}));
+  EXPECT_EQ(EventSetToMask({evError, evRLSD}), EV_ERR | EV_RLSD);
+}
+
+// --- delivery by the event thread
+
+class Delivery : public ::testing::Test {
+ protected:
+  void Start(TSyncMethod mode) {
+    Record(port, log);
+    port.SetSyncMethod(mode);
+    port.OpenPort();
+    log.Clear();
+  }
+  bool ThreadEnded() {
+    const Log calls = fake.Calls();
+    return std::find(calls.begin(), calls.end(), "SetCommMask(0)") != calls.end();
+  }
+  TRecordingPresenter boxes;
+  TFakeComPlatform fake;
+  TComPort port{nullptr, &fake};
+  TEventLog log;
+};
+
+TEST_F(Delivery, ThreadSyncRunsTheBatchOnTheMainThread) {
+  Start(smThreadSync);
+  EXPECT_EQ(fake.Calls()[4], "SetCommMask(1535)");
+  std::atomic<bool> onMainThread = false;
+  port.OnRing = TNotifyEvent([&](QObject*) {
+    onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    log.Add("Ring");
+  });
+  fake.PushEvents(EV_RING | EV_BREAK);
+  ASSERT_TRUE(ServeUntil([&] { return log.Contains("Ring"); }));
+  EXPECT_EQ(log.Entries(), (Log{"Break", "Ring"}));
+  EXPECT_TRUE(onMainThread);
+  port.ClosePort();
+  EXPECT_TRUE(ThreadEnded());
+}
+
+TEST_F(Delivery, ThreadSyncCarriesAnExceptionBackAndEndsTheThreadQuietly) {
+  Start(smThreadSync);
+  port.OnRing = TNotifyEvent([](QObject*) { throw EComPort(11, 5); });
+  fake.PushEvents(EV_RING);
+  ASSERT_TRUE(ServeUntil([&] { return ThreadEnded(); }));
+  EXPECT_TRUE(boxes.errors.isEmpty());
+  EXPECT_TRUE(port.Connected());
+  EXPECT_EQ(port.WriteText("L"), 1);  // still writable
+  port.ClosePort();
+  EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(Delivery, WindowSyncSendsOneMessagePerEventAndShowsExceptions) {
+  Start(smWindowSync);
+  port.OnRing = TNotifyEvent([&](QObject*) {
+    log.Add("Ring");
+    throw EComPort(11, 5);
+  });
+  fake.PushEvents(EV_RING | EV_RLSD);
+  ASSERT_TRUE(ServeUntil([&] { return log.Contains("RLSD-"); }));
+  EXPECT_EQ(log.Entries(), (Log{"Ring", "RLSD-"}));
+  EXPECT_EQ(boxes.errors, QStringList{"GetCommModemStatus function failed (win error code: 5)"});
+  log.Clear();
+  fake.PushEvents(EV_BREAK);  // the thread goes on
+  ASSERT_TRUE(ServeUntil([&] { return log.Contains("Break"); }));
+  port.ClosePort();
+  log.Clear();
+  port.HandlePortMessage(EV_BREAK);  // after closing: nothing
+  EXPECT_TRUE(log.Entries().empty());
+}
+
+TEST_F(Delivery, NoneProcessesOnTheEventThreadAndAnExceptionEndsIt) {
+  Start(smNone);
+  std::atomic<bool> onMainThread = true;
+  port.OnRing = TNotifyEvent([&](QObject*) {
+    onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    throw EComPort(11, 5);
+  });
+  fake.PushEvents(EV_RING);
+  ASSERT_TRUE(ServeUntil([&] { return ThreadEnded(); }));
+  EXPECT_FALSE(onMainThread);
+  EXPECT_TRUE(boxes.errors.isEmpty());
+  port.ClosePort();
+}
+
+TEST_F(Delivery, AFailedWaitEndsTheLoopAndClosingStillWorks) {
+  Start(smThreadSync);
+  fake.FailWaits();
+  ASSERT_TRUE(ServeUntil([&] { return ThreadEnded(); }));
+  EXPECT_TRUE(fake.Calls().back() == "PurgeComm(12)");
+  port.ClosePort();
+  EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(Delivery, ClosingCompletesABatchThatIsBeingHandedOver) {
+  Start(smThreadSync);
+  fake.PushEvents(EV_RING);
+  // Close without serving the event loop first: the close serves the hand-over itself.
+  QThread::msleep(20);
+  port.ClosePort();
+  EXPECT_EQ(log.Entries(), (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Ring", "AfterClose"}));
+}
+
+TEST_F(Delivery, APortWithoutEventsHasNoThread) {
+  port.SetEvents({});
+  Start(smThreadSync);
+  EXPECT_FALSE(port.EventThreadActive());
+  EXPECT_EQ(fake.Count("SetCommMask"), 0);
+  port.ClosePort();
+}
+
+}  // namespace
