@@ -66,8 +66,15 @@ void THandOver::Run(TItem& item) {
   release();
 }
 
+// Serves only what was waiting on entry: a worker that keeps sending must not keep the
+// main thread from its event loop.
 void THandOver::ServePending() {
-  for (;;) {
+  std::size_t budget;
+  {
+    std::lock_guard lock(mutex_);
+    budget = pending_.size();
+  }
+  for (; budget > 0; --budget) {
     std::shared_ptr<TItem> item;
     {
       std::lock_guard lock(mutex_);

@@ -94,6 +94,8 @@ class TCustomComPort : public TComponent {
   bool HasBufferLink() const { return hasBufferLink_; }
   TThreadPriority EventWatchPriority() const { return eventWatchPriority_; }
   bool EventThreadActive() const { return eventThreadActive_; }
+  // True once an open port's event loop has ended by itself (a vanished line, an exception).
+  bool EventLoopEnded() const;
 
   // --- handler slots; Sender is the port
   TNotifyEvent OnAfterOpen, OnAfterClose, OnBeforeOpen, OnBeforeClose;

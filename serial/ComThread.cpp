@@ -120,6 +120,10 @@ void TCustomComPort::HandlePortMessage(std::uint32_t event) {
   RunReported([&] { ProcessEventSet(events); });
 }
 
+bool TCustomComPort::EventLoopEnded() const {
+  return eventThread_ && eventThread_->Finished();
+}
+
 // --- started and stopped by the open and close sequences
 
 void TCustomComPort::StartEventThread() {

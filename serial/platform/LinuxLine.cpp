@@ -191,8 +191,10 @@ void TLinuxLine::CountLineErrorsLocked() {
 }
 
 void TLinuxLine::DrainLocked() {
+  // Bounded: a device that sends as fast as we read must not hold us here for ever.
+  constexpr int kMaxChunks = 16;
   char chunk[4096];
-  while (!hungUp_) {
+  for (int chunks = 0; chunks < kMaxChunks && !hungUp_; ++chunks) {
     const ssize_t n = read(fd_, chunk, sizeof chunk);
     if (n > 0) {
       Append(decoder_.Decode(std::string_view(chunk, std::size_t(n))));

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <thread>
+
+#include "PtyPair.h"
+#include "Waiting.h"
+#include "serial/ComDataPacket.h"
+#include "serial/ComPort.h"
+
+using namespace vardelio;
+using vardelio::test::ServeUntil;
+using vardelio::test::TPtyPair;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+// The main window's arrangement: a port and a framer cutting "S" ... "Z".
+class PtyEvents : public ::testing::TestWithParam<TSyncMethod> {
+ protected:
+  PtyEvents() {
+    port.SetPort(device.DevicePath());
+    port.SetSyncMethod(GetParam());
+    framer.SetComPort(&port);
+    framer.SetStartString("S");
+    framer.SetStopString("Z");
+    framer.OnPacket = TComStrEvent([this](QObject*, const std::string& packet) {
+      std::lock_guard lock(mutex);
+      packets.push_back(packet);
+      onMainThread = onMainThread && QThread::currentThread() == qApp->thread();
+    });
+  }
+  std::size_t Count() {
+    std::lock_guard lock(mutex);
+    return packets.size();
+  }
+  Texts Packets() {
+    std::lock_guard lock(mutex);
+    return packets;
+  }
+
+  TPtyPair device;
+  TComPort port;
+  TComDataPacket framer;
+  std::mutex mutex;
+  Texts packets;
+  std::atomic<bool> onMainThread = true;
+};
+
+TEST_P(PtyEvents, TheUnitsRepliesArriveAsPackets) {
+  port.OpenPort();
+  device.Send("SOKZ");
+  ASSERT_TRUE(ServeUntil([&] { return Count() == 1; }));
+  device.Send("SOKZSFZ");
+  ASSERT_TRUE(ServeUntil([&] { return Count() == 3; }));
+  device.Send("SO");
+  QThread::msleep(20);
+  device.Send("KZ");
+  ASSERT_TRUE(ServeUntil([&] { return Count() == 4; }));
+  EXPECT_EQ(Packets(), (Texts{"OK", "OK", "F", "OK"}));
+  EXPECT_EQ(onMainThread.load(), GetParam() != smNone);
+  port.ClosePort();
+}
+
+TEST_P(PtyEvents, ClosingWhileTheDeviceFloodsReturns) {
+  port.OpenPort();
+  std::atomic<bool> flooding = true;
+  std::thread flood([&] {
+    const std::string burst(512, 'x');
+    while (flooding) {
+      if (write(device.Master(), burst.data(), burst.size()) < 0) QThread::usleep(200);
+    }
+  });
+  ServeUntil([&] { return false; }, 100);  // let the line fill up
+  port.ClosePort();
+  flooding = false;
+  flood.join();
+  EXPECT_FALSE(port.Connected());
+}
+
+TEST_P(PtyEvents, TheDeviceHangingUpEndsTheLoopWhichThenRestsQuietly) {
+  port.OpenPort();
+  device.Send("SOKZ");
+  ASSERT_TRUE(ServeUntil([&] { return Count() == 1; }));
+  device.HangUp();
+  ASSERT_TRUE(ServeUntil([&] { return port.EventLoopEnded(); }));
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  QThread::msleep(300);
+  getrusage(RUSAGE_SELF, &after);
+  const auto micros = [](const rusage& u) {
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000L + u.ru_utime.tv_usec +
+           u.ru_stime.tv_usec;
+  };
+  EXPECT_LT(micros(after) - micros(before), 100'000);  // a spinning loop would use it all
+  port.ClosePort();
+  EXPECT_FALSE(port.Connected());
+}
+
+std::string ModeName(const ::testing::TestParamInfo<TSyncMethod>& info) {
+  static const char* const kNames[] = {"ThreadSync", "WindowSync", "None"};
+  return kNames[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, PtyEvents, ::testing::Values(smThreadSync, smWindowSync, smNone),
+                         ModeName);
+
+}  // namespace
