@@ -12,7 +12,11 @@ struct THandOver::TItem {
   THandOver* owner = nullptr;
 };
 
-THandOver::THandOver() : mainThreadContext_(std::make_unique<QObject>()) {}
+void THandOverTarget::Serve() {
+  handOver_.ServePending();
+}
+
+THandOver::THandOver() : target_(std::make_unique<THandOverTarget>(*this)) {}
 
 THandOver::~THandOver() = default;
 
@@ -24,8 +28,7 @@ void THandOver::Post(const std::shared_ptr<TItem>& item) {
   }
   changed_.notify_all();
   // The event loop serves it when the main thread is not waiting in ServeUntil.
-  QMetaObject::invokeMethod(
-      mainThreadContext_.get(), [this] { ServePending(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(target_.get(), "Serve", Qt::QueuedConnection);
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return item->released; });
 }

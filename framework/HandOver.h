@@ -11,6 +11,21 @@
 
 namespace vardelio {
 
+class THandOver;
+
+// The main thread's end of a hand-over: a slot the event loop calls. Posted by name, so
+// nothing of ours crosses threads inside the window system's event.
+class THandOverTarget : public QObject {
+  Q_OBJECT
+ public:
+  explicit THandOverTarget(THandOver& handOver) : handOver_(handOver) {}
+ public slots:
+  void Serve();
+
+ private:
+  THandOver& handOver_;
+};
+
 class THandOver {
  public:
   // Created on the main thread, whose event loop then serves it.
@@ -34,6 +49,7 @@ class THandOver {
   void Wake();
 
  private:
+  friend class THandOverTarget;
   struct TItem;
   void Post(const std::shared_ptr<TItem>& item);
   void ServePending();
@@ -42,7 +58,7 @@ class THandOver {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::shared_ptr<TItem>> pending_;
-  std::unique_ptr<QObject> mainThreadContext_;
+  std::unique_ptr<THandOverTarget> target_;
 };
 
 }  // namespace vardelio
