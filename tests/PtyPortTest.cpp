@@ -184,6 +184,24 @@ TEST_F(PtyPort, WhatTheDeviceSentBeforeVanishingIsStillDelivered) {
   EXPECT_EQ(Raised([&] { port.BytesWaiting(); }).SystemCode(), EIO);
 }
 
+TEST_F(PtyPort, AFullQueueHoldsTheDeviceBackInsteadOfLosingBytes) {
+  port.Buffer().SetInputSize(16);
+  port.OpenPort();
+  std::string sent;
+  for (int i = 0; i < 40; ++i)
+    sent += "S" + std::to_string(1000 + i) + "Z";
+  device.Send(sent);
+  std::string received;
+  for (int tries = 0; received.size() < sent.size() && tries < 2000; ++tries) {
+    char buffer[64];
+    received.append(buffer, std::size_t(port.ReadBytes(buffer, sizeof buffer)));
+    if (port.BytesWaiting() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_LE(port.BytesWaiting(), 16);
+  }
+  EXPECT_EQ(received, sent);
+  EXPECT_TRUE(port.TakeLineErrors().Empty());
+}
+
 TEST_F(PtyPort, AReadWithATotalTimeoutGivesWhatArrived) {
   port.Timeouts().SetReadInterval(0);
   port.Timeouts().SetReadTotalConstant(100);

@@ -156,15 +156,13 @@ void TLinuxLine::Append(const TDecoded& decoded) {
   std::uint32_t events = 0;
   errors_ |= decoded.errors;
   const std::size_t before = queue_.size();
-  const std::size_t room = queueCapacity_ > before ? queueCapacity_ - before : 0;
-  if (decoded.bytes.size() > room) errors_ |= CE_RXOVER;  // the application did not keep up
-  queue_.append(decoded.bytes, 0, std::min(room, decoded.bytes.size()));
+  queue_ += decoded.bytes;  // never more than the room the drain asked for
   const std::size_t nearlyFull = std::size_t(queueCapacity_) * 8 / 10;
   if (queue_.size() > before) events |= EV_RXCHAR;
   if (before < nearlyFull && queue_.size() >= nearlyFull) events |= EV_RX80FULL;
   if (decoded.eventCharSeen) events |= EV_RXFLAG;
   if (decoded.breakSeen) events |= EV_BREAK;
-  if (decoded.errors & ~CE_BREAK || decoded.bytes.size() > room) events |= EV_ERR;
+  if (decoded.errors & ~CE_BREAK) events |= EV_ERR;
   LatchLocked(events);
 }
 
@@ -176,10 +174,13 @@ void TLinuxLine::CountLineErrorsLocked() {
     countsErrors_ = !Unsupported(errno);
     return;
   }
-  const std::uint32_t overruns = std::uint32_t(counts.overrun + counts.buf_overrun);
+  const std::uint32_t overruns = std::uint32_t(counts.overrun);
+  const std::uint32_t bufferOverruns = std::uint32_t(counts.buf_overrun);
   const std::uint32_t frames = std::uint32_t(counts.frame);
   std::uint32_t found = 0;
   if (overruns != overruns_) found |= CE_OVERRUN;
+  if (bufferOverruns != bufferOverruns_) found |= CE_RXOVER;  // the input buffer overflowed
+  bufferOverruns_ = bufferOverruns;
   // Framing errors arrive marked only while parity is checked.
   if (frames != frames_ && !parityChecked_) found |= CE_FRAME;
   overruns_ = overruns;
@@ -195,7 +196,11 @@ void TLinuxLine::DrainLocked() {
   constexpr int kMaxChunks = 16;
   char chunk[4096];
   for (int chunks = 0; chunks < kMaxChunks && !hungUp_; ++chunks) {
-    const ssize_t n = read(fd_, chunk, sizeof chunk);
+    // While our queue is full the terminal keeps the bytes: a pseudo-terminal holds its
+    // sender back, a UART's driver counts the overflow.
+    const std::size_t room = QueueRoomLocked();
+    if (room == 0) return;
+    const ssize_t n = read(fd_, chunk, std::min(room, sizeof chunk));
     if (n > 0) {
       Append(decoder_.Decode(std::string_view(chunk, std::size_t(n))));
       CountLineErrorsLocked();
@@ -214,10 +219,16 @@ int TLinuxLine::CheckAlive() {
   return hungUp_ ? EIO : 0;
 }
 
+std::size_t TLinuxLine::QueueRoomLocked() const {
+  return queueCapacity_ > queue_.size() ? queueCapacity_ - queue_.size() : 0;
+}
+
 std::uint32_t TLinuxLine::TakeLocked(char* data, std::uint32_t count) {
+  const bool wasFull = QueueRoomLocked() == 0;
   const std::uint32_t n = std::min<std::uint32_t>(count, std::uint32_t(queue_.size()));
   queue_.copy(data, n);
   queue_.erase(0, n);
+  if (wasFull && n > 0) WakeEvents();  // the waiter may listen to the terminal again
   return n;
 }
 
@@ -310,6 +321,7 @@ TWaitResult TLinuxLine::WaitEvents(int stopFd, std::uint32_t& mask, int& error) 
     if (poll(&stop, 1, 0) > 0) return TWaitResult::Stop;  // the stop wins over events
     std::optional<Clock::time_point> recheck;
     bool hungUp;
+    bool queueFull;
     {
       std::lock_guard lock(mutex_);
       DrainLocked();
@@ -319,6 +331,7 @@ TWaitResult TLinuxLine::WaitEvents(int stopFd, std::uint32_t& mask, int& error) 
         return TWaitResult::Events;
       }
       hungUp = hungUp_;
+      queueFull = QueueRoomLocked() == 0;
     }
     if (hungUp) {
       error = EIO;  // reported once already: now the wait itself fails
@@ -329,7 +342,9 @@ TWaitResult TLinuxLine::WaitEvents(int stopFd, std::uint32_t& mask, int& error) 
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(*recheck - Clock::now());
       timeoutMs = int(std::clamp<long long>(left.count(), 0, 60'000));
     }
-    pollfd fds[3] = {{stopFd, POLLIN, 0}, {eventWake_, POLLIN, 0}, {fd_, POLLIN, 0}};
+    // A full queue leaves the terminal out: its data would wake us without end.
+    pollfd fds[3] = {
+        {stopFd, POLLIN, 0}, {eventWake_, POLLIN, 0}, {queueFull ? -1 : fd_, POLLIN, 0}};
     if (poll(fds, 3, timeoutMs) < 0 && errno != EINTR) {
       error = errno;
       return TWaitResult::Failed;

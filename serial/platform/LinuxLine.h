@@ -45,6 +45,7 @@ class TLinuxLine {
   void MarkHungUpLocked();
   int CheckAlive();
   std::uint32_t TakeLocked(char* data, std::uint32_t count);
+  std::size_t QueueRoomLocked() const;
   // Sleeps until the descriptor is ready, the deadline passes or something wakes us.
   // Returns false when the deadline passed.
   bool WaitReady(short events, const Clock::time_point* deadline);
@@ -76,6 +77,7 @@ class TLinuxLine {
   std::uint32_t baudRate_ = 9600;
   bool countsErrors_ = true;  // until the driver says it keeps no counters
   std::uint32_t overruns_ = 0;
+  std::uint32_t bufferOverruns_ = 0;
   std::uint32_t frames_ = 0;
   bool parityChecked_ = false;
   TModemWatch modemWatch_;
