@@ -8,6 +8,7 @@ packages=(
   libjpeg62-turbo-dev gettext
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
+  qt6-serialport-dev
 )
 
 missing=()

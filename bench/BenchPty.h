@@ -1,0 +1,64 @@
+#pragma once
+// A pseudo-terminal whose master side plays the unit for the benchmark.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+extern "C" {
+int posix_openpt(int flags);
+int grantpt(int fd);
+int unlockpt(int fd);
+char* ptsname(int fd);
+}
+
+namespace vardelio::bench {
+
+class TBenchPty {
+ public:
+  TBenchPty() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+      throw std::runtime_error("no pseudo-terminal");
+    }
+    path_ = ptsname(master_);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  }
+  ~TBenchPty() { HangUp(); }
+  const std::string& Path() const { return path_; }
+
+  // Blocks (in poll) while the terminal is full.
+  void Send(const char* data, std::size_t size) const {
+    while (size > 0) {
+      const ssize_t n = write(master_, data, size);
+      if (n > 0) {
+        data += n;
+        size -= std::size_t(n);
+      } else {
+        pollfd fd{master_, POLLOUT, 0};
+        poll(&fd, 1, 1000);
+      }
+    }
+  }
+  void HangUp() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+
+ private:
+  int master_ = -1;
+  std::string path_;
+};
+
+// "S000123Z": the framing of the unit's replies with a sequence number as payload.
+inline std::string Packet(int sequence) {
+  char text[16];
+  std::snprintf(text, sizeof text, "S%06dZ", sequence);
+  return text;
+}
+
+}  // namespace vardelio::bench

@@ -1,0 +1,207 @@
+#include "Receivers.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QSerialPort>
+#include <cstdlib>
+#include <thread>
+
+#include "serial/ComDataPacket.h"
+#include "serial/ComPort.h"
+
+namespace vardelio::bench {
+
+int SequenceOf(const std::string& payload) {
+  if (payload.size() != 6) return -1;
+  return std::atoi(payload.c_str());
+}
+
+void TArrivals::Reset(std::size_t expected) {
+  std::lock_guard lock(mutex_);
+  times_.assign(expected, {});
+  count_ = 0;
+  next_ = 0;
+  lost_ = 0;
+}
+
+void TArrivals::Arrived(int sequence) {
+  const TClock::time_point now = TClock::now();
+  {
+    std::lock_guard lock(mutex_);
+    if (sequence < 0 || std::size_t(sequence) >= times_.size()) return;
+    if (sequence > next_) lost_ += sequence - next_;
+    next_ = sequence + 1;
+    times_[std::size_t(sequence)] = now;
+    last_ = now;
+    ++count_;
+  }
+  changed_.notify_all();
+}
+
+bool TArrivals::WaitFor(std::size_t count, int quietMs) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    const std::size_t before = count_;
+    if (changed_.wait_for(lock, std::chrono::milliseconds(quietMs),
+                          [&] { return count_ >= count || count_ != before; })) {
+      if (count_ >= count) return true;
+      continue;
+    }
+    return false;
+  }
+}
+
+std::size_t TArrivals::Count() {
+  std::lock_guard lock(mutex_);
+  return count_;
+}
+
+int TArrivals::Lost() {
+  std::lock_guard lock(mutex_);
+  return lost_ + int(times_.size() - std::min(times_.size(), std::size_t(next_)));
+}
+
+TClock::time_point TArrivals::At(int sequence) {
+  std::lock_guard lock(mutex_);
+  return times_[std::size_t(sequence)];
+}
+
+TClock::time_point TArrivals::Last() {
+  std::lock_guard lock(mutex_);
+  return last_;
+}
+
+namespace {
+
+// The main window's arrangement: thread-sync delivery, a 4096-byte queue, "S" ... "Z".
+class TOurPort final : public TReceiver {
+ public:
+  TOurPort(const std::string& path, TArrivals& arrivals) {
+    port_.SetPort(path);
+    port_.Buffer().SetInputSize(4096);
+    TComEvents events = kAllComEvents;
+    events.Exclude(evCTS);
+    events.Exclude(evDSR);
+    port_.SetEvents(events);
+    framer_.SetComPort(&port_);
+    framer_.SetStartString("S");
+    framer_.SetStopString("Z");
+    framer_.OnPacket = TComStrEvent([&arrivals](QObject*, const std::string& payload) {
+      arrivals.Arrived(SequenceOf(payload));
+    });
+    port_.OpenPort();
+  }
+  ~TOurPort() override { port_.ClosePort(); }
+  const char* Name() const override { return "ours (thread-sync)"; }
+  bool OnMainThread() const override { return true; }
+
+ private:
+  TComPort port_;
+  TComDataPacket framer_;
+};
+
+// Cuts "S...Z" packets out of a byte stream, for the peers.
+class TSplitter {
+ public:
+  explicit TSplitter(TArrivals& arrivals) : arrivals_(arrivals) {}
+  void Feed(const char* data, std::size_t size) {
+    buffer_.append(data, size);
+    std::size_t start;
+    while ((start = buffer_.find('S')) != std::string::npos) {
+      const std::size_t stop = buffer_.find('Z', start + 1);
+      if (stop == std::string::npos) break;
+      arrivals_.Arrived(SequenceOf(buffer_.substr(start + 1, stop - start - 1)));
+      buffer_.erase(0, stop + 1);
+    }
+  }
+
+ private:
+  TArrivals& arrivals_;
+  std::string buffer_;
+};
+
+// The kernel's limit: one thread blocked in poll, reading as soon as bytes arrive.
+class TBarePollReader final : public TReceiver {
+ public:
+  TBarePollReader(const std::string& path, TArrivals& arrivals) : splitter_(arrivals) {
+    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios t{};
+    tcgetattr(fd_, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd_, TCSANOW, &t);
+    stop_ = eventfd(0, EFD_CLOEXEC);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~TBarePollReader() override {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(stop_, &one, sizeof one);
+    thread_.join();
+    close(stop_);
+    close(fd_);
+  }
+  const char* Name() const override { return "bare poll reader"; }
+  bool OnMainThread() const override { return false; }
+
+ private:
+  void Run() {
+    char chunk[4096];
+    for (;;) {
+      pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_, POLLIN, 0}};
+      poll(fds, 2, -1);
+      if (fds[1].revents) return;
+      if (fds[0].revents & (POLLHUP | POLLERR)) return;
+      const ssize_t n = read(fd_, chunk, sizeof chunk);
+      if (n > 0) splitter_.Feed(chunk, std::size_t(n));
+    }
+  }
+
+  int fd_ = -1;
+  int stop_ = -1;
+  TSplitter splitter_;
+  std::thread thread_;
+};
+
+// Qt's serial module with readyRead on the main thread.
+class TQtSerialPort final : public TReceiver {
+ public:
+  TQtSerialPort(const std::string& path, TArrivals& arrivals, int* errors) : splitter_(arrivals) {
+    port_.setPortName(QString::fromStdString(path));
+    port_.setBaudRate(9600);
+    QObject::connect(&port_, &QSerialPort::readyRead, [this] {
+      const QByteArray data = port_.readAll();
+      splitter_.Feed(data.constData(), std::size_t(data.size()));
+    });
+    if (errors != nullptr) {
+      QObject::connect(&port_, &QSerialPort::errorOccurred,
+                       [errors](QSerialPort::SerialPortError e) {
+                         if (e != QSerialPort::NoError) ++*errors;
+                       });
+    }
+    port_.open(QIODevice::ReadWrite);
+  }
+  const char* Name() const override { return "Qt serial port"; }
+  bool OnMainThread() const override { return true; }
+
+ private:
+  QSerialPort port_;
+  TSplitter splitter_;
+};
+
+}  // namespace
+
+std::unique_ptr<TReceiver> OurPort(const std::string& path, TArrivals& arrivals) {
+  return std::make_unique<TOurPort>(path, arrivals);
+}
+std::unique_ptr<TReceiver> BarePollReader(const std::string& path, TArrivals& arrivals) {
+  return std::make_unique<TBarePollReader>(path, arrivals);
+}
+std::unique_ptr<TReceiver> QtSerialPort(const std::string& path, TArrivals& arrivals,
+                                        int* errorSignals) {
+  return std::make_unique<TQtSerialPort>(path, arrivals, errorSignals);
+}
+
+}  // namespace vardelio::bench

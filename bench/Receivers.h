@@ -1,0 +1,55 @@
+#pragma once
+// The three receivers compared: our port with its framer, a bare poll reader, Qt's serial port.
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vardelio::bench {
+
+using TClock = std::chrono::steady_clock;
+
+// Records when each packet arrived and notices gaps; safe from any thread.
+class TArrivals {
+ public:
+  void Arrived(int sequence);
+  // Waits until `count` packets arrived or nothing came for `quietMs`; false then.
+  bool WaitFor(std::size_t count, int quietMs);
+  std::size_t Count();
+  int Lost();
+  TClock::time_point At(int sequence);
+  TClock::time_point Last();
+  void Reset(std::size_t expected);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<TClock::time_point> times_;
+  std::size_t count_ = 0;
+  int next_ = 0;
+  int lost_ = 0;
+  TClock::time_point last_;
+};
+
+// One receiver on the slave side of `path`. Arrivals reach `arrivals` from the receiver's
+// own thread; main-thread receivers need the caller to run the event loop.
+class TReceiver {
+ public:
+  virtual ~TReceiver() = default;
+  virtual const char* Name() const = 0;
+  virtual bool OnMainThread() const = 0;
+};
+
+std::unique_ptr<TReceiver> OurPort(const std::string& path, TArrivals& arrivals);
+std::unique_ptr<TReceiver> BarePollReader(const std::string& path, TArrivals& arrivals);
+std::unique_ptr<TReceiver> QtSerialPort(const std::string& path, TArrivals& arrivals,
+                                        int* errorSignals = nullptr);
+
+// Sequence number of a packet's payload ("000123"), -1 when it is none.
+int SequenceOf(const std::string& payload);
+
+}  // namespace vardelio::bench
