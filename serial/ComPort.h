@@ -97,6 +97,9 @@ class TCustomComPort : public TComponent {
   // True once an open port's event loop has ended by itself (a vanished line, an exception).
   bool EventLoopEnded() const;
 
+  // Which groups of settings saving and restoring cover.
+  TSettingsGroups PersistedGroups = {sgBasic};
+
   // --- handler slots; Sender is the port
   TNotifyEvent OnAfterOpen, OnAfterClose, OnBeforeOpen, OnBeforeClose;
   TRxCharEvent OnRxChar;

@@ -55,6 +55,14 @@ enum TComError : std::uint8_t {
 enum TModemSignal : std::uint8_t { msCTS, msDSR, msRing, msRLSD };
 enum TSyncMethod : std::uint8_t { smThreadSync, smWindowSync, smNone };
 enum TIoKind : std::uint8_t { ioWrite, ioRead };
+enum TSettingsGroup : std::uint8_t {
+  sgBasic,
+  sgFlowControl,
+  sgBuffer,
+  sgTimeouts,
+  sgParity,
+  sgOthers
+};
 
 // A set of enumeration values held in the bits of `Bits` (bit n = ordinal n).
 template <typename E, typename Bits>
@@ -85,6 +93,7 @@ class TSet {
 using TComEvents = TSet<TComEvent, std::uint16_t>;
 using TComErrors = TSet<TComError, std::uint8_t>;
 using TModemSignals = TSet<TModemSignal, std::uint8_t>;
+using TSettingsGroups = TSet<TSettingsGroup, std::uint8_t>;
 
 inline constexpr TComEvents kAllComEvents = {evRxChar, evTxEmpty, evRxFlag, evRing, evBreak,
                                              evCTS,    evDSR,     evError,  evRLSD, evRx80Full};

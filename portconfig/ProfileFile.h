@@ -1,0 +1,43 @@
+#pragma once
+// Profile (INI) files read and written one key at a time, every other line kept.
+
+#include <stdexcept>
+#include <string>
+
+namespace vardelio {
+
+// A write that did not reach the disk; what() names the file and the system's reason.
+class EProfileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A bare file name lives in the user's configuration folder for this program,
+// $XDG_CONFIG_HOME/vardelio (default ~/.config/vardelio); a path is used as it is.
+std::string ProfilePath(const std::string& fileName);
+
+// Section and key match without regard to case; the value is read up to 2047 characters.
+std::string ReadProfileString(const std::string& fileName, const std::string& section,
+                              const std::string& key, const std::string& defaultValue);
+// Replaces or adds one key; the file is replaced whole through a temporary file, so a crash
+// never leaves half of it. Raises EProfileError when it cannot be written.
+void WriteProfileString(const std::string& fileName, const std::string& section,
+                        const std::string& key, const std::string& value);
+
+// An INI file as the persistence of the port sees it.
+class TIniFile {
+ public:
+  explicit TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& defaultValue) const {
+    return ReadProfileString(fileName_, section, key, defaultValue);
+  }
+  void WriteString(const std::string& section, const std::string& key, const std::string& value) {
+    WriteProfileString(fileName_, section, key, value);
+  }
+
+ private:
+  std::string fileName_;
+};
+
+}  // namespace vardelio

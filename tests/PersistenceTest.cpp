@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "FakeComPlatform.h"
+#include "portconfig/Persistence.h"
+
+using namespace vardelio;
+using vardelio::test::TFakeComPlatform;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteAll(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+class Persistence : public ::testing::Test {
+ protected:
+  Persistence() {
+    qputenv("XDG_CONFIG_HOME", folder.path().toLocal8Bit());
+    SetRegistryFolder(folder.path().toStdString() + "/registry");
+    port.SetName(QStringLiteral("ComPort1"));
+    port.SetEvents({});
+  }
+  ~Persistence() override { SetRegistryFolder(""); }
+  std::string Path(const char* name) const { return folder.path().toStdString() + "/" + name; }
+  int Code(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const EComPort& e) {
+      return e.PortErrorCode();
+    }
+    return 0;
+  }
+
+  QTemporaryDir folder;
+  TFakeComPlatform fake;
+  TComPort port{nullptr, &fake};
+};
+
+TEST_F(Persistence, AFirstSaveWritesTheSixBasicKeysInOrder) {
+  SaveSettings(port, ssIniFile, "comporttest.ini");
+  EXPECT_EQ(ReadAll(Path("vardelio/comporttest.ini")),
+            "[ComPort1]\nPort=COM1\nBaudRate=9600\nStopBits=1\nDataBits=8\nParity=None\n"
+            "FlowControl=None\n");
+  port.SetBaudRate(brCustom);
+  port.SetCustomBaudRate(250000);
+  SaveSettings(port, ssIniFile, "comporttest.ini");
+  const std::string saved = ReadAll(Path("vardelio/comporttest.ini"));
+  EXPECT_NE(saved.find("BaudRate=Custom\n"), std::string::npos);
+  EXPECT_NE(saved.find("CustomBaudRate=250000\n"), std::string::npos);  // added at the end
+}
+
+TEST_F(Persistence, OtherSectionsKeysAndLinesAreKept) {
+  const std::string file = Path("settings.ini");
+  WriteAll(file, "; kept comment\n[Other]\nPort=COM9\n\n[comport1]\nbaudrate=4800\nExtra=1\n");
+  SaveSettings(port, ssIniFile, file);
+  EXPECT_EQ(ReadAll(file),
+            "; kept comment\n[Other]\nPort=COM9\n\n[comport1]\nBaudRate=9600\nExtra=1\n"
+            "Port=COM1\nStopBits=1\nDataBits=8\nParity=None\nFlowControl=None\n");
+}
+
+TEST_F(Persistence, RestoringReadsEveryKnownFormAndKeepsWhatIsMissing) {
+  const std::string file = Path("restore.ini");
+  const struct {
+    const char* lines;
+    std::function<void(const TComPort&)> check;
+  } cases[] = {
+      {"BaudRate=Custom",
+       [](const TComPort& p) {
+         EXPECT_EQ(p.BaudRate(), brCustom);
+         EXPECT_EQ(p.CustomBaudRate(), 9600);
+       }},
+      {"BaudRate=custom\nCustomBaudRate=$3039",
+       [](const TComPort& p) { EXPECT_EQ(p.CustomBaudRate(), 12345); }},
+      {"BaudRate=12345", [](const TComPort& p) { EXPECT_EQ(p.BaudRate(), br9600); }},
+      {"baudrate=115200", [](const TComPort& p) { EXPECT_EQ(p.BaudRate(), br115200); }},
+      {"Parity=even", [](const TComPort& p) { EXPECT_EQ(p.Parity().Bits(), prEven); }},
+      {"Parity=E", [](const TComPort& p) { EXPECT_EQ(p.Parity().Bits(), prNone); }},
+      {"FlowControl=Hardware",
+       [](const TComPort& p) { EXPECT_EQ(p.FlowControl().FlowControl(), fcHardware); }},
+      {"StopBits=2\nDataBits=7",
+       [](const TComPort& p) {
+         EXPECT_EQ(p.StopBits(), sbTwoStopBits);
+         EXPECT_EQ(p.DataBits(), dbSeven);
+         EXPECT_EQ(p.Port(), "COM1");  // missing: unchanged
+       }},
+  };
+  for (const auto& c : cases) {
+    TComPort fresh(nullptr, &fake);
+    fresh.SetName(QStringLiteral("ComPort1"));
+    WriteAll(file, std::string("[ComPort1]\n") + c.lines + "\n");
+    RestoreSettings(fresh, ssIniFile, file);
+    c.check(fresh);
+  }
+}
+
+TEST_F(Persistence, EveryGroupRoundTripsAndAMissingKeyLeavesExactlyThatProperty) {
+  const std::string file = Path("all.ini");
+  port.PersistedGroups = {sgBasic, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgOthers};
+  port.FlowControl().SetOutDSRFlow(true);
+  port.FlowControl().SetXonChar('#');
+  port.Parity().SetReplaceChar(' ');
+  port.Timeouts().SetWriteTotalConstant(77);
+  port.Buffer().SetInputSize(4096);
+  port.SetDiscardNull(true);
+  SaveSettings(port, ssIniFile, file);
+  EXPECT_NE(ReadAll(file).find("Timeouts.ReadInterval=-1\n"), std::string::npos);
+  EXPECT_NE(ReadAll(file).find("Parity.ReplaceChar=#32\n"), std::string::npos);
+
+  TComPort other(nullptr, &fake);
+  other.SetName(QStringLiteral("ComPort1"));
+  other.PersistedGroups = port.PersistedGroups;
+  other.FlowControl().SetOutDSRFlow(true);  // kept: its key is missing below
+  std::string text = ReadAll(file);
+  text.erase(text.find("FlowControl.OutDSRFlow=Yes\n"), 27);
+  WriteAll(file, text);
+  RestoreSettings(other, ssIniFile, file);
+  EXPECT_TRUE(other.FlowControl().OutDSRFlow());
+  EXPECT_EQ(other.FlowControl().XonChar(), '#');
+  EXPECT_EQ(other.Parity().ReplaceChar(), ' ');
+  EXPECT_EQ(other.Timeouts().WriteTotalConstant(), 77);
+  EXPECT_EQ(other.Buffer().InputSize(), 4096);
+  EXPECT_TRUE(other.DiscardNull());
+  EXPECT_EQ(other.BatchDepth(), 0);
+}
+
+TEST_F(Persistence, ARestoreWhileConnectedReopensANewPortAndAppliesOnceAtTheEnd) {
+  const std::string file = Path("reopen.ini");
+  WriteAll(file, "[ComPort1]\nPort=COM3\nBaudRate=19200\nStopBits=2\n");
+  port.OpenPort();
+  fake.calls.clear();
+  RestoreSettings(port, ssIniFile, file);
+  EXPECT_EQ(fake.Names(),
+            (std::vector<std::string>{"PurgeComm", "CloseLine", "OpenLine", "GetCommModemStatus",
+                                      "GetCommModemStatus", "GetCommModemStatus", "SetupComm",
+                                      "SetCommState", "SetCommTimeouts"}));
+  EXPECT_EQ(fake.calls[2], "OpenLine(COM3)");
+  EXPECT_EQ(fake.dcb.BaudRate, 19200u);
+}
+
+TEST_F(Persistence, WhatCannotBeWrittenOrAppliedIsReportedByItsCode) {
+  // Root may write anywhere, but no file can replace a folder.
+  std::filesystem::create_directory(Path("blocked.ini"));
+  EXPECT_EQ(Code([&] { SaveSettings(port, ssIniFile, Path("blocked.ini")); }), 16);
+  EXPECT_EQ(Code([&] { SaveSettings(port, ssIniFile, Path("no/such/folder/x.ini")); }), 16);
+  EXPECT_EQ(EComPort(16).what(), std::string("Failed to store settings"));
+
+  WriteAll(Path("apply.ini"), "[ComPort1]\nBaudRate=4800\n");
+  port.OpenPort();
+  fake.Fail("SetCommState", 5);
+  EXPECT_EQ(Code([&] { RestoreSettings(port, ssIniFile, Path("apply.ini")); }), 17);
+  EXPECT_EQ(port.BaudRate(), br4800);
+  EXPECT_EQ(port.BatchDepth(), 0);
+}
+
+TEST_F(Persistence, TheRegistryKeepsTypesAndUsesNoDefaults) {
+  port.SetBaudRate(brCustom);
+  port.SetCustomBaudRate(31250);
+  SaveSettings(port, ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\Example");
+  const std::string key = Path("registry/HKEY_LOCAL_MACHINE/Software/Example/ComPort1");
+  EXPECT_EQ(ReadAll(key + "/CustomBaudRate"), "REG_DWORD\n31250");
+  EXPECT_EQ(ReadAll(key + "/Port"), "REG_SZ\nCOM1");
+
+  TComPort restored(nullptr, &fake);
+  restored.SetName(QStringLiteral("ComPort1"));
+  RestoreSettings(restored, ssRegistry, "hkey_local_machine\\Software\\Example\\");
+  EXPECT_EQ(restored.CustomBaudRate(), 31250);
+
+  // A new key: empty strings take the fallbacks.
+  RestoreSettings(restored, ssRegistry, "HKEY_CURRENT_USER\\Software\\New");
+  EXPECT_EQ(restored.Port(), "");
+  EXPECT_EQ(restored.BaudRate(), br9600);
+  EXPECT_EQ(restored.FlowControl().FlowControl(), fcNone);  // fcCustom changes no switch
+  EXPECT_TRUE(
+      std::filesystem::is_directory(Path("registry/HKEY_CURRENT_USER/Software/New/ComPort1")));
+
+  // Software\Example: the first part names a root, here an unknown one: current user.
+  SaveSettings(port, ssRegistry, "Software\\Example");
+  EXPECT_TRUE(std::filesystem::exists(Path("registry/HKEY_CURRENT_USER/Example/ComPort1/Port")));
+}
+
+TEST_F(Persistence, RegistryFailuresAreStoreAndLoadErrors) {
+  EXPECT_EQ(Code([&] { SaveSettings(port, ssRegistry, "no-backslash"); }), 16);
+  EXPECT_EQ(Code([&] { RestoreSettings(port, ssRegistry, "no-backslash"); }), 0);  // strings only
+  EXPECT_EQ(port.Port(), "");
+  port.PersistedGroups.Include(sgBuffer);  // now an integer must be read, and it is absent
+  EXPECT_EQ(Code([&] { RestoreSettings(port, ssRegistry, "no-backslash"); }), 17);
+
+  SaveSettings(port, ssRegistry, "HKEY_CURRENT_USER\\T");
+  const std::string key = Path("registry/HKEY_CURRENT_USER/T/ComPort1");
+  WriteAll(key + "/Buffer.InputSize", "REG_SZ\n4096");  // wrong type
+  EXPECT_EQ(Code([&] { RestoreSettings(port, ssRegistry, "HKEY_CURRENT_USER\\T"); }), 17);
+}
+
+}  // namespace
