@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include <QCloseEvent>
 #include <QDialog>
 #include <QLabel>
 #include <QLayout>
@@ -8,8 +9,12 @@
 
 #include "EntryRules.h"
 #include "JpegImage.h"
+#include "Workflow.h"
 #include "framework/Dialogs.h"
 #include "framework/EntryField.h"
+#include "portconfig/Persistence.h"
+#include "serial/ComDataPacket.h"
+#include "serial/ComPort.h"
 #include "ui_MainForm.h"
 
 namespace vardelio {
@@ -38,10 +43,113 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   SetUpWindow();
   SetUpEntries();
   SetUpPictures();
+  CreateComponents();
   ConnectMenus();
+  ConnectWorkflow();
+  // A failure here is reported and the window is still created, with the port closed.
+  RunReported([this] { FormCreate(); });
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  // Before the controls go: a batch delivered while the port closes must not reach them.
+  comDataPacket1_->OnPacket.Clear();
+  try {
+    comPort1_->ClosePort();
+  } catch (const std::exception&) {
+    // The port's own destructor releases the line.
+  }
+}
+
+// The window's port and framer, configured as its layout describes them.
+void TForm1::CreateComponents() {
+  comPort1_ = new TComPort(this);
+  comDataPacket1_ = new TComDataPacket(this);
+  comPort1_->BeginLoading();
+  comDataPacket1_->BeginLoading();
+  comPort1_->SetName(QStringLiteral("ComPort1"));
+  comPort1_->SetBaudRate(br9600);
+  comPort1_->SetPort("COM1");
+  comPort1_->Parity().SetBits(prNone);
+  comPort1_->SetStopBits(sbOneStopBit);
+  comPort1_->SetDataBits(dbEight);
+  TComEvents events = kAllComEvents;
+  events.Exclude(evCTS);
+  events.Exclude(evDSR);
+  comPort1_->SetEvents(events);
+  comPort1_->Buffer().SetInputSize(4096);
+  TComFlowControl& flow = comPort1_->FlowControl();
+  flow.SetOutCTSFlow(false);
+  flow.SetOutDSRFlow(false);
+  flow.SetControlDTR(dtrDisable);
+  flow.SetControlRTS(rtsDisable);
+  flow.SetXonXoffOut(false);
+  flow.SetXonXoffIn(false);
+  flow.SetTxContinueOnXoff(true);
+  comDataPacket1_->SetName(QStringLiteral("ComDataPacket1"));
+  comDataPacket1_->SetComPort(comPort1_);
+  comDataPacket1_->SetStartString("S");
+  comDataPacket1_->SetStopString("Z");
+  comDataPacket1_->OnPacket = TComStrEvent(this, &TForm1::ComDataPacket1Packet);
+  comPort1_->EndLoading();
+  comDataPacket1_->EndLoading();
+}
+
+void TForm1::ConnectWorkflow() {
+  workflow_ = std::make_unique<TProgrammingWorkflow>(TWorkflowControls{
+      ui_->Edit1,
+      ui_->Edit2,
+      ui_->Edit3,
+      ui_->Memo1,
+      {ui_->RadioButton5, ui_->RadioButton6, ui_->RadioButton7},
+      {ui_->RadioButton1, ui_->RadioButton2, ui_->RadioButton3, ui_->RadioButton4},
+      ui_->BitBtn1_Enviar,
+      ui_->BitBtn2_Recibir,
+      ui_->ProgressBar1,
+      timer1_,
+      comPort1_,
+      &tag_});
+  const auto reported = [this](void (TForm1::*handler)()) {
+    return [this, handler] { RunReported([this, handler] { (this->*handler)(); }); };
+  };
+  connect(ui_->BitBtn1_Enviar, &QPushButton::clicked, this, reported(&TForm1::BitBtn1_EnviarClick));
+  connect(ui_->EnviarProgramacin1, &QAction::triggered, this,
+          reported(&TForm1::BitBtn1_EnviarClick));
+  connect(ui_->BitBtn2_Recibir, &QPushButton::clicked, this,
+          reported(&TForm1::BitBtn2_RecibirClick));
+  connect(ui_->RecibirProgramacin1, &QAction::triggered, this,
+          reported(&TForm1::BitBtn2_RecibirClick));
+  connect(timer1_, &QTimer::timeout, this, reported(&TForm1::Timer1Timer));
+}
+
+void TForm1::FormCreate() {
+  RestoreSettings(*comPort1_, ssIniFile, kSettingsFile);
+  comPort1_->OpenPort();
+  tag_ = 0;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  try {
+    comPort1_->ClosePort();
+    SaveSettings(*comPort1_, ssIniFile, kSettingsFile);
+    event->accept();
+  } catch (const std::exception& error) {
+    ReportException(error);
+    event->ignore();  // the window stays open; a later close tries again
+  }
+}
+
+void TForm1::BitBtn1_EnviarClick() {
+  workflow_->Send();
+}
+void TForm1::BitBtn2_RecibirClick() {
+  workflow_->Receive();
+}
+void TForm1::ComDataPacket1Packet(QObject*, const std::string& Str) {
+  workflow_->Packet(Str);
+}
+void TForm1::Timer1Timer() {
+  workflow_->Evaluate();
+}
 
 void TForm1::SetUpWindow() {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

@@ -3,6 +3,7 @@
 
 #include <QMainWindow>
 #include <memory>
+#include <string>
 
 class QDialog;
 class QTimer;
@@ -13,7 +14,12 @@ class TForm1;
 
 namespace vardelio {
 
+class TComDataPacket;
+class TComPort;
+class TProgrammingWorkflow;
+
 inline constexpr int kSalirShortCut = 32851;  // Alt+S
+inline constexpr char kSettingsFile[] = "comporttest.ini";
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
@@ -26,6 +32,8 @@ class TForm1 : public QMainWindow {
   void SetTag(int tag) { tag_ = tag; }
 
   QTimer* Timer1() const { return timer1_; }
+  TComPort* ComPort1() const { return comPort1_; }
+  TComDataPacket* ComDataPacket1() const { return comDataPacket1_; }
   void SetAboutBox(QDialog* aboutBox) { aboutBox_ = aboutBox; }
 
   void Edit1KeyPress(QObject* Sender, QChar& Key);
@@ -33,19 +41,31 @@ class TForm1 : public QMainWindow {
   void Edit3KeyPress(QObject* Sender, QChar& Key);
   void Salir1Click();
   void Acerdade1Click();
+  void FormCreate();
+  void BitBtn1_EnviarClick();
+  void BitBtn2_RecibirClick();
+  void ComDataPacket1Packet(QObject* Sender, const std::string& Str);
+  void Timer1Timer();
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // FormClose: closes the port and stores its settings; a failure keeps the window open.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void SetUpEntries();
   void SetUpPictures();
   void SetUpWindow();
   void ConnectMenus();
+  void CreateComponents();
+  void ConnectWorkflow();
   void CentreOnScreen();
 
   std::unique_ptr<Ui::TForm1> ui_;
   QTimer* timer1_;
+  TComPort* comPort1_ = nullptr;
+  TComDataPacket* comDataPacket1_ = nullptr;
+  std::unique_ptr<TProgrammingWorkflow> workflow_;
   QDialog* aboutBox_ = nullptr;
   int tag_ = 0;
   bool shownOnce_ = false;

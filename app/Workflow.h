@@ -1,0 +1,71 @@
+#pragma once
+// The window's two operations, sending and receiving the programming, and the evaluation of
+// the unit's reply one second after each.
+
+#include <QString>
+#include <array>
+#include <string>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+namespace vardelio {
+
+class TCustomComPort;
+
+// The controls the operations read and write.
+struct TWorkflowControls {
+  QLineEdit* Edit1;
+  QLineEdit* Edit2;
+  QLineEdit* Edit3;
+  QPlainTextEdit* Memo1;                       // the buffer
+  std::array<QRadioButton*, 3> TerminalBlock;  // RadioButton5..7
+  std::array<QRadioButton*, 4> TestReport;     // RadioButton1..4
+  QPushButton* Send;
+  QPushButton* Receive;
+  QProgressBar* Progress;
+  QTimer* Timer1;
+  TCustomComPort* Port;
+  int* Tag;
+};
+
+namespace messages {
+inline const QString kBadSubscriber = QStringLiteral("Los datos ingresados son incorrectos");
+inline const QString kProgrammed = QStringLiteral("Programación Exitosa");
+inline const QString kNotProgrammed =
+    QStringLiteral("No se pudo programar, Por favor verifique el conexionado.");
+inline const QString kNothingReceived = QStringLiteral(
+    "No se puede leer la programación del equipo, por favor, verifique el conexionado.");
+inline const QString kReceived = QStringLiteral("Programación Recibida");
+inline const QString kReceiveError = QStringLiteral("Error en Recepcion");
+inline const QString kTimeOver = QStringLiteral(
+    "El Tiempo de programación ha finalizado, para continuar programando, por favor apague el "
+    "Vardelio y vuelva a encenderlo.");
+}  // namespace messages
+
+class TProgrammingWorkflow {
+ public:
+  explicit TProgrammingWorkflow(const TWorkflowControls& controls) : c_(controls) {}
+
+  void Send();
+  void Receive();
+  // Every packet the framer completes, whatever operation is pending.
+  void Packet(const std::string& text);
+  // The one-shot timer: evaluates the buffer once.
+  void Evaluate();
+
+ private:
+  void Append(const QString& text, int progress);
+  void EnableButtons(bool enabled);
+  void StartTimer();
+  void EvaluateSend();
+  void EvaluateReceive();
+
+  TWorkflowControls c_;
+};
+
+}  // namespace vardelio

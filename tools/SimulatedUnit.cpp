@@ -1,0 +1,95 @@
+#include "SimulatedUnit.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace vardelio {
+
+TSimulatedUnit::TSimulatedUnit(int master, TUnitBehaviour behaviour)
+    : master_(master), stop_(eventfd(0, EFD_CLOEXEC)), behaviour_(behaviour) {}
+
+TSimulatedUnit::~TSimulatedUnit() {
+  Stop();
+  close(stop_);
+  if (master_ >= 0) close(master_);
+}
+
+void TSimulatedUnit::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
+
+void TSimulatedUnit::Stop() {
+  if (!thread_.joinable()) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(stop_, &one, sizeof one);
+  thread_.join();
+}
+
+std::string TSimulatedUnit::Stored() const {
+  std::lock_guard lock(mutex_);
+  return stored_;
+}
+
+void TSimulatedUnit::SetStored(const std::string& data) {
+  std::lock_guard lock(mutex_);
+  stored_ = data;
+}
+
+void TSimulatedUnit::Run() {
+  for (;;) {
+    pollfd fds[2] = {{master_, POLLIN, 0}, {stop_, POLLIN, 0}};
+    poll(fds, master_ >= 0 ? 2 : 1, -1);
+    if (fds[1].revents & POLLIN) return;
+    if (master_ < 0) continue;
+    char chunk[256];
+    const ssize_t n = read(master_, chunk, sizeof chunk);
+    if (n <= 0) {
+      // Nobody holds the line open; wait for the next one without spinning.
+      poll(fds + 1, 1, 50);
+      continue;
+    }
+    for (ssize_t i = 0; i < n && master_ >= 0; ++i)
+      Handle(chunk[i]);
+  }
+}
+
+// "L" asks for the data; "P" ... "Z" programs it.
+void TSimulatedUnit::Handle(char byte) {
+  if (!inFrame_ && byte == 'L') {
+    ++requests_;
+    std::string data = Stored();
+    if (behaviour_.missingSeparator) data.erase(data.find('T'), 1);
+    Answer(behaviour_.timeOver ? "SFZ" : "S" + data + "Z");
+  } else if (!inFrame_ && byte == 'P') {
+    inFrame_ = true;
+    frame_.clear();
+  } else if (inFrame_ && byte == 'Z') {
+    inFrame_ = false;
+    ++requests_;
+    if (!behaviour_.timeOver) SetStored(frame_);
+    Answer(behaviour_.timeOver ? "SFZ" : "SOKZ");
+  } else if (inFrame_) {
+    frame_ += byte;
+  }
+  if (behaviour_.hangUpAfter >= 0 && requests_ >= behaviour_.hangUpAfter) HangUp();
+}
+
+void TSimulatedUnit::Answer(const std::string& reply) {
+  if (behaviour_.silent) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(behaviour_.delayMs));
+  const std::string text = behaviour_.garbage ? "x#SokZ\xff" : reply;
+  for (const char byte : text) {
+    [[maybe_unused]] ssize_t n = write(master_, &byte, 1);
+    std::this_thread::sleep_for(std::chrono::microseconds(behaviour_.byteMicros));
+  }
+}
+
+void TSimulatedUnit::HangUp() {
+  if (master_ >= 0) close(master_);
+  master_ = -1;
+}
+
+}  // namespace vardelio

@@ -1,0 +1,54 @@
+#pragma once
+// Plays a Vardelio on the device side of a pseudo-terminal: stores programming frames and
+// acknowledges them, answers the read request with its stored data, and misbehaves on demand.
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace vardelio {
+
+struct TUnitBehaviour {
+  bool silent = false;            // answers nothing
+  int delayMs = 0;                // before each answer
+  bool missingSeparator = false;  // drops the first "T" of the data it sends back
+  bool garbage = false;           // answers "SokZ" and noise instead
+  bool timeOver = false;          // its programming window is closed: answers "SFZ"
+  int hangUpAfter = -1;           // closes its side after this many requests (-1: never)
+  int byteMicros = 1000;          // pace of the line, about 9600 baud
+};
+
+class TSimulatedUnit {
+ public:
+  // Takes the master side of a pseudo-terminal; owns it from now on.
+  TSimulatedUnit(int master, TUnitBehaviour behaviour);
+  ~TSimulatedUnit();
+
+  void Start();
+  void Stop();
+  // What it holds: subscriber, phones with their separators and the two digits.
+  std::string Stored() const;
+  void SetStored(const std::string& data);
+  // Requests it has answered or ignored so far.
+  int Requests() const { return requests_; }
+  TUnitBehaviour& Behaviour() { return behaviour_; }
+
+ private:
+  void Run();
+  void Handle(char byte);
+  void Answer(const std::string& reply);
+  void HangUp();
+
+  int master_;
+  int stop_;
+  TUnitBehaviour behaviour_;
+  mutable std::mutex mutex_;
+  std::string stored_ = "1B2C12345678T87654321T01";
+  std::string frame_;
+  bool inFrame_ = false;
+  std::atomic<int> requests_{0};
+  std::thread thread_;
+};
+
+}  // namespace vardelio
