@@ -40,15 +40,15 @@ void TSimulatedUnit::SetStored(const std::string& data) {
 
 void TSimulatedUnit::Run() {
   for (;;) {
-    pollfd fds[2] = {{master_, POLLIN, 0}, {stop_, POLLIN, 0}};
+    pollfd fds[2] = {{stop_, POLLIN, 0}, {master_, POLLIN, 0}};
     poll(fds, master_ >= 0 ? 2 : 1, -1);
-    if (fds[1].revents & POLLIN) return;
+    if (fds[0].revents & POLLIN) return;
     if (master_ < 0) continue;
     char chunk[256];
     const ssize_t n = read(master_, chunk, sizeof chunk);
     if (n <= 0) {
       // Nobody holds the line open; wait for the next one without spinning.
-      poll(fds + 1, 1, 50);
+      poll(fds, 1, 50);
       continue;
     }
     for (ssize_t i = 0; i < n && master_ >= 0; ++i)
@@ -74,7 +74,11 @@ void TSimulatedUnit::Handle(char byte) {
   } else if (inFrame_) {
     frame_ += byte;
   }
-  if (behaviour_.hangUpAfter >= 0 && requests_ >= behaviour_.hangUpAfter) HangUp();
+  if (behaviour_.hangUpAfter >= 0 && requests_ >= behaviour_.hangUpAfter && master_ >= 0) {
+    // The kernel drops what the other side has not read yet: let the last answer be heard.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    HangUp();
+  }
 }
 
 void TSimulatedUnit::Answer(const std::string& reply) {
@@ -82,9 +86,14 @@ void TSimulatedUnit::Answer(const std::string& reply) {
   std::this_thread::sleep_for(std::chrono::milliseconds(behaviour_.delayMs));
   const std::string text = behaviour_.garbage ? "x#SokZ\xff" : reply;
   for (const char byte : text) {
-    [[maybe_unused]] ssize_t n = write(master_, &byte, 1);
+    // Each byte takes its time on the line, the first one too.
     std::this_thread::sleep_for(std::chrono::microseconds(behaviour_.byteMicros));
+    [[maybe_unused]] ssize_t n = write(master_, &byte, 1);
   }
+}
+
+void TSimulatedUnit::SendRaw(const std::string& bytes) {
+  [[maybe_unused]] ssize_t n = write(master_, bytes.data(), bytes.size());
 }
 
 void TSimulatedUnit::HangUp() {

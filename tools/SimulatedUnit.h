@@ -11,7 +11,7 @@ namespace vardelio {
 
 struct TUnitBehaviour {
   bool silent = false;            // answers nothing
-  int delayMs = 0;                // before each answer
+  int delayMs = 5;                // the unit's own pause before it answers
   bool missingSeparator = false;  // drops the first "T" of the data it sends back
   bool garbage = false;           // answers "SokZ" and noise instead
   bool timeOver = false;          // its programming window is closed: answers "SFZ"
@@ -33,6 +33,8 @@ class TSimulatedUnit {
   // Requests it has answered or ignored so far.
   int Requests() const { return requests_; }
   TUnitBehaviour& Behaviour() { return behaviour_; }
+  // Sends bytes of its own, as a unit speaking out of turn.
+  void SendRaw(const std::string& bytes);
 
  private:
   void Run();

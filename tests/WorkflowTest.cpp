@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "RecordingPresenter.h"
+#include "SimulatedUnit.h"
+#include "Waiting.h"
+#include "app/MainForm.h"
+#include "app/Workflow.h"
+#include "serial/ComPort.h"
+
+extern "C" {
+int posix_openpt(int flags);
+int grantpt(int fd);
+int unlockpt(int fd);
+char* ptsname(int fd);
+}
+
+using namespace vardelio;
+using vardelio::test::ServeUntil;
+using vardelio::test::TRecordingPresenter;
+
+namespace {
+
+namespace m = messages;
+
+std::string SettingsPath() {
+  return std::string(qgetenv("XDG_CONFIG_HOME").constData()) + "/vardelio/comporttest.ini";
+}
+
+std::string ReadAll(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// The main window against the simulated unit on a pseudo-terminal. The evaluation timer
+// runs at a fifth of its second so the tests stay quick.
+class Workflow : public ::testing::Test {
+ protected:
+  void Start(TUnitBehaviour behaviour = {}, const std::string& port = "") {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const std::string path = port.empty() ? ptsname(master) : port;
+    std::ofstream(SettingsPath()) << "[ComPort1]\nPort=" << path << "\n";
+    unit = std::make_unique<TSimulatedUnit>(master, behaviour);
+    unit->Start();
+    form = std::make_unique<TForm1>();
+    form->Timer1()->setInterval(kInterval);
+  }
+  void Type(const char* field, const QString& text) { Find<QLineEdit>(field)->setText(text); }
+  template <typename T = QWidget>
+  T* Find(const char* name) {
+    return form->findChild<T*>(QLatin1String(name));
+  }
+  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
+  bool WaitForMessages(int count) {
+    return ServeUntil([&] { return boxes.messages.size() >= count; });
+  }
+  int Progress() { return Find<QProgressBar>("ProgressBar1")->value(); }
+  bool ButtonsEnabled() {
+    return Find<QPushButton>("BitBtn1_Enviar")->isEnabled() &&
+           Find<QPushButton>("BitBtn2_Recibir")->isEnabled();
+  }
+  bool Checked(const char* radio) { return Find<QRadioButton>(radio)->isChecked(); }
+
+  static constexpr int kInterval = 200;
+  TRecordingPresenter boxes;
+  std::unique_ptr<TSimulatedUnit> unit;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_F(Workflow, ASendTheUnitAcknowledgesIsReportedAsProgrammed) {
+  Start();
+  Type("Edit1", "1B2C");
+  Type("Edit2", "12,34");
+  Find<QRadioButton>("RadioButton7")->setChecked(true);
+  Find<QRadioButton>("RadioButton3")->setChecked(true);
+  Click("BitBtn1_Enviar");
+  EXPECT_TRUE(ButtonsEnabled());
+  EXPECT_EQ(Progress(), 100);
+  EXPECT_TRUE(Find<QLineEdit>("Edit1")->text().isEmpty());
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(boxes.messages, QStringList{m::kProgrammed});
+  EXPECT_EQ(Progress(), 0);
+  EXPECT_EQ(unit->Stored(), "1B2C12,34TT22");
+  EXPECT_TRUE(boxes.errors.isEmpty());
+}
+
+TEST_F(Workflow, ASendWithoutAProperAcknowledgementIsNotProgrammed) {
+  const struct {
+    const char* name;
+    TUnitBehaviour behaviour;
+  } cases[] = {{"lower-case ok", {.garbage = true}}, {"no answer", {.silent = true}}};
+  for (const auto& c : cases) {
+    Start(c.behaviour);
+    boxes.messages.clear();
+    Type("Edit1", "1234");
+    Click("BitBtn1_Enviar");
+    ASSERT_TRUE(WaitForMessages(1)) << c.name;
+    EXPECT_EQ(boxes.messages, QStringList{m::kNotProgrammed}) << c.name;
+    EXPECT_EQ(Progress(), 100) << c.name;
+    form.reset();
+    unit.reset();
+  }
+}
+
+TEST_F(Workflow, OnlyTheLastPacketCounts) {
+  Start();
+  Type("Edit1", "1234");
+  Click("BitBtn1_Enviar");
+  ASSERT_TRUE(ServeUntil([&] { return unit->Requests() == 1; }));
+  QTest::qWait(60);  // the acknowledgement is in
+  unit->SendRaw("SXZ");
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(boxes.messages, QStringList{m::kNotProgrammed});
+}
+
+TEST_F(Workflow, TimeOverIsToldAtOnceAndTheSendIsNotProgrammed) {
+  Start({.timeOver = true});
+  Type("Edit1", "1234");
+  Click("BitBtn1_Enviar");
+  ASSERT_TRUE(WaitForMessages(2));
+  EXPECT_EQ(boxes.messages, (QStringList{m::kTimeOver, m::kNotProgrammed}));
+}
+
+TEST_F(Workflow, AReceiveFillsTheWindowWithTheUnitsValues) {
+  Start();
+  unit->SetStored("1B2C12345678T87654321T21");
+  Click("BitBtn2_Recibir");
+  EXPECT_FALSE(ButtonsEnabled());
+  EXPECT_EQ(Progress(), 10);
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(boxes.messages, QStringList{m::kReceived});
+  EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "1B2C");
+  EXPECT_EQ(Find<QLineEdit>("Edit2")->text(), "12345678");
+  EXPECT_EQ(Find<QLineEdit>("Edit3")->text(), "87654321");
+  EXPECT_TRUE(Checked("RadioButton7"));
+  EXPECT_TRUE(Checked("RadioButton2"));
+  EXPECT_EQ(Progress(), 0);
+  EXPECT_TRUE(ButtonsEnabled());
+}
+
+TEST_F(Workflow, ReceiveOutcomes) {
+  const struct {
+    const char* name;
+    TUnitBehaviour behaviour;
+    const char* stored;
+    QString message;
+  } cases[] = {
+      {"missing separator", {.missingSeparator = true}, "1234TT01", m::kReceiveError},
+      {"no answer", {.silent = true}, "1234TT01", m::kNothingReceived},
+      {"terminal digit 5", {}, "1234TT52", m::kReceived},
+  };
+  for (const auto& c : cases) {
+    Start(c.behaviour);
+    boxes.messages.clear();
+    unit->SetStored(c.stored);
+    Find<QRadioButton>("RadioButton6")->setChecked(true);
+    Click("BitBtn2_Recibir");
+    ASSERT_TRUE(WaitForMessages(1)) << c.name;
+    EXPECT_EQ(boxes.messages, QStringList{c.message}) << c.name;
+    EXPECT_TRUE(ButtonsEnabled()) << c.name;
+    EXPECT_EQ(Progress(), 0) << c.name;
+    if (std::string(c.name) == "terminal digit 5") {
+      EXPECT_TRUE(Checked("RadioButton6"));  // the selection stays
+      EXPECT_TRUE(Checked("RadioButton3"));
+    }
+    if (std::string(c.name) == "no answer") {
+      EXPECT_TRUE(Find<QLineEdit>("Edit1")->text().isEmpty());
+    }
+    form.reset();
+    unit.reset();
+  }
+}
+
+TEST_F(Workflow, ASubscriberOfThreeCharactersOnlyGivesTheMessage) {
+  Start();
+  Type("Edit1", "123");
+  form->SetTag(1);
+  Click("BitBtn1_Enviar");
+  EXPECT_EQ(boxes.messages, QStringList{m::kBadSubscriber});
+  EXPECT_EQ(form->Tag(), 1);
+  EXPECT_TRUE(ButtonsEnabled());
+  EXPECT_FALSE(form->Timer1()->isActive());
+  EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "123");
+  EXPECT_EQ(unit->Requests(), 0);
+}
+
+TEST_F(Workflow, ASecondSendWhileTheTimerRunsIsEvaluatedOnce) {
+  Start();
+  Type("Edit1", "1234");
+  Click("BitBtn1_Enviar");
+  QTest::qWait(kInterval / 2);
+  Type("Edit1", "5678");
+  Click("BitBtn1_Enviar");
+  ASSERT_TRUE(WaitForMessages(1));
+  QTest::qWait(kInterval * 2);
+  EXPECT_EQ(boxes.messages.size(), 1);
+}
+
+TEST_F(Workflow, ASendAfterAReceiveIsEvaluatedAsASend) {
+  Start();
+  Click("BitBtn2_Recibir");
+  Type("Edit1", "1234");
+  Find<QAction>("EnviarProgramacin1")->trigger();  // the buttons wait for the receive
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(boxes.messages, QStringList{m::kProgrammed});
+}
+
+TEST_F(Workflow, AReceiveWithThePortClosedShowsTheWriteError) {
+  Start();
+  form->ComPort1()->ClosePort();
+  Click("BitBtn2_Recibir");
+  EXPECT_EQ(boxes.errors, QStringList{"WriteFile function failed (win error code: 9)"});
+  EXPECT_FALSE(ButtonsEnabled());
+  EXPECT_FALSE(form->Timer1()->isActive());
+  Type("Edit1", "1234");
+  Find<QAction>("EnviarProgramacin1")->trigger();  // the menu still works
+  EXPECT_EQ(boxes.errors.size(), 2);
+}
+
+TEST_F(Workflow, AnAbsentPortGivesOneErrorAndAUsableWindow) {
+  Start({}, "/dev/vardelio-absent-port");
+  EXPECT_EQ(boxes.errors, QStringList{"Unable to open com port (win error code: 2)"});
+  EXPECT_FALSE(form->ComPort1()->Connected());
+  QTest::keyClicks(Find<QLineEdit>("Edit1"), "1B");
+  EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "1B");
+}
+
+TEST_F(Workflow, ClosingClosesThePortAndStoresTheSettings) {
+  Start();
+  const std::string port = form->ComPort1()->Port();
+  form->show();
+  QApplication::setActiveWindow(form.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QTest::keyClick(Find<QLineEdit>("Edit1"), Qt::Key_S, Qt::AltModifier);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(form->ComPort1()->Connected());
+  EXPECT_EQ(ReadAll(SettingsPath()), "[ComPort1]\nPort=" + port +
+                                         "\nBaudRate=9600\nStopBits=1\nDataBits=8\nParity=None\n"
+                                         "FlowControl=None\n");
+}
+
+TEST_F(Workflow, AFailedStoreKeepsTheWindowOpenAndALaterCloseTriesAgain) {
+  Start();
+  form->show();
+  std::filesystem::remove(SettingsPath());
+  std::filesystem::create_directory(SettingsPath());  // no file can replace a folder
+  EXPECT_FALSE(form->close());
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(boxes.errors, QStringList{"Failed to store settings."});
+  std::filesystem::remove(SettingsPath());
+  EXPECT_TRUE(form->close());
+}
+
+TEST_F(Workflow, AUnitThatHangsUpMidSessionGivesTheWriteErrorAndClosingStillSaves) {
+  Start({.hangUpAfter = 1});
+  Type("Edit1", "1234");
+  Click("BitBtn1_Enviar");
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(boxes.messages, QStringList{m::kProgrammed});
+  ASSERT_TRUE(ServeUntil([&] { return form->ComPort1()->EventLoopEnded(); }));
+  Type("Edit1", "1234");
+  Click("BitBtn1_Enviar");
+  EXPECT_EQ(boxes.errors, QStringList{"WriteFile function failed (win error code: 5)"});
+  form->show();
+  EXPECT_TRUE(form->close());
+  EXPECT_NE(ReadAll(SettingsPath()).find("BaudRate=9600"), std::string::npos);
+}
+
+}  // namespace
