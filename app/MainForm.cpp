@@ -35,7 +35,8 @@ void Filter(std::string_view allowed, QChar& key) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()) {
+TForm1::TForm1(QWidget* parent, IComPlatform* platform)
+    : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()) {
   ui_->setupUi(this);
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
@@ -43,7 +44,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   SetUpWindow();
   SetUpEntries();
   SetUpPictures();
-  CreateComponents();
+  CreateComponents(platform);
   ConnectMenus();
   ConnectWorkflow();
   // A failure here is reported and the window is still created, with the port closed.
@@ -61,8 +62,8 @@ TForm1::~TForm1() {
 }
 
 // The window's port and framer, configured as its layout describes them.
-void TForm1::CreateComponents() {
-  comPort1_ = new TComPort(this);
+void TForm1::CreateComponents(IComPlatform* platform) {
+  comPort1_ = new TComPort(this, platform);
   comDataPacket1_ = new TComDataPacket(this);
   comPort1_->BeginLoading();
   comDataPacket1_->BeginLoading();

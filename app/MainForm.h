@@ -14,6 +14,7 @@ class TForm1;
 
 namespace vardelio {
 
+class IComPlatform;
 class TComDataPacket;
 class TComPort;
 class TProgrammingWorkflow;
@@ -24,7 +25,8 @@ inline constexpr char kSettingsFile[] = "comporttest.ini";
 class TForm1 : public QMainWindow {
   Q_OBJECT
  public:
-  explicit TForm1(QWidget* parent = nullptr);
+  // `platform` is the operating system's unless a test gives its own.
+  explicit TForm1(QWidget* parent = nullptr, IComPlatform* platform = nullptr);
   ~TForm1() override;
 
   // Mode of the operation started last: 0 send, 1 receive.
@@ -57,7 +59,7 @@ class TForm1 : public QMainWindow {
   void SetUpPictures();
   void SetUpWindow();
   void ConnectMenus();
-  void CreateComponents();
+  void CreateComponents(IComPlatform* platform);
   void ConnectWorkflow();
   void CentreOnScreen();
 

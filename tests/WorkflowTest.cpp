@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "FakeComPlatform.h"
 #include "RecordingPresenter.h"
 #include "SimulatedUnit.h"
 #include "Waiting.h"
@@ -232,6 +233,26 @@ TEST_F(Workflow, AReceiveWithThePortClosedShowsTheWriteError) {
   Type("Edit1", "1234");
   Find<QAction>("EnviarProgramacin1")->trigger();  // the menu still works
   EXPECT_EQ(boxes.errors.size(), 2);
+}
+
+TEST(StartUp, WithoutASettingsFileTheWindowOpensCom1AsItsFormSays) {
+  TRecordingPresenter boxes;
+  std::filesystem::remove(SettingsPath());
+  vardelio::test::TFakeComPlatform fake;
+  TForm1 form(nullptr, &fake);
+  const std::vector<std::string> expected = {"OpenLine(COM1)", "SetupComm(4096,1024)",
+                                             "SetCommState(9600,129)",
+                                             "SetCommTimeouts(4294967295,0,0,100,1000)"};
+  const std::vector<std::string> calls = fake.Calls();
+  ASSERT_GE(calls.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 4), expected);
+  EXPECT_EQ(fake.dcb.ByteSize, 8);
+  EXPECT_EQ(fake.dcb.Parity, 0);
+  EXPECT_EQ(fake.dcb.StopBits, 0);
+  EXPECT_EQ(form.ComPort1()->FlowControl().FlowControl(), fcNone);
+  EXPECT_TRUE(form.ComPort1()->Connected());
+  EXPECT_EQ(form.Tag(), 0);
+  EXPECT_TRUE(boxes.errors.isEmpty());
 }
 
 TEST_F(Workflow, AnAbsentPortGivesOneErrorAndAUsableWindow) {
