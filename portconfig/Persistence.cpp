@@ -158,13 +158,6 @@ std::string Section(const TCustomComPort& port) {
   return port.Name().toStdString();
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = char(c - 32);
-  }
-  return text;
-}
-
 }  // namespace
 
 void SaveToIniFile(const TCustomComPort& port, TIniFile& file) {
@@ -202,7 +195,7 @@ bool OpenSettingsKey(TRegistry& registry, const std::string& location,
                      const std::string& portName) {
   const std::size_t slash = location.find('\\');
   if (slash == std::string::npos) return false;
-  const std::string root = Upper(location.substr(0, slash));
+  const std::string root = AsciiUpper(location.substr(0, slash));
   if (root == "HKEY_LOCAL_MACHINE") registry.RootKey = TRegistryRoot::LocalMachine;
   if (root == "HKEY_CURRENT_USER") registry.RootKey = TRegistryRoot::CurrentUser;
   std::string path = location.substr(slash + 1);

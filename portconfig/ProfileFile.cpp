@@ -12,6 +12,8 @@
 #include <sstream>
 #include <vector>
 
+#include "SettingsText.h"
+
 namespace vardelio {
 namespace {
 
@@ -24,20 +26,7 @@ std::string Trim(const std::string& text) {
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto up = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; };
-    if (up(a[i]) != up(b[i])) return false;
-  }
-  return true;
-}
-
-std::string ConfigFolder() {
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
-    return std::string(xdg) + "/vardelio";
-  }
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + "/.config/vardelio";
+  return AsciiUpper(a) == AsciiUpper(b);
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {
@@ -90,16 +79,6 @@ TLocation Find(const std::vector<std::string>& lines, const std::string& section
   throw EProfileError("Cannot write " + path + ": " + std::strerror(error));
 }
 
-void EnsureFolder(const std::string& folder) {
-  std::string partial;
-  std::stringstream parts(folder);
-  for (std::string part; std::getline(parts, part, '/');) {
-    if (part.empty()) continue;
-    partial += "/" + part;
-    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) Fail(folder, errno);
-  }
-}
-
 // Writes the lines to a temporary file beside `path` and renames it over `path`.
 void ReplaceFile(const std::string& path, const std::vector<std::string>& lines) {
   std::string text;
@@ -133,6 +112,24 @@ void ReplaceFile(const std::string& path, const std::vector<std::string>& lines)
 
 }  // namespace
 
+std::string ConfigFolder() {
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
+    return std::string(xdg) + "/vardelio";
+  }
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr ? home : "") + "/.config/vardelio";
+}
+
+void MakeFolders(const std::string& folder) {
+  std::string partial;
+  std::stringstream parts(folder);
+  for (std::string part; std::getline(parts, part, '/');) {
+    if (part.empty()) continue;
+    partial += "/" + part;
+    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) Fail(folder, errno);
+  }
+}
+
 std::string ProfilePath(const std::string& fileName) {
   if (fileName.find('/') != std::string::npos) return fileName;
   return ConfigFolder() + "/" + fileName;
@@ -150,7 +147,7 @@ std::string ReadProfileString(const std::string& fileName, const std::string& se
 void WriteProfileString(const std::string& fileName, const std::string& section,
                         const std::string& key, const std::string& value) {
   const std::string path = ProfilePath(fileName);
-  if (fileName.find('/') == std::string::npos) EnsureFolder(ConfigFolder());
+  if (fileName.find('/') == std::string::npos) MakeFolders(ConfigFolder());
   std::vector<std::string> lines = ReadLines(path);
   const TLocation at = Find(lines, section, key);
   const std::string entry = key + "=" + value;

@@ -12,8 +12,13 @@ class EProfileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A bare file name lives in the user's configuration folder for this program,
-// $XDG_CONFIG_HOME/vardelio (default ~/.config/vardelio); a path is used as it is.
+// The user's configuration folder for this program: $XDG_CONFIG_HOME/vardelio, by default
+// ~/.config/vardelio.
+std::string ConfigFolder();
+// Creates the folder and its parents; raises EProfileError when it cannot.
+void MakeFolders(const std::string& folder);
+
+// A bare file name lives in the configuration folder; a path is used as it is.
 std::string ProfilePath(const std::string& fileName);
 
 // Section and key match without regard to case; the value is read up to 2047 characters.

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "ProfileFile.h"
 #include "SettingsText.h"
 
 namespace vardelio {
@@ -35,17 +36,6 @@ std::string FileNameFor(const std::string& name) {
   return file.empty() || file == "." || file == ".." ? "%" + file : file;
 }
 
-bool MakeFolders(const std::string& folder) {
-  std::string partial;
-  std::stringstream parts(folder);
-  for (std::string part; std::getline(parts, part, '/');) {
-    if (part.empty()) continue;
-    partial += "/" + part;
-    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void SetRegistryFolder(const std::string& folder) {
@@ -53,12 +43,7 @@ void SetRegistryFolder(const std::string& folder) {
 }
 
 std::string RegistryFolder() {
-  if (!folderOverride.empty()) return folderOverride;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
-    return std::string(xdg) + "/vardelio/registry";
-  }
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + "/.config/vardelio/registry";
+  return folderOverride.empty() ? ConfigFolder() + "/registry" : folderOverride;
 }
 
 bool TRegistry::OpenKey(const std::string& path, bool create) {
@@ -70,7 +55,14 @@ bool TRegistry::OpenKey(const std::string& path, bool create) {
   }
   struct stat st {};
   const bool exists = stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  if (!exists && !(create && MakeFolders(folder))) return false;
+  if (!exists) {
+    if (!create) return false;
+    try {
+      MakeFolders(folder);
+    } catch (const EProfileError&) {
+      return false;
+    }
+  }
   keyFolder_ = folder;
   return true;
 }

@@ -19,14 +19,6 @@ constexpr TTexts<4> kFlowControls = {"Hardware", "Software", "None", "Custom"};
 constexpr TTexts<3> kDtrControls = {"Disable", "Enable", "Handshake"};
 constexpr TTexts<4> kRtsControls = {"Disable", "Enable", "Handshake", "Toggle"};
 
-std::string Upper(const std::string& text) {
-  std::string upper = text;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  }
-  return upper;
-}
-
 template <std::size_t N>
 std::string TextOf(const TTexts<N>& texts, unsigned value) {
   return value < N ? texts[value] : "";
@@ -35,9 +27,9 @@ std::string TextOf(const TTexts<N>& texts, unsigned value) {
 // The first entry equal to the text, whole and case-insensitively; the fallback otherwise.
 template <typename E, std::size_t N>
 E Parse(const TTexts<N>& texts, const std::string& text, E fallback) {
-  const std::string wanted = Upper(text);
+  const std::string wanted = AsciiUpper(text);
   for (std::size_t i = 0; i < N; ++i) {
-    if (Upper(texts[i]) == wanted) return E(i);
+    if (AsciiUpper(texts[i]) == wanted) return E(i);
   }
   return fallback;
 }
@@ -51,6 +43,14 @@ int DigitValue(char c, int base) {
 }
 
 }  // namespace
+
+std::string AsciiUpper(const std::string& text) {
+  std::string upper = text;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  }
+  return upper;
+}
 
 std::string BaudRateText(TBaudRate v) {
   return TextOf(kBaudRates, v);
@@ -100,7 +100,7 @@ std::string YesNoText(bool value) {
   return value ? "Yes" : "No";
 }
 bool ParseYesNo(const std::string& text) {
-  return Upper(text) == "YES";
+  return AsciiUpper(text) == "YES";
 }
 
 std::optional<std::int32_t> ParseIntegerText(const std::string& text) {

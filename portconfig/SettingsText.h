@@ -26,6 +26,9 @@ TFlowControl ParseFlowControl(const std::string& text);
 TDTRFlowControl ParseDTRControl(const std::string& text);
 TRTSFlowControl ParseRTSControl(const std::string& text);
 
+// Letters a to z in upper case, every other byte as it is.
+std::string AsciiUpper(const std::string& text);
+
 std::string YesNoText(bool value);
 // True exactly for "Yes" in any letter case.
 bool ParseYesNo(const std::string& text);

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "FakeComPlatform.h"
+#include "Raised.h"
 #include "RecordingPresenter.h"
 #include "serial/ComPort.h"
 
 using namespace vardelio;
+using vardelio::test::Raised;
 using vardelio::test::TFakeComPlatform;
 using vardelio::test::TRecordingPresenter;
 
@@ -18,17 +20,6 @@ class ComPort : public ::testing::Test {
   void Open() {
     port.OpenPort();
     fake.calls.clear();
-  }
-  // Runs `action` and gives the error it raises; fails the test when it raises none.
-  template <typename F>
-  EComPort Raised(F&& action) {
-    try {
-      action();
-    } catch (const EComPort& error) {
-      return error;
-    }
-    ADD_FAILURE() << "no EComPort raised";
-    return EComPort(0);
   }
 
   TFakeComPlatform fake;

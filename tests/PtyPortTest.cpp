@@ -6,9 +6,11 @@
 #include <thread>
 
 #include "PtyPair.h"
+#include "Raised.h"
 #include "serial/ComPort.h"
 
 using namespace vardelio;
+using vardelio::test::Raised;
 using vardelio::test::TPtyPair;
 
 namespace {
@@ -25,17 +27,6 @@ class PtyPort : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return port.BytesWaiting();
-  }
-
-  template <typename F>
-  static EComPort Raised(F&& action) {
-    try {
-      action();
-    } catch (const EComPort& error) {
-      return error;
-    }
-    ADD_FAILURE() << "no EComPort raised";
-    return EComPort(0);
   }
 
   TPtyPair device;
