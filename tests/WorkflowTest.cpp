@@ -131,6 +131,15 @@ TEST_F(Workflow, OnlyTheLastPacketCounts) {
   EXPECT_EQ(boxes.messages, QStringList{m::kNotProgrammed});
 }
 
+TEST_F(Workflow, TheBufferEndsAtANul) {
+  Start();
+  auto* memo = Find<QPlainTextEdit>("Memo1");
+  unit->SendRaw(std::string("SO\0KZ", 5));
+  ASSERT_TRUE(ServeUntil([&] { return memo->toPlainText() == "O"; }));
+  unit->SendRaw(std::string("S\0OKZ", 5));
+  ASSERT_TRUE(ServeUntil([&] { return memo->toPlainText().isEmpty(); }));
+}
+
 TEST_F(Workflow, TimeOverIsToldAtOnceAndTheSendIsNotProgrammed) {
   Start({.timeOver = true});
   Type("Edit1", "1234");
@@ -253,6 +262,21 @@ TEST(StartUp, WithoutASettingsFileTheWindowOpensCom1AsItsFormSays) {
   EXPECT_TRUE(form.ComPort1()->Connected());
   EXPECT_EQ(form.Tag(), 0);
   EXPECT_TRUE(boxes.errors.isEmpty());
+}
+
+TEST(ReceiveFailure, AFailedPurgeIsShownAndTheEvaluationStillFollows) {
+  TRecordingPresenter boxes;
+  vardelio::test::TFakeComPlatform fake;
+  TForm1 form(nullptr, &fake);
+  form.Timer1()->setInterval(50);
+  fake.Locked([&] { fake.Fail("PurgeComm", 5); });
+  form.findChild<QAction*>(QStringLiteral("RecibirProgramacin1"))->trigger();
+  EXPECT_EQ(boxes.errors, QStringList{"PurgeComm function failed (win error code: 5)"});
+  EXPECT_TRUE(form.Timer1()->isActive());
+  EXPECT_EQ(form.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->value(), 0);
+  ASSERT_TRUE(ServeUntil([&] { return boxes.messages.size() == 1; }));
+  EXPECT_EQ(boxes.messages, QStringList{m::kNothingReceived});
+  fake.Locked([&] { fake.failures.clear(); });
 }
 
 TEST_F(Workflow, AnAbsentPortGivesOneErrorAndAUsableWindow) {
