@@ -9,23 +9,15 @@
 #include <stdexcept>
 #include <string>
 
-extern "C" {
-int posix_openpt(int flags);
-int grantpt(int fd);
-int unlockpt(int fd);
-char* ptsname(int fd);
-}
+#include "PseudoTerminal.h"
 
 namespace vardelio::bench {
 
 class TBenchPty {
  public:
   TBenchPty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-      throw std::runtime_error("no pseudo-terminal");
-    }
-    path_ = ptsname(master_);
+    master_ = OpenPseudoTerminal(path_);
+    if (master_ < 0) throw std::runtime_error("no pseudo-terminal");
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
   }
   ~TBenchPty() { HangUp(); }

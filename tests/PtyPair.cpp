@@ -1,5 +1,7 @@
 #include "PtyPair.h"
 
+#include "PseudoTerminal.h"
+
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -9,21 +11,11 @@
 #include <chrono>
 #include <stdexcept>
 
-extern "C" {
-int posix_openpt(int flags);
-int grantpt(int fd);
-int unlockpt(int fd);
-char* ptsname(int fd);
-}
-
 namespace vardelio::test {
 
 TPtyPair::TPtyPair() {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-    throw std::runtime_error("no pseudo-terminal");
-  }
-  path_ = ptsname(master_);
+  master_ = OpenPseudoTerminal(path_);
+  if (master_ < 0) throw std::runtime_error("no pseudo-terminal");
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 

@@ -17,19 +17,13 @@
 #include <sstream>
 
 #include "FakeComPlatform.h"
+#include "PseudoTerminal.h"
 #include "RecordingPresenter.h"
 #include "SimulatedUnit.h"
 #include "Waiting.h"
 #include "app/MainForm.h"
 #include "app/Workflow.h"
 #include "serial/ComPort.h"
-
-extern "C" {
-int posix_openpt(int flags);
-int grantpt(int fd);
-int unlockpt(int fd);
-char* ptsname(int fd);
-}
 
 using namespace vardelio;
 using vardelio::test::ServeUntil;
@@ -54,9 +48,10 @@ std::string ReadAll(const std::string& path) {
 class Workflow : public ::testing::Test {
  protected:
   void Start(TUnitBehaviour behaviour = {}, const std::string& port = "") {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-    const std::string path = port.empty() ? ptsname(master) : port;
+    std::string device;
+    const int master = OpenPseudoTerminal(device);
+    ASSERT_GE(master, 0);
+    const std::string path = port.empty() ? device : port;
     std::ofstream(SettingsPath()) << "[ComPort1]\nPort=" << path << "\n";
     unit = std::make_unique<TSimulatedUnit>(master, behaviour);
     unit->Start();

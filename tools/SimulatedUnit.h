@@ -32,7 +32,6 @@ class TSimulatedUnit {
   void SetStored(const std::string& data);
   // Requests it has answered or ignored so far.
   int Requests() const { return requests_; }
-  TUnitBehaviour& Behaviour() { return behaviour_; }
   // Sends bytes of its own, as a unit speaking out of turn.
   void SendRaw(const std::string& bytes);
 

@@ -13,14 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "PseudoTerminal.h"
 #include "SimulatedUnit.h"
-
-extern "C" {
-int posix_openpt(int flags);
-int grantpt(int fd);
-int unlockpt(int fd);
-char* ptsname(int fd);
-}
 
 namespace {
 
@@ -61,22 +55,23 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+  std::string device;
+  const int master = vardelio::OpenPseudoTerminal(device);
+  if (master < 0) {
     std::perror("pseudo-terminal");
     return 1;
   }
   const std::string link = argv[1];
   unlink(link.c_str());
-  if (symlink(ptsname(master), link.c_str()) != 0) {
+  if (symlink(device.c_str(), link.c_str()) != 0) {
     std::perror(link.c_str());
     return 1;
   }
   // Held open, unread, so the unit's side never sees a hang-up while no tool is connected.
-  const int keepOpen = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int keepOpen = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   signal(SIGINT, [](int) { stopping = 1; });
   signal(SIGTERM, [](int) { stopping = 1; });
-  std::printf("Vardelio simulated on %s (%s)\n", link.c_str(), ptsname(master));
+  std::printf("Vardelio simulated on %s (%s)\n", link.c_str(), device.c_str());
   std::fflush(stdout);
   vardelio::TSimulatedUnit unit(master, behaviour);
   unit.Start();
