@@ -6,9 +6,23 @@
 
 namespace vardelio {
 
+namespace {
+
+// Of the keys outside the printable range, only these type a character into a field; the
+// rest move the caret or the focus, or edit, whatever text the platform attaches (X11 sends
+// Tab as U+0009 and Delete as U+007F).
+bool IsTypingKey(int key) {
+  if (key < Qt::Key_Escape) return true;
+  return key == Qt::Key_Backspace || key == Qt::Key_Return || key == Qt::Key_Enter ||
+         key == Qt::Key_Escape;
+}
+
+}  // namespace
+
 QChar TypedCharacter(const QKeyEvent& event) {
   const Qt::KeyboardModifiers modifiers = event.modifiers();
   const int key = event.key();
+  if (!IsTypingKey(key)) return QChar();
   if ((modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier) && key >= Qt::Key_A &&
       key <= Qt::Key_Z) {
     return QChar(key - Qt::Key_A + 1);

@@ -15,7 +15,8 @@ namespace vardelio {
 using TKeyPressEvent = THandler<QChar&>;
 
 // The character a keystroke types, as the field would receive it: Ctrl+letter gives its
-// control code (Ctrl+V is 22), keys that type nothing (arrows, Delete) give a null character.
+// control code (Ctrl+V is 22); navigation and editing keys (Tab, Delete, arrows, Home, End)
+// give a null character, whatever text the platform reports for them.
 QChar TypedCharacter(const QKeyEvent& event);
 
 // Watches one field's keystrokes; owned by the field.

@@ -22,6 +22,13 @@ TEST(TypedCharacter, IsWhatTheKeystrokeTypes) {
       {{QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r"}, 13},
       {{QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier, ""}, 0},
       {{QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, ""}, 0},
+      // What the X11 platform attaches to navigation and editing keys.
+      {{QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, "\x7f"}, 0},
+      {{QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, "\t"}, 0},
+      {{QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier, "\t"}, 0},
+      {{QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier, ""}, 0},
+      {{QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, "\x1b"}, 27},
+      {{QEvent::KeyPress, Qt::Key_Enter, Qt::KeypadModifier, "\r"}, 13},
   };
   for (const auto& c : cases)
     EXPECT_EQ(TypedCharacter(c.event).unicode(), c.expected);

@@ -290,6 +290,19 @@ INSTANTIATE_TEST_SUITE_P(
         Typing{"Edit1", "1B2C", {{Qt::Key_5, kNone, "5"}}, "1B2C", 0},  // limit: no beep
         Typing{"Edit1", "", {{Qt::Key_Return, kNone, "\r"}}, "", 1},
         Typing{"Edit1", "12", {{Qt::Key_Left, kNone, ""}, {Qt::Key_F, kShift, "F"}}, "1F2", 0},
+        // Delete and the caret keys as X11 sends them: they edit, they are not typed.
+        Typing{"Edit1", "12", {{Qt::Key_Home, kNone, ""}, {Qt::Key_Delete, kNone, "\x7f"}}, "2", 0},
+        Typing{"Edit2",
+               "1,2",
+               {{Qt::Key_Left, kNone, ""},
+                {Qt::Key_Left, kNone, ""},
+                {Qt::Key_Delete, kNone, "\x7f"},
+                {Qt::Key_End, kNone, ""},
+                {Qt::Key_3, kNone, "3"}},
+               "12"
+               "3",
+               0},
+        Typing{"Edit1", "12", {{Qt::Key_Tab, kNone, "\t"}}, "12", 0},
         Typing{"Edit2",
                "",
                {{Qt::Key_1, kNone, "1"},
@@ -306,6 +319,23 @@ INSTANTIATE_TEST_SUITE_P(
                0},
         Typing{"Edit3", QString(40, '9'), {{Qt::Key_Backspace, kNone, "\b"}}, QString(39, '9'), 0}),
     [](const auto& info) { return info.param.field + std::to_string(info.index); });
+
+TEST_F(MainWindow, TabAndShiftTabMoveBetweenTheEntriesAsX11SendsThem) {
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  Find("Edit1")->setFocus();
+  QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_Tab, QStringLiteral("\t"),
+                      kNone);
+  EXPECT_EQ(QApplication::focusWidget(), Find("Edit2"));
+  QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_Tab, QStringLiteral("\t"),
+                      kNone);
+  EXPECT_EQ(QApplication::focusWidget(), Find("Edit3"));
+  QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_Backtab,
+                      QStringLiteral("\t"), kShift);
+  EXPECT_EQ(QApplication::focusWidget(), Find("Edit2"));
+  EXPECT_EQ(boxes.beeps, 0);
+}
 
 TEST_F(MainWindow, ProgramTextMayExceedTheTypingLimitAndShowsInUpperCase) {
   auto* edit1 = Find<QLineEdit>("Edit1");
