@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTextDocument>
 #include <QTimer>
 
 #include "PanelFrames.h"
@@ -53,10 +54,18 @@ class TWindowSink final : public TReplyParseSink {
   const TWorkflowControls& c_;
 };
 
+// The buffer's text exactly as it was set: the plain-text view would turn a no-break space
+// into a space.
+QString BufferText(const QPlainTextEdit* memo) {
+  QString text = memo->document()->toRawText();
+  text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+  return text;
+}
+
 }  // namespace
 
 void TProgrammingWorkflow::Append(const QString& text, int progress) {
-  c_.Memo1->setPlainText(c_.Memo1->toPlainText() + text);
+  c_.Memo1->setPlainText(BufferText(c_.Memo1) + text);
   if (progress >= 0) c_.Progress->setValue(progress);
 }
 
@@ -85,7 +94,7 @@ void TProgrammingWorkflow::Send() {
   Append(QString(QChar('0' + CheckedIndex(c_.TestReport))), 100);
   Append(QStringLiteral("Z"), -1);
   // A write error leaves everything as it stands now: buttons off, frame in the buffer.
-  c_.Port->WriteText(ToAnsi(c_.Memo1->toPlainText()));
+  c_.Port->WriteText(ToAnsi(BufferText(c_.Memo1)));
   EnableButtons(true);
   StartTimer();
   c_.Memo1->clear();
@@ -127,7 +136,7 @@ void TProgrammingWorkflow::Evaluate() {
 }
 
 void TProgrammingWorkflow::EvaluateSend() {
-  if (ToAnsi(c_.Memo1->toPlainText()) == kAcknowledgement) {
+  if (ToAnsi(BufferText(c_.Memo1)) == kAcknowledgement) {
     ShowMessage(messages::kProgrammed);
     c_.Progress->setValue(0);
   } else {
@@ -136,7 +145,7 @@ void TProgrammingWorkflow::EvaluateSend() {
 }
 
 void TProgrammingWorkflow::EvaluateReceive() {
-  const std::string buffer = ToAnsi(c_.Memo1->toPlainText());
+  const std::string buffer = ToAnsi(BufferText(c_.Memo1));
   if (buffer.empty()) {
     ShowMessage(messages::kNothingReceived);
   } else {

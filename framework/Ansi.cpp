@@ -47,4 +47,8 @@ std::string ToAnsi(const QString& text) {
   return bytes;
 }
 
+bool IsAnsi(QChar c) {
+  return !c.isSurrogate() && (c == u'?' || Encode(c.unicode()) != '?');
+}
+
 }  // namespace vardelio

@@ -10,5 +10,7 @@ namespace vardelio {
 QString FromAnsi(std::string_view bytes);
 // Characters with no Windows-1252 code become "?".
 std::string ToAnsi(const QString& text);
+// Whether the character has a Windows-1252 code of its own.
+bool IsAnsi(QChar c);
 
 }  // namespace vardelio

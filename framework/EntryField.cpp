@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
+#include "Ansi.h"
+
 namespace vardelio {
 
 namespace {
@@ -73,9 +75,11 @@ TEntryKeys& EntryKeys(QLineEdit* field) {
 void ShowInUpperCase(QLineEdit* field) {
   QObject::connect(field, &QLineEdit::textChanged, field, [field](const QString& text) {
     QString upper = text;
-    // Character by character, so the length and the cursor position stay as they are.
-    for (QChar& c : upper)
-      c = c.toUpper();
+    // Character by character, so the length and the cursor position stay as they are; a
+    // capital the line cannot carry (µ, ƒ) would be sent as "?", so the letter stays.
+    for (QChar& c : upper) {
+      if (const QChar capital = c.toUpper(); IsAnsi(capital)) c = capital;
+    }
     if (upper == text) return;
     const int cursor = field->cursorPosition();
     field->setText(upper);

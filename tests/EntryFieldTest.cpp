@@ -65,6 +65,9 @@ TEST(UpperCase, AppliesToProgramTextAndKeepsTheCursor) {
   EXPECT_EQ(field.cursorPosition(), 3);
   field.setText(QString::fromUtf8("straße"));
   EXPECT_EQ(field.text(), QString::fromUtf8("STRAßE"));  // one character stays one character
+  // Capitals the line's code page lacks would go out as "?": those letters stay small.
+  field.setText(QString::fromUtf8("µƒÿé"));
+  EXPECT_EQ(field.text(), QString::fromUtf8("µƒŸÉ"));
 }
 
 }  // namespace

@@ -160,6 +160,27 @@ TEST_F(Workflow, AReceiveFillsTheWindowWithTheUnitsValues) {
   EXPECT_TRUE(ButtonsEnabled());
 }
 
+TEST_F(Workflow, ValuesReadBackGoOutAgainByteForByte) {
+  // Bytes the line's code page carries but that a plain-text view or upper-casing would alter:
+  // µ (no capital in the code page), ƒ, a no-break space.
+  const std::string stored =
+      "\xB5\x83"
+      "12\xA0"
+      "34T5T01";
+  Start();
+  unit->SetStored(stored);
+  Click("BitBtn2_Recibir");
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(boxes.messages, QStringList{m::kReceived});
+  EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), QString::fromUtf8("µƒ12"));
+  EXPECT_EQ(Find<QLineEdit>("Edit2")->text(), QString::fromUtf8("\u00A034"));
+  unit->SetStored("");
+  Click("BitBtn1_Enviar");
+  ASSERT_TRUE(WaitForMessages(2));
+  EXPECT_EQ(boxes.messages.last(), m::kProgrammed);
+  EXPECT_EQ(unit->Stored(), stored);
+}
+
 TEST_F(Workflow, ReceiveOutcomes) {
   const struct {
     const char* name;
@@ -168,6 +189,7 @@ TEST_F(Workflow, ReceiveOutcomes) {
     QString message;
   } cases[] = {
       {"missing separator", {.missingSeparator = true}, "1234TT01", m::kReceiveError},
+      {"no separator to drop", {.missingSeparator = true}, "1234", m::kReceiveError},
       {"no answer", {.silent = true}, "1234TT01", m::kNothingReceived},
       {"terminal digit 5", {}, "1234TT52", m::kReceived},
   };

@@ -61,7 +61,9 @@ void TSimulatedUnit::Handle(char byte) {
   if (!inFrame_ && byte == 'L') {
     ++requests_;
     std::string data = Stored();
-    if (behaviour_.missingSeparator) data.erase(data.find('T'), 1);
+    if (const std::size_t t = data.find('T'); behaviour_.missingSeparator && t != data.npos) {
+      data.erase(t, 1);
+    }
     Answer(behaviour_.timeOver ? "SFZ" : "S" + data + "Z");
   } else if (!inFrame_ && byte == 'P') {
     inFrame_ = true;
