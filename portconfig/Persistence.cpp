@@ -21,7 +21,7 @@ template <typename Get, typename Set>
 TSettingKey Integer(TSettingsGroup group, const char* name, Get get, Set set) {
   return {group, name, true, [get](const TCustomComPort& p) { return std::to_string(get(p)); },
           [get, set](TCustomComPort& p, const std::string& text) {
-            set(p, ParseIntegerText(text).value_or(get(p)));  // no integer: the default
+            set(p, ParseIntegerText(text).value_or(get(p)));
           }};
 }
 
@@ -170,7 +170,9 @@ void RestoreFromIniFile(TCustomComPort& port, const TIniFile& file) {
   ForEachKey(port, [&](const TSettingKey& key) {
     // The current value is the default, so a missing key leaves its property alone.
     const std::string fallback = IsCustomRate(key) ? "9600" : key.text(port);
-    key.assign(port, file.ReadString(Section(port), key.name, fallback));
+    const std::string text = file.ReadString(Section(port), key.name, fallback);
+    // A value that is no integer takes the default text, as a missing one does.
+    key.assign(port, key.integer && !ParseIntegerText(text) ? fallback : text);
   });
 }
 

@@ -1,18 +1,16 @@
 #include "ProfileFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <vector>
 
 #include "SettingsText.h"
+#include "UserFile.h"
 
 namespace vardelio {
 namespace {
@@ -29,12 +27,42 @@ bool SameName(const std::string& a, const std::string& b) {
   return AsciiUpper(a) == AsciiUpper(b);
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path, std::ios::binary);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// A profile file's lines, with the marks of how its owner wrote it.
+struct TProfileLines {
+  std::vector<std::string> lines;  // without their line ends
+  bool crlf = false;
+  bool byteOrderMark = false;
+};
+
+TProfileLines ReadLines(const std::string& path) {
+  TProfileLines file;
+  const std::optional<std::string> text = ReadUserFile(path);
+  if (!text) return file;
+  std::string_view rest = *text;
+  if (rest.starts_with(kByteOrderMark)) {
+    file.byteOrderMark = true;
+    rest.remove_prefix(kByteOrderMark.size());
+  }
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    std::string line(rest.substr(0, end));
+    if (end != std::string_view::npos && line.ends_with('\r')) {
+      if (file.lines.empty()) file.crlf = true;  // the first line end sets the style
+      line.pop_back();
+    }
+    file.lines.push_back(std::move(line));
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+  }
+  return file;
+}
+
+std::string JoinLines(const TProfileLines& file) {
+  std::string text = file.byteOrderMark ? std::string(kByteOrderMark) : std::string();
+  for (const std::string& line : file.lines)
+    text += line + (file.crlf ? "\r\n" : "\n");
+  return text;
 }
 
 // "[name]" gives the name.
@@ -75,41 +103,6 @@ TLocation Find(const std::vector<std::string>& lines, const std::string& section
   return at;
 }
 
-[[noreturn]] void Fail(const std::string& path, int error) {
-  throw EProfileError("Cannot write " + path + ": " + std::strerror(error));
-}
-
-// Writes the lines to a temporary file beside `path` and renames it over `path`.
-void ReplaceFile(const std::string& path, const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines)
-    text += line + "\n";
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) Fail(path, errno);
-  struct stat old {};
-  fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = write(fd, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = errno;
-      close(fd);
-      unlink(temp.c_str());
-      Fail(path, error);
-    }
-    data += n;
-    left -= std::size_t(n);
-  }
-  if (fsync(fd) != 0 || close(fd) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    unlink(temp.c_str());
-    Fail(path, error);
-  }
-}
-
 }  // namespace
 
 std::string ConfigFolder() {
@@ -126,7 +119,9 @@ void MakeFolders(const std::string& folder) {
   for (std::string part; std::getline(parts, part, '/');) {
     if (part.empty()) continue;
     partial += "/" + part;
-    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) Fail(folder, errno);
+    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+      throw EProfileError("Cannot create " + folder + ": " + std::strerror(errno));
+    }
   }
 }
 
@@ -137,7 +132,7 @@ std::string ProfilePath(const std::string& fileName) {
 
 std::string ReadProfileString(const std::string& fileName, const std::string& section,
                               const std::string& key, const std::string& defaultValue) {
-  const std::vector<std::string> lines = ReadLines(ProfilePath(fileName));
+  const std::vector<std::string> lines = ReadLines(ProfilePath(fileName)).lines;
   const TLocation at = Find(lines, section, key);
   if (!at.key) return defaultValue.substr(0, kMaxValue);
   const std::string& line = lines[*at.key];
@@ -148,7 +143,8 @@ void WriteProfileString(const std::string& fileName, const std::string& section,
                         const std::string& key, const std::string& value) {
   const std::string path = ProfilePath(fileName);
   if (fileName.find('/') == std::string::npos) MakeFolders(ConfigFolder());
-  std::vector<std::string> lines = ReadLines(path);
+  TProfileLines file = ReadLines(path);
+  std::vector<std::string>& lines = file.lines;
   const TLocation at = Find(lines, section, key);
   const std::string entry = key + "=" + value;
   if (at.key) {
@@ -160,7 +156,7 @@ void WriteProfileString(const std::string& fileName, const std::string& section,
     lines.push_back("[" + section + "]");
     lines.push_back(entry);
   }
-  ReplaceFile(path, lines);
+  ReplaceUserFile(path, JoinLines(file));
 }
 
 }  // namespace vardelio

@@ -1,16 +1,11 @@
 #pragma once
 // Profile (INI) files read and written one key at a time, every other line kept.
 
-#include <stdexcept>
 #include <string>
 
-namespace vardelio {
+#include "UserFile.h"
 
-// A write that did not reach the disk; what() names the file and the system's reason.
-class EProfileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace vardelio {
 
 // The user's configuration folder for this program: $XDG_CONFIG_HOME/vardelio, by default
 // ~/.config/vardelio.
@@ -21,11 +16,13 @@ void MakeFolders(const std::string& folder);
 // A bare file name lives in the configuration folder; a path is used as it is.
 std::string ProfilePath(const std::string& fileName);
 
-// Section and key match without regard to case; the value is read up to 2047 characters.
+// Section and key match without regard to case; the value is read up to 2047 characters. A
+// missing file reads as empty; one that cannot be read raises EProfileError.
 std::string ReadProfileString(const std::string& fileName, const std::string& section,
                               const std::string& key, const std::string& defaultValue);
-// Replaces or adds one key; the file is replaced whole through a temporary file, so a crash
-// never leaves half of it. Raises EProfileError when it cannot be written.
+// Replaces or adds one key, keeping every other line, the line ends and a byte-order mark;
+// the file is replaced whole (see ReplaceUserFile). Raises EProfileError when it cannot be
+// read or written, leaving it as it was.
 void WriteProfileString(const std::string& fileName, const std::string& section,
                         const std::string& key, const std::string& value);
 

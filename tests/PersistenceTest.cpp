@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +29,20 @@ std::string ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;
+}
+
+unsigned Mode(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 class Persistence : public ::testing::Test {
@@ -83,6 +104,8 @@ TEST_F(Persistence, RestoringReadsEveryKnownFormAndKeepsWhatIsMissing) {
        }},
       {"BaudRate=custom\nCustomBaudRate=$3039",
        [](const TComPort& p) { EXPECT_EQ(p.CustomBaudRate(), 12345); }},
+      {"BaudRate=Custom\nCustomBaudRate=fast",
+       [](const TComPort& p) { EXPECT_EQ(p.CustomBaudRate(), 9600); }},
       {"BaudRate=12345", [](const TComPort& p) { EXPECT_EQ(p.BaudRate(), br9600); }},
       {"baudrate=115200", [](const TComPort& p) { EXPECT_EQ(p.BaudRate(), br115200); }},
       {"Parity=even", [](const TComPort& p) { EXPECT_EQ(p.Parity().Bits(), prEven); }},
@@ -99,6 +122,7 @@ TEST_F(Persistence, RestoringReadsEveryKnownFormAndKeepsWhatIsMissing) {
   for (const auto& c : cases) {
     TComPort fresh(nullptr, &fake);
     fresh.SetName(QStringLiteral("ComPort1"));
+    fresh.SetCustomBaudRate(31250);  // not the default a bad or missing custom rate takes
     WriteAll(file, std::string("[ComPort1]\n") + c.lines + "\n");
     RestoreSettings(fresh, ssIniFile, file);
     c.check(fresh);
@@ -162,6 +186,124 @@ TEST_F(Persistence, WhatCannotBeWrittenOrAppliedIsReportedByItsCode) {
   EXPECT_EQ(Code([&] { RestoreSettings(port, ssIniFile, Path("apply.ini")); }), 17);
   EXPECT_EQ(port.BaudRate(), br4800);
   EXPECT_EQ(port.BatchDepth(), 0);
+}
+
+// The file is the user's: a save never leaves it worse than it was.
+TEST_F(Persistence, AUsersFileIsNeverMadeWorse) {
+  const std::string keep = "[ComPort1]\nPort=COM7\n\n[Keep]\nA=1\n";
+  const struct {
+    const char* name;
+    std::function<void(const std::string& file)> prepare;
+    int restoreCode;
+    int saveCode;
+    std::function<void(const std::string& file)> check;
+  } cases[] = {
+      {"a folder in its place", [](auto& f) { std::filesystem::create_directory(f); }, 17, 16,
+       [](auto& f) { EXPECT_TRUE(std::filesystem::is_directory(f)); }},
+      {"a link that loops", [](auto& f) { std::filesystem::create_symlink("s.ini", f); }, 17, 16,
+       [](auto& f) { EXPECT_TRUE(std::filesystem::is_symlink(f)); }},
+      {"no write bit (even for root)",
+       [&](auto& f) {
+         WriteAll(f, keep);
+         chmod(f.c_str(), 0444);
+       },
+       0, 16,
+       [&](auto& f) {
+         EXPECT_EQ(ReadAll(f), keep);
+         EXPECT_EQ(Mode(f), 0444u);
+       }},
+      {"a link to a file in another folder",
+       [&](auto& f) {
+         std::filesystem::create_directory(f + ".d");
+         WriteAll(f + ".d/target.ini", keep);
+         std::filesystem::create_symlink("s.ini.d/target.ini", f);
+       },
+       0, 0,
+       [&](auto& f) {
+         EXPECT_TRUE(std::filesystem::is_symlink(f));
+         EXPECT_TRUE(ReadAll(f + ".d/target.ini").starts_with("[ComPort1]\nPort=COM7\nBaudRate"));
+         EXPECT_EQ(Entries(f + ".d"), std::vector<std::string>{"target.ini"});
+       }},
+      {"CRLF line ends", [](auto& f) { WriteAll(f, "[Other]\r\nA=1\r\n"); }, 0, 0,
+       [](auto& f) {
+         const std::string text = ReadAll(f);
+         EXPECT_NE(text.find("\r\n[ComPort1]\r\nPort=COM1\r\n"), std::string::npos) << text;
+         for (std::size_t i = 0; (i = text.find('\n', i)) != std::string::npos; ++i)
+           EXPECT_EQ(text[i - 1], '\r') << i;
+       }},
+      {"a byte-order mark", [](auto& f) { WriteAll(f, "\xEF\xBB\xBF[ComPort1]\nPort=COM7\n"); }, 0,
+       0,
+       [](auto& f) {
+         EXPECT_TRUE(ReadAll(f).starts_with("\xEF\xBB\xBF[ComPort1]\nPort=COM7\nBaudRate="));
+         EXPECT_EQ(ReadAll(f).find("[ComPort1]", 4), std::string::npos);
+       }},
+      {"its own mode",
+       [&](auto& f) {
+         WriteAll(f, keep);
+         chmod(f.c_str(), 0604);
+       },
+       0, 0, [](auto& f) { EXPECT_EQ(Mode(f), 0604u); }},
+      {"a name at the length limit", [](auto&) {}, 0, 0, [](auto&) {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = Path(c.name);
+    std::filesystem::create_directory(folder);
+    const bool longName = std::string(c.name).starts_with("a name");
+    const std::string file = folder + "/" + (longName ? std::string(251, 'n') + ".ini" : "s.ini");
+    c.prepare(file);
+    TComPort fresh(nullptr, &fake);
+    fresh.SetName(QStringLiteral("ComPort1"));
+    EXPECT_EQ(Code([&] { RestoreSettings(fresh, ssIniFile, file); }), c.restoreCode);
+    EXPECT_EQ(Code([&] { SaveSettings(fresh, ssIniFile, file); }), c.saveCode);
+    c.check(file);
+    const auto names = Entries(folder);
+    for (const std::string& name : names)
+      EXPECT_FALSE(name.starts_with(".vardelio-")) << name;
+  }
+}
+
+TEST_F(Persistence, ANewFileTakesTheUmask) {
+  const mode_t previous = umask(002);
+  SaveSettings(port, ssIniFile, Path("new.ini"));
+  umask(previous);
+  EXPECT_EQ(Mode(Path("new.ini")), 0664u);
+}
+
+TEST_F(Persistence, ASaveRemovesTemporariesThatNoSaveHolds) {
+  const std::string folder = Path("temps");
+  std::filesystem::create_directory(folder);
+  WriteAll(folder + "/.vardelio-Stale1", "left by a killed save");
+  WriteAll(folder + "/.vardelio-Held01", "a save in progress");
+  WriteAll(folder + "/.vardelio-mine.bak", "not ours");
+  const int held = open((folder + "/.vardelio-Held01").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  SaveSettings(port, ssIniFile, folder + "/s.ini");
+  close(held);
+  EXPECT_EQ(Entries(folder),
+            (std::vector<std::string>{".vardelio-Held01", ".vardelio-mine.bak", "s.ini"}));
+}
+
+TEST_F(Persistence, ASaveKilledHalfWayLeavesNoStrayFile) {
+  const std::string folder = Path("killed");
+  std::filesystem::create_directory(folder);
+  const std::string file = folder + "/s.ini";
+  for (int round = 0; round < 5; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0;; ++i)
+        WriteProfileString(file, "ComPort1", "Port", "COM" + std::to_string(i));
+    }
+    while (!std::filesystem::exists(file))
+      usleep(1000);
+    usleep(5000 + 3000 * round);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_NE(ReadAll(file).find("Port=COM"), std::string::npos);  // never half a file
+    SaveSettings(port, ssIniFile, file);
+    EXPECT_EQ(Entries(folder), std::vector<std::string>{"s.ini"}) << round;
+  }
 }
 
 TEST_F(Persistence, TheRegistryKeepsTypesAndUsesNoDefaults) {
