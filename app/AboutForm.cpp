@@ -1,5 +1,7 @@
 #include "AboutForm.h"
 
+#include <QKeyEvent>
+
 #include "JpegImage.h"
 #include "ui_AboutForm.h"
 
@@ -17,5 +19,10 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent), ui_(std::make_unique<
 }
 
 TAboutForm::~TAboutForm() = default;
+
+void TAboutForm::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Cancel)) return;
+  QDialog::keyPressEvent(event);
+}
 
 }  // namespace vardelio

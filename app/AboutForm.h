@@ -16,6 +16,10 @@ class TAboutForm : public QDialog {
   explicit TAboutForm(QWidget* parent = nullptr);
   ~TAboutForm() override;
 
+ protected:
+  // Only OK, Enter and the close box close the box; Escape does not.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   std::unique_ptr<Ui::TAboutForm> ui_;
 };

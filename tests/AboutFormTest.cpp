@@ -61,11 +61,30 @@ TEST_F(AboutBox, IsModalAndShowsTheSameContentsEveryTime) {
   EXPECT_EQ(edit1->text(), "1B");
 }
 
-TEST_F(AboutBox, EnterPressesOkWhichAccepts) {
-  int result = -1;
-  QTimer::singleShot(0, &about, [&] { QTest::keyClick(&about, Qt::Key_Return); });
-  result = about.exec();
-  EXPECT_EQ(result, QDialog::Accepted);
+TEST_F(AboutBox, EnterPressesOkWhichAcceptsAndEscapeDoesNothing) {
+  bool openAfterEscape = false;
+  QTimer::singleShot(0, &about, [&] {
+    QTest::keyClick(&about, Qt::Key_Escape);
+    openAfterEscape = about.isVisible();
+    QTest::keyClick(&about, Qt::Key_Return);
+  });
+  EXPECT_EQ(about.exec(), QDialog::Accepted);
+  EXPECT_TRUE(openAfterEscape);
+}
+
+TEST_F(AboutBox, ThePanelShowsALoweredOuterAndARaisedInnerBevel) {
+  auto* panel = about.findChild<QFrame*>(QStringLiteral("Panel1"));
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(panel->frameWidth(), 2);
+  const QImage image = panel->grab().toImage();
+  const auto lightness = [&](int x, int y) { return image.pixelColor(x, y).lightness(); };
+  const int right = image.width() - 1;
+  const int bottom = image.height() - 1;
+  // Lowered outside: dark at the top left, light at the bottom right; raised inside: the reverse.
+  EXPECT_LT(lightness(0, 40), lightness(1, 40));
+  EXPECT_LT(lightness(40, 0), lightness(40, 1));
+  EXPECT_GT(lightness(right, 40), lightness(right - 1, 40));
+  EXPECT_GT(lightness(40, bottom), lightness(40, bottom - 1));
 }
 
 TEST_F(AboutBox, LaidOutAsItsForm) {
