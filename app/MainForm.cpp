@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QLabel>
@@ -183,7 +184,9 @@ void TForm1::SetUpEntries() {
 }
 
 void TForm1::SetUpPictures() {
-  setWindowIcon(QIcon(QPixmap::fromImage(LoadJpeg(QStringLiteral(":/art/icon.jpg")))));
+  // For the whole program, so the about box and every message box carry it too.
+  QApplication::setWindowIcon(
+      QIcon(QPixmap::fromImage(LoadJpeg(QStringLiteral(":/art/icon.jpg")))));
   ShowPicture(ui_->Image1, QStringLiteral(":/art/logo.jpg"));
   ShowPicture(ui_->Image2, QStringLiteral(":/art/shield.jpg"));
   ShowPicture(ui_->Image3, QStringLiteral(":/art/cross.jpg"));

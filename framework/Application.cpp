@@ -16,9 +16,24 @@ void SubstituteWindowsFonts() {
                              {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
 }
 
+QtMessageHandler previousHandler = nullptr;
+
+// An installer's program has no console to speak to; a developer can ask for Qt's messages.
+void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtFatalMsg || qEnvironmentVariableIsSet(kDebugVariable)) {
+    previousHandler(type, context, text);
+  }
+}
+
+// Runs before the application is built, so its own start-up warnings are covered too.
+int& WithQuietMessages(int& argc) {
+  if (previousHandler == nullptr) previousHandler = qInstallMessageHandler(QuietMessages);
+  return argc;
+}
+
 }  // namespace
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+TApplication::TApplication(int& argc, char** argv) : QApplication(WithQuietMessages(argc), argv) {
   SubstituteWindowsFonts();
 }
 

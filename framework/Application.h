@@ -1,5 +1,6 @@
 #pragma once
-// The program's application object: its title, and the error report for escaped exceptions.
+// The program's application object: its title, the error report for escaped exceptions, and
+// Qt's own messages kept off the console.
 
 #include <QApplication>
 
@@ -18,5 +19,8 @@ class TApplication : public QApplication {
   // program carries on.
   bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// Set in the environment, Qt's warnings and debug messages reach the console again.
+inline constexpr char kDebugVariable[] = "VARDELIO_DEBUG";
 
 }  // namespace vardelio

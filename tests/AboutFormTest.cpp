@@ -54,6 +54,8 @@ TEST_F(AboutBox, IsModalAndShowsTheSameContentsEveryTime) {
   EXPECT_EQ(first, second);
   EXPECT_TRUE(first.contains("ProductName=Vardelio"));
   EXPECT_TRUE(first.contains("ProgramIcon= [picture]"));
+  EXPECT_EQ(about.windowIcon().cacheKey(), form.windowIcon().cacheKey());  // the program's icon
+  EXPECT_FALSE(form.windowIcon().isNull());
   EXPECT_TRUE(boxes.errors.isEmpty());
   // The main window is usable again.
   auto* edit1 = form.findChild<QLineEdit*>(QStringLiteral("Edit1"));

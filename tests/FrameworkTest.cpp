@@ -2,10 +2,15 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTemporaryFile>
+#include <cstdio>
 #include <stdexcept>
+
+#include <unistd.h>
 
 #include "RecordingPresenter.h"
 #include "framework/Ansi.h"
+#include "framework/Application.h"
 #include "framework/Component.h"
 #include "framework/Handler.h"
 #include "framework/ShortCut.h"
@@ -59,6 +64,24 @@ TEST(ErrorReport, ExceptionsReachingTheEventLoopAreReportedAndTheProgramGoesOn) 
   QEvent again(QEvent::User);
   QCoreApplication::sendEvent(&object, &again);
   EXPECT_EQ(boxes.errors.size(), 2);
+}
+
+TEST(Application, QtsMessagesReachTheConsoleOnlyWhenAskedFor) {
+  for (const bool asked : {false, true}) {
+    if (asked) qputenv(kDebugVariable, "1");
+    QTemporaryFile console;
+    ASSERT_TRUE(console.open());
+    std::fflush(stderr);
+    const int saved = dup(2);
+    dup2(console.handle(), 2);
+    qWarning("a warning from Qt");
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    qunsetenv(kDebugVariable);
+    console.seek(0);
+    EXPECT_EQ(console.readAll().contains("a warning from Qt"), asked) << asked;
+  }
 }
 
 TEST(ErrorReport, RunReportedShowsTheHandlersException) {

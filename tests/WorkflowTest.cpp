@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <filesystem>
@@ -179,6 +180,25 @@ TEST_F(Workflow, ValuesReadBackGoOutAgainByteForByte) {
   ASSERT_TRUE(WaitForMessages(2));
   EXPECT_EQ(boxes.messages.last(), m::kProgrammed);
   EXPECT_EQ(unit->Stored(), stored);
+}
+
+TEST(SimulatedUnit, ItsLinkReplacesOnlyAnOlderLink) {
+  QTemporaryDir folder;
+  const std::string base = folder.path().toStdString();
+  std::ofstream(base + "/file") << "the user's";
+  std::filesystem::create_directory(base + "/folder");
+  std::filesystem::create_symlink("/dev/old", base + "/link");
+  const struct {
+    const char* name;
+    bool linked;
+  } cases[] = {{"file", false}, {"folder", false}, {"link", true}, {"new", true}};
+  for (const auto& c : cases) {
+    const std::string link = base + "/" + c.name;
+    EXPECT_EQ(LinkDevice("/dev/pts/99", link), c.linked) << c.name;
+    EXPECT_EQ(std::filesystem::is_symlink(link), c.linked) << c.name;
+  }
+  EXPECT_EQ(ReadAll(base + "/file"), "the user's");
+  EXPECT_EQ(std::filesystem::read_symlink(base + "/link"), "/dev/pts/99");
 }
 
 TEST_F(Workflow, ReceiveOutcomes) {

@@ -2,7 +2,10 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace vardelio {
 
@@ -16,6 +19,18 @@ int OpenPseudoTerminal(std::string& devicePath) {
   }
   devicePath = path;
   return master;
+}
+
+bool LinkDevice(const std::string& devicePath, const std::string& link) {
+  struct stat st {};
+  if (lstat(link.c_str(), &st) == 0) {
+    if (!S_ISLNK(st.st_mode)) {
+      errno = EEXIST;
+      return false;
+    }
+    unlink(link.c_str());
+  }
+  return symlink(devicePath.c_str(), link.c_str()) == 0;
 }
 
 }  // namespace vardelio

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,9 +63,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string link = argv[1];
-  unlink(link.c_str());
-  if (symlink(device.c_str(), link.c_str()) != 0) {
-    std::perror(link.c_str());
+  if (!vardelio::LinkDevice(device, link)) {
+    std::fprintf(stderr, "%s: %s%s\n", link.c_str(), std::strerror(errno),
+                 errno == EEXIST ? " (not a link: left alone)" : "");
     return 1;
   }
   // Held open, unread, so the unit's side never sees a hang-up while no tool is connected.
