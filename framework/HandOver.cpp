@@ -13,12 +13,27 @@ struct THandOver::TItem {
 };
 
 void THandOverTarget::Serve() {
-  handOver_.ServePending();
+  if (handOver_ == nullptr) return;
+  serving_ = true;
+  handOver_->ServePending();
+  serving_ = false;
 }
 
-THandOver::THandOver() : target_(std::make_unique<THandOverTarget>(*this)) {}
+void THandOverTarget::Orphan() {
+  handOver_ = nullptr;
+  // Inside its own slot, the event system still uses it once the slot returns.
+  if (serving_) {
+    deleteLater();
+  } else {
+    delete this;
+  }
+}
 
-THandOver::~THandOver() = default;
+THandOver::THandOver() : target_(new THandOverTarget(this)) {}
+
+THandOver::~THandOver() {
+  target_->Orphan();
+}
 
 void THandOver::Post(const std::shared_ptr<TItem>& item) {
   item->owner = this;
@@ -28,7 +43,7 @@ void THandOver::Post(const std::shared_ptr<TItem>& item) {
   }
   changed_.notify_all();
   // The event loop serves it when the main thread is not waiting in ServeUntil.
-  QMetaObject::invokeMethod(target_.get(), "Serve", Qt::QueuedConnection);
+  QMetaObject::invokeMethod(target_, "Serve", Qt::QueuedConnection);
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return item->released; });
 }
@@ -57,21 +72,27 @@ void THandOver::Run(TItem& item) {
     }
     self.changed_.notify_all();
   };
+  ++self.running_;
   try {
     item.work(release);
   } catch (...) {
+    --self.running_;
     if (!item.carryException) {
       release();
       throw;
     }
     item.failure = std::current_exception();
+    release();
+    return;
   }
+  --self.running_;
   release();
 }
 
 // Serves only what was waiting on entry: a worker that keeps sending must not keep the
 // main thread from its event loop.
 void THandOver::ServePending() {
+  const std::shared_ptr<THandOver> keep = shared_from_this();
   std::size_t budget;
   {
     std::lock_guard lock(mutex_);
@@ -90,6 +111,7 @@ void THandOver::ServePending() {
 }
 
 void THandOver::ServeUntil(const std::function<bool()>& finished) {
+  const std::shared_ptr<THandOver> keep = shared_from_this();
   for (;;) {
     ServePending();
     std::unique_lock lock(mutex_);

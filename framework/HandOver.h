@@ -18,15 +18,20 @@ class THandOver;
 class THandOverTarget : public QObject {
   Q_OBJECT
  public:
-  explicit THandOverTarget(THandOver& handOver) : handOver_(handOver) {}
+  explicit THandOverTarget(THandOver* handOver) : handOver_(handOver) {}
+  // The hand-over is going: later posts do nothing, and the target goes once it may.
+  void Orphan();
  public slots:
   void Serve();
 
  private:
-  THandOver& handOver_;
+  THandOver* handOver_;
+  bool serving_ = false;
 };
 
-class THandOver {
+// Shared, so that a message being run keeps its hand-over alive even when the work drops
+// the last other owner (a handler that closes its own port).
+class THandOver : public std::enable_shared_from_this<THandOver> {
  public:
   // Created on the main thread, whose event loop then serves it.
   THandOver();
@@ -48,6 +53,9 @@ class THandOver {
   void ServeUntil(const std::function<bool()>& finished);
   void Wake();
 
+  // On the main thread: whether it is running work handed over by this hand-over now.
+  bool Serving() const { return running_ > 0; }
+
  private:
   friend class THandOverTarget;
   struct TItem;
@@ -58,7 +66,8 @@ class THandOver {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::shared_ptr<TItem>> pending_;
-  std::unique_ptr<THandOverTarget> target_;
+  THandOverTarget* target_;
+  int running_ = 0;  // main thread only
 };
 
 }  // namespace vardelio

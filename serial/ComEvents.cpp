@@ -220,7 +220,8 @@ void TCustomComPort::ProcessEventSet(TComEvents events) {
       {evDSR, &TCustomComPort::ProcessDSRChange},   {evRxFlag, &TCustomComPort::ProcessRxFlag},
       {evRLSD, &TCustomComPort::ProcessRLSDChange}, {evRx80Full, &TCustomComPort::ProcessRx80Full}};
   for (const auto& [event, process] : order) {
-    if (events.Contains(event)) (this->*process)();
+    // A handler may have closed the port: the rest of the batch has no line to read.
+    if (events.Contains(event) && connected_) (this->*process)();
   }
 }
 

@@ -21,6 +21,7 @@ TCustomComPort::~TCustomComPort() {
   } catch (const std::exception&) {
     ReleaseLineQuietly();
   }
+  retiredThreads_.clear();  // each waits for its thread's end
   buffer_.reset();
   flowControl_.reset();
   timeouts_.reset();
@@ -167,6 +168,7 @@ void TCustomComPort::ReleaseLineQuietly() noexcept {
 
 void TCustomComPort::OpenPort() {
   if (connected_) return;
+  ReapRetiredThreads();
   ProcessBeforeOpen();
   AcquireLine();
   connected_ = true;

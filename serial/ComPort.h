@@ -198,14 +198,17 @@ class TCustomComPort : public TComponent {
   void ReleaseLineQuietly() noexcept;
   void StartEventThread();
   void StopEventThread();
+  Q_INVOKABLE void ReapRetiredThreads();
   void DistributeRxData(int& count);
   // Reads `count` bytes once and hands them to OnRxBuf and every buffer link after `first`.
   void ReadAndDistribute(int count, std::size_t first);
   void ReportSignal(TModemSignal line, TLinkSignal kind, void (TCustomComPort::*fire)(bool));
 
   IComPlatform* platform_;
-  std::unique_ptr<THandOver> handOver_;  // serves the event thread on this thread
+  std::shared_ptr<THandOver> handOver_;  // serves the event thread on this thread
   std::unique_ptr<TComThread> eventThread_;
+  // Threads stopped from inside their own delivery, joined once they have ended.
+  std::vector<std::unique_ptr<TComThread>> retiredThreads_;
   bool eventThreadActive_ = false;
   TLineHandle lineHandle_ = kInvalidLineHandle;
   std::unique_ptr<TPortNotifyWindow> notifyWindow_;

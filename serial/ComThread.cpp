@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QMetaObject>
 #include <array>
 
 #include "framework/Dialogs.h"
@@ -39,11 +40,14 @@ TComEvents MaskToEventSet(std::uint32_t mask) {
 
 // --- the thread
 
-TComThread::TComThread(TCustomComPort& ownerPort)
+TComThread::TComThread(TCustomComPort& ownerPort, std::shared_ptr<THandOver> handOver,
+                       TPortNotifyWindow* notifyWindow)
     : OwnerPort(ownerPort),
       platform_(ownerPort.Platform()),
       line_(ownerPort.LineHandle()),
       syncMethod_(ownerPort.SyncMethod()),
+      handOver_(std::move(handOver)),
+      notifyWindow_(notifyWindow),
       stopSignal_(platform_.CreateStopSignal()) {
   platform_.SetCommMask(line_, EventSetToMask(ownerPort.Events()));
 }
@@ -53,7 +57,7 @@ TComThread::~TComThread() {
   std::this_thread::yield();
   if (thread_.joinable()) {
     // A batch being handed over completes instead of leaving both threads waiting.
-    OwnerPort.handOver_->ServeUntil([this] { return finished_.load(); });
+    handOver_->ServeUntil([this] { return finished_.load(); });
     thread_.join();
   }
   // Closed here, not by the thread: it must outlive the last SetStopSignal.
@@ -62,6 +66,23 @@ TComThread::~TComThread() {
 
 void TComThread::Resume() {
   thread_ = std::thread([this] { Execute(); });
+}
+
+bool TComThread::InOwnDelivery() const {
+  switch (syncMethod_) {
+    case smThreadSync:
+      return handOver_->Serving();  // only this thread hands work over to it
+    case smNone:
+      return std::this_thread::get_id() == thread_.get_id();
+    case smWindowSync:
+      break;  // the thread was released before the handler ran
+  }
+  return false;
+}
+
+void TComThread::Retire() {
+  retired_ = true;
+  platform_.SetStopSignal(stopSignal_);
 }
 
 void TComThread::ApplyPriority() const {
@@ -75,27 +96,33 @@ void TComThread::Execute() {
   ApplyPriority();
   try {
     std::uint32_t mask = 0;
-    while (platform_.WaitCommEvent(line_, stopSignal_, mask) == TWaitResult::Events) {
+    // Retired only from inside its own delivery, so never while it waits on the line.
+    while (!retired_ && platform_.WaitCommEvent(line_, stopSignal_, mask) == TWaitResult::Events) {
       DeliverEvents(MaskToEventSet(mask));
     }
   } catch (...) {
     // Raised while processing: it ends the thread and is shown nowhere.
   }
-  platform_.SetCommMask(line_, 0);
-  platform_.PurgeComm(line_, PURGE_TXCLEAR | PURGE_RXCLEAR);
+  const bool retired = retired_;
+  if (!retired) {
+    platform_.SetCommMask(line_, 0);
+    platform_.PurgeComm(line_, PURGE_TXCLEAR | PURGE_RXCLEAR);
+  }
   finished_ = true;
-  if (OwnerPort.handOver_) OwnerPort.handOver_->Wake();
+  handOver_->Wake();
+  // Posted by name: the port joins it on its own thread, which outlives this post.
+  if (retired) QMetaObject::invokeMethod(&OwnerPort, "ReapRetiredThreads", Qt::QueuedConnection);
 }
 
 void TComThread::DeliverEvents(TComEvents events) {
   if (events.Empty()) return;
   switch (syncMethod_) {
     case smThreadSync:
-      OwnerPort.handOver_->Call([this, events] { OwnerPort.ProcessEventSet(events); });
+      handOver_->Call([this, events] { OwnerPort.ProcessEventSet(events); });
       break;
     case smWindowSync:
       for (TComEvent event : kDeliveryOrder) {
-        if (events.Contains(event)) OwnerPort.notifyWindow_->SendPortEvent(kEventBits[event]);
+        if (events.Contains(event)) notifyWindow_->SendPortEvent(kEventBits[event]);
       }
       break;
     case smNone:
@@ -127,18 +154,27 @@ bool TCustomComPort::EventLoopEnded() const {
 // --- started and stopped by the open and close sequences
 
 void TCustomComPort::StartEventThread() {
-  handOver_ = std::make_unique<THandOver>();
+  handOver_ = std::make_shared<THandOver>();
   if (syncMethod_ == smWindowSync) {
     notifyWindow_ = std::make_unique<TPortNotifyWindow>(*this, *handOver_);
   }
-  eventThread_ = std::make_unique<TComThread>(*this);
+  eventThread_ = std::make_unique<TComThread>(*this, handOver_, notifyWindow_.get());
   eventThread_->Resume();
 }
 
 void TCustomComPort::StopEventThread() {
+  if (eventThread_ && eventThread_->InOwnDelivery()) {
+    // A handler closing its own port: the thread ends once the handler has returned.
+    eventThread_->Retire();
+    retiredThreads_.push_back(std::move(eventThread_));
+  }
   eventThread_.reset();
   notifyWindow_.reset();
   handOver_.reset();
+}
+
+void TCustomComPort::ReapRetiredThreads() {
+  std::erase_if(retiredThreads_, [](const auto& thread) { return thread->Finished(); });
 }
 
 }  // namespace vardelio

@@ -3,6 +3,7 @@
 // port's delivery mode says.
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "ComPort.h"
@@ -11,8 +12,10 @@ namespace vardelio {
 
 class TComThread {
  public:
-  // Created suspended, with the line's event mask taken from the port's Events now.
-  explicit TComThread(TCustomComPort& ownerPort);
+  // Created suspended, with the line's event mask taken from the port's Events now; it
+  // delivers through the port's hand-over and, in window-sync, its notify window.
+  TComThread(TCustomComPort& ownerPort, std::shared_ptr<THandOver> handOver,
+             TPortNotifyWindow* notifyWindow);
   // Stops the thread and waits for its end, serving its hand-overs meanwhile.
   ~TComThread();
   TComThread(const TComThread&) = delete;
@@ -21,6 +24,13 @@ class TComThread {
   void Resume();
   // True once the loop has ended, by a stop, a failed wait or an exception.
   bool Finished() const { return finished_; }
+
+  // Whether the caller is inside this thread's own delivery in thread-sync or none: the
+  // thread then waits for the caller, so the caller cannot wait for the thread's end.
+  bool InOwnDelivery() const;
+  // Stops it from inside its own delivery: it touches the line no more, so the line can be
+  // released at once, and asks its port to reap it once it has ended.
+  void Retire();
 
   TCustomComPort& OwnerPort;
 
@@ -32,9 +42,12 @@ class TComThread {
   IComPlatform& platform_;
   const TLineHandle line_;
   const TSyncMethod syncMethod_;
+  const std::shared_ptr<THandOver> handOver_;
+  TPortNotifyWindow* const notifyWindow_;
   TStopSignal stopSignal_;
   std::thread thread_;
   std::atomic<bool> finished_{false};
+  std::atomic<bool> retired_{false};
 };
 
 // The hidden receiver of the event thread's messages in window-sync delivery.

@@ -100,6 +100,25 @@ TEST_P(PtyEvents, TheDeviceHangingUpEndsTheLoopWhichThenRestsQuietly) {
   EXPECT_FALSE(port.Connected());
 }
 
+// Completes in every mode; the line is released, so the port opens again at once.
+TEST_P(PtyEvents, AHandlerThatClosesItsOwnPortCompletes) {
+  std::atomic<bool> closed = false;
+  framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
+    port.ClosePort();
+    closed = true;
+  });
+  port.OpenPort();
+  device.Send("SOKZ");
+  ASSERT_TRUE(ServeUntil([&] { return closed.load(); }));
+  EXPECT_FALSE(port.Connected());
+  std::atomic<int> packets = 0;
+  framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) { ++packets; });
+  port.OpenPort();
+  device.Send("SOKZ");
+  ASSERT_TRUE(ServeUntil([&] { return packets == 1; }));
+  port.ClosePort();
+}
+
 std::string ModeName(const ::testing::TestParamInfo<TSyncMethod>& info) {
   static const char* const kNames[] = {"ThreadSync", "WindowSync", "None"};
   return kNames[info.param];
