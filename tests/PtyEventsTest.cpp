@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "PtyPair.h"
+#include "RecordingPresenter.h"
 #include "Waiting.h"
 #include "serial/ComDataPacket.h"
 #include "serial/ComPort.h"
@@ -13,6 +14,7 @@
 using namespace vardelio;
 using vardelio::test::ServeUntil;
 using vardelio::test::TPtyPair;
+using vardelio::test::TRecordingPresenter;
 
 namespace {
 
@@ -117,6 +119,43 @@ TEST_P(PtyEvents, AHandlerThatClosesItsOwnPortCompletes) {
   device.Send("SOKZ");
   ASSERT_TRUE(ServeUntil([&] { return packets == 1; }));
   port.ClosePort();
+}
+
+// An adapter pulled during a reply: the reply arrives and the loss is told once, as an
+// error, never as a failure of the port's own calls.
+TEST_P(PtyEvents, AReplyThenAHangUpIsReportedOnceAsAnIOErrorEveryRound) {
+  TRecordingPresenter boxes;
+  std::atomic<int> ioErrors = 0;
+  std::atomic<int> replies = 0;
+  for (int round = 0; round < 200; ++round) {
+    TPtyPair unit;
+    TComPort line;
+    line.SetPort(unit.DevicePath());
+    line.SetSyncMethod(GetParam());
+    TComDataPacket cutter;
+    cutter.SetComPort(&line);
+    cutter.SetStartString("S");
+    cutter.SetStopString("Z");
+    // Pulled while the reply is handled; a count of waiting bytes (as the completion of a
+    // send makes) is the first to see it.
+    cutter.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
+      ++replies;
+      unit.HangUp();
+      EXPECT_EQ(line.BytesWaiting(), 0);
+    });
+    line.OnError = TComErrorEvent([&](QObject*, TComErrors errors) {
+      if (errors.Contains(ceIO)) ++ioErrors;
+    });
+    line.OpenPort();
+    unit.Send("SOKZ");
+    ASSERT_TRUE(ServeUntil([&] { return line.EventLoopEnded() && ioErrors == round + 1; }))
+        << round << " " << ioErrors;
+    ServeUntil([] { return false; }, 0);  // window-sync messages still queued
+    line.ClosePort();
+  }
+  EXPECT_EQ(ioErrors, 200);
+  EXPECT_EQ(replies, 200);
+  EXPECT_TRUE(boxes.errors.isEmpty()) << boxes.errors.value(0).toStdString();
 }
 
 std::string ModeName(const ::testing::TestParamInfo<TSyncMethod>& info) {

@@ -442,12 +442,11 @@ int TLinuxLine::Purge(std::uint32_t flags) {
 int TLinuxLine::ClearErrors(std::uint32_t& errors, TComStat& status) {
   std::lock_guard lock(mutex_);
   DrainLocked();
-  // A line that has gone away answers until it has reported an empty queue once, so the
-  // last bytes and the error reach the reader; after that the call fails.
-  if (hungUp_ && finalStateReported_) return EIO;
-  errors = std::exchange(errors_, 0);
+  // A line that has gone away keeps answering, with what is still queued and with the
+  // error, so whichever caller comes first (a count of waiting bytes, or the error
+  // processing of the one error event) the error processing still finds it.
+  errors = std::exchange(errors_, 0) | (hungUp_ ? CE_IOE : 0);
   status.cbInQue = std::uint32_t(queue_.size());
-  if (hungUp_ && queue_.empty()) finalStateReported_ = true;
   int outQueue = 0;
   status.cbOutQue = ioctl(fd_, TIOCOUTQ, &outQueue) == 0 ? std::uint32_t(outQueue) : 0;
   return 0;

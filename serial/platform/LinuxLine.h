@@ -68,7 +68,6 @@ class TLinuxLine {
   std::uint32_t queueCapacity_ = 4096;
   std::uint32_t errors_ = 0;
   bool hungUp_ = false;
-  bool finalStateReported_ = false;
   TInputDecoder decoder_;
   TCommTimeouts timeouts_;
   std::uint32_t mask_ = 0;
