@@ -180,7 +180,17 @@ void TCustomComPort::OpenPort() {
     throw;
   }
   eventThreadActive_ = !events_.Empty();
-  if (eventThreadActive_) StartEventThread();
+  if (eventThreadActive_) {
+    try {
+      StartEventThread();
+    } catch (...) {
+      StopEventThread();
+      eventThreadActive_ = false;
+      ReleaseLine();
+      connected_ = false;
+      throw;
+    }
+  }
   ProcessAfterOpen();
 }
 

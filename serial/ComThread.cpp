@@ -49,6 +49,8 @@ TComThread::TComThread(TCustomComPort& ownerPort, std::shared_ptr<THandOver> han
       handOver_(std::move(handOver)),
       notifyWindow_(notifyWindow),
       stopSignal_(platform_.CreateStopSignal()) {
+  // Without it the thread could never be stopped, and closing would wait for ever.
+  if (stopSignal_ == kNoStopSignal) throw EComPort(1, platform_.LastError());
   platform_.SetCommMask(line_, EventSetToMask(ownerPort.Events()));
 }
 

@@ -317,19 +317,25 @@ TEST_F(ComPort, OpenFailuresLeaveThePortClosedWithTheLineReleased) {
   const struct {
     const char* call;
     int code;
-  } cases[] = {{"OpenLine", 1}, {"SetupComm", 9}, {"SetCommState", 7}, {"SetCommTimeouts", 8}};
+  } cases[] = {{"OpenLine", 1},
+               {"SetupComm", 9},
+               {"SetCommState", 7},
+               {"SetCommTimeouts", 8},
+               {"CreateStopSignal", 1}};  // no descriptors left for the event thread
   for (const auto& c : cases) {
     TFakeComPlatform platform;
     TComPort failing(nullptr, &platform);
-    failing.SetEvents({});
+    const bool threaded = std::string(c.call) == "CreateStopSignal";
+    failing.SetEvents(threaded ? TComEvents{evRxChar} : TComEvents{});
     platform.Fail(c.call, 2);
     const EComPort error = Raised([&] { failing.OpenPort(); });
     EXPECT_EQ(error.PortErrorCode(), c.code) << c.call;
     EXPECT_EQ(error.SystemCode(), 2) << c.call;
     EXPECT_FALSE(failing.Connected()) << c.call;
     EXPECT_EQ(failing.LineHandle(), kInvalidLineHandle) << c.call;
-    EXPECT_EQ(platform.Count("CloseLine"), c.code == 1 ? 0 : 1) << c.call;
+    EXPECT_EQ(platform.Count("CloseLine"), std::string(c.call) == "OpenLine" ? 0 : 1) << c.call;
     EXPECT_FALSE(platform.open) << c.call;
+    EXPECT_FALSE(failing.EventLoopEnded()) << c.call;  // no thread was left behind
   }
 }
 

@@ -45,6 +45,10 @@ void TFakeComPlatform::FailWaits() {
 
 TStopSignal TFakeComPlatform::CreateStopSignal() {
   std::lock_guard lock(mutex_);
+  if (auto it = failures.find("CreateStopSignal"); it != failures.end()) {
+    lastError = it->second;
+    return kNoStopSignal;
+  }
   stops_[nextStop_] = false;
   return nextStop_++;
 }

@@ -3,6 +3,7 @@
 #include <termios.h>
 
 #include "serial/platform/InputDecoder.h"
+#include "serial/platform/LineCounters.h"
 #include "serial/platform/LinuxTermios.h"
 #include "serial/platform/PortName.h"
 #include "serial/platform/Timeouts.h"
@@ -82,6 +83,36 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"NullsKept", {}, {"a" + kNul}, "a" + kNul, 0, false, true},
         DecodeCase{"EventCharacter", {.eventChar = 'Z'}, {"SOKZ"}, "SOKZ", 0, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LineCounters, TellWhatWentWrongWithTheBytesJustRead) {
+  const TLineCounts atOpen{.overrun = 7, .bufferOverrun = 2, .frame = 3, .parity = 5};
+  const auto grown = [&](TLineCounts c) {
+    c.overrun += atOpen.overrun;
+    c.bufferOverrun += atOpen.bufferOverrun;
+    c.frame += atOpen.frame;
+    c.parity += atOpen.parity;
+    return c;
+  };
+  const struct {
+    const char* name;
+    std::uint32_t marked;
+    TLineCounts now;
+    bool parityChecked;
+    std::uint32_t errors;
+  } cases[] = {
+      {"errors from before the open", 0, atOpen, true, 0},
+      {"a mark without counters", CE_RXPARITY, atOpen, true, CE_RXPARITY},
+      {"a mark the framing count explains", CE_RXPARITY, grown({.frame = 1}), true, CE_FRAME},
+      {"a mark the parity count explains", CE_RXPARITY, grown({.parity = 1}), true, CE_RXPARITY},
+      {"both kinds", CE_RXPARITY, grown({.frame = 1, .parity = 1}), true, CE_FRAME | CE_RXPARITY},
+      {"an overrun", 0, grown({.overrun = 1}), false, CE_OVERRUN},
+      {"a full buffer", 0, grown({.bufferOverrun = 1}), false, CE_RXOVER},
+      {"framing while parity is off", 0, grown({.frame = 1}), false, CE_FRAME},
+      {"a break stays a break", CE_BREAK, atOpen, false, CE_BREAK},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ClassifyLineErrors(c.marked, atOpen, c.now, c.parityChecked), c.errors) << c.name;
+}
 
 TEST(ReadPlan, FollowsThePlatformsTimeoutRules) {
   const TReadPlan atOnce = PlanRead({kMaxDword, 0, 0, 0, 0}, 10);

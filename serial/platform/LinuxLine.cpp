@@ -45,6 +45,19 @@ void AskForLowLatency(int fd) {
   ioctl(fd, TIOCSSERIAL, &serial);
 }
 
+// The driver's error counts; false when it has none to give now. `supported` turns false for
+// good when the driver keeps no counters.
+bool ReadLineCounts(int fd, TLineCounts& counts, bool& supported) {
+  serial_icounter_struct raw{};
+  if (ioctl(fd, TIOCGICOUNT, &raw) != 0) {
+    supported = !Unsupported(errno);
+    return false;
+  }
+  counts = {std::uint32_t(raw.overrun), std::uint32_t(raw.buf_overrun), std::uint32_t(raw.frame),
+            std::uint32_t(raw.parity)};
+  return true;
+}
+
 int CloseWith(int fd, int error) {
   close(fd);
   return error;
@@ -99,7 +112,10 @@ std::shared_ptr<TLinuxLine> TLinuxLine::Open(const std::string& portName, int& e
 }
 
 TLinuxLine::TLinuxLine(int fd, int wake, int eventWake, bool pseudoTerminal)
-    : fd_(fd), wake_(wake), eventWake_(eventWake), pseudoTerminal_(pseudoTerminal) {}
+    : fd_(fd), wake_(wake), eventWake_(eventWake), pseudoTerminal_(pseudoTerminal) {
+  // The counters run from boot: only what they gain from now on is this line's.
+  ReadLineCounts(fd_, counts_, countsErrors_);
+}
 
 TLinuxLine::~TLinuxLine() {
   modemWatch_.Stop();
@@ -166,29 +182,10 @@ void TLinuxLine::Append(const TDecoded& decoded) {
   LatchLocked(events);
 }
 
-// Overruns never arrive marked in the data; the driver counts them.
-void TLinuxLine::CountLineErrorsLocked() {
-  if (!countsErrors_) return;
-  serial_icounter_struct counts{};
-  if (ioctl(fd_, TIOCGICOUNT, &counts) != 0) {
-    countsErrors_ = !Unsupported(errno);
-    return;
-  }
-  const std::uint32_t overruns = std::uint32_t(counts.overrun);
-  const std::uint32_t bufferOverruns = std::uint32_t(counts.buf_overrun);
-  const std::uint32_t frames = std::uint32_t(counts.frame);
-  std::uint32_t found = 0;
-  if (overruns != overruns_) found |= CE_OVERRUN;
-  if (bufferOverruns != bufferOverruns_) found |= CE_RXOVER;  // the input buffer overflowed
-  bufferOverruns_ = bufferOverruns;
-  // Framing errors arrive marked only while parity is checked.
-  if (frames != frames_ && !parityChecked_) found |= CE_FRAME;
-  overruns_ = overruns;
-  frames_ = frames;
-  if (found != 0) {
-    errors_ |= found;
-    LatchLocked(EV_ERR);
-  }
+std::uint32_t TLinuxLine::ClassifyLocked(std::uint32_t marked) {
+  TLineCounts now;
+  if (!countsErrors_ || !ReadLineCounts(fd_, now, countsErrors_)) return marked;
+  return ClassifyLineErrors(marked, std::exchange(counts_, now), now, parityChecked_);
 }
 
 void TLinuxLine::DrainLocked() {
@@ -202,8 +199,9 @@ void TLinuxLine::DrainLocked() {
     if (room == 0) return;
     const ssize_t n = read(fd_, chunk, std::min(room, sizeof chunk));
     if (n > 0) {
-      Append(decoder_.Decode(std::string_view(chunk, std::size_t(n))));
-      CountLineErrorsLocked();
+      TDecoded decoded = decoder_.Decode(std::string_view(chunk, std::size_t(n)));
+      decoded.errors = ClassifyLocked(decoded.errors);
+      Append(decoded);
     } else if (n == 0 || errno == EIO) {
       MarkHungUpLocked();  // read() gives 0 only on hang-up with VMIN=1
     } else if (errno != EINTR) {

@@ -11,6 +11,7 @@
 
 #include "ComPlatform.h"
 #include "InputDecoder.h"
+#include "LineCounters.h"
 #include "LinuxModemWatch.h"
 
 namespace vardelio {
@@ -56,7 +57,8 @@ class TLinuxLine {
   void WakeEvents();
   // Transmit-empty once the terminal's output queue has drained; sets when to look again.
   void CheckTxEmptyLocked(std::optional<Clock::time_point>& recheck);
-  void CountLineErrorsLocked();
+  // The errors of a read, told apart by the driver's counters where it keeps them.
+  std::uint32_t ClassifyLocked(std::uint32_t marked);
 
   const int fd_;
   const int wake_;       // eventfd: aborts of reads and writes
@@ -75,9 +77,7 @@ class TLinuxLine {
   bool txPending_ = false;
   std::uint32_t baudRate_ = 9600;
   bool countsErrors_ = true;  // until the driver says it keeps no counters
-  std::uint32_t overruns_ = 0;
-  std::uint32_t bufferOverruns_ = 0;
-  std::uint32_t frames_ = 0;
+  TLineCounts counts_;        // as at the last read; at open, the baseline
   bool parityChecked_ = false;
   TModemWatch modemWatch_;
 
