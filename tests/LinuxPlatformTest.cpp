@@ -114,6 +114,31 @@ TEST(LineCounters, TellWhatWentWrongWithTheBytesJustRead) {
     EXPECT_EQ(ClassifyLineErrors(c.marked, atOpen, c.now, c.parityChecked), c.errors) << c.name;
 }
 
+TEST(TxRecheck, FollowsTheLineSpeedAndBacksOffWhileOutputIsHeld) {
+  const struct {
+    std::uint32_t queued, baud, lastQueued;
+    std::uint64_t lastMs, expected;
+  } cases[] = {
+      {960, 9600, 0, 0, 1001},     // first look: the time the bytes need, plus one
+      {1, 115200, 0, 0, 1},        // a byte at 115200
+      {1, 115200, 1, 1, 2},        // held: doubles
+      {1, 115200, 1, 512, 1000},   // up to a second
+      {1, 115200, 1, 1000, 1000},  // and stays there
+      {1, 115200, 2, 512, 1},      // shrinking again: back to the line's pace
+      {960, 9600, 960, 4, 1001},   // never sooner than the bytes can leave
+      {9600, 300, 9600, 1000, 320001},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(TxRecheckMs(c.queued, c.baud, c.lastQueued, c.lastMs), c.expected)
+        << c.queued << "@" << c.baud << " after " << c.lastQueued << "/" << c.lastMs;
+  // Output held for a second at 115200 baud wakes the line a handful of times, not a thousand.
+  int wakeUps = 0;
+  std::uint64_t waited = 0, ms = 0;
+  for (std::uint32_t last = 0; waited < 1000; last = 1, ++wakeUps)
+    waited += ms = TxRecheckMs(1, 115200, last, ms);
+  EXPECT_LE(wakeUps, 12);
+}
+
 TEST(ReadPlan, FollowsThePlatformsTimeoutRules) {
   const TReadPlan atOnce = PlanRead({kMaxDword, 0, 0, 0, 0}, 10);
   EXPECT_TRUE(atOnce.returnAtOnce);

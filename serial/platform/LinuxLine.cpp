@@ -306,10 +306,9 @@ void TLinuxLine::CheckTxEmptyLocked(std::optional<Clock::time_point>& recheck) {
     LatchLocked(EV_TXEMPTY);
     return;
   }
-  // Look again when the queued bytes should be out at the line's speed (10 bits a byte).
-  const std::uint64_t ms =
-      std::uint64_t(outQueue) * 10 * 1000 / std::max<std::uint32_t>(baudRate_, 1);
-  recheck = Clock::now() + std::chrono::milliseconds(ms + 1);
+  txRecheckMs_ = TxRecheckMs(std::uint32_t(outQueue), baudRate_, txLastQueued_, txRecheckMs_);
+  txLastQueued_ = std::uint32_t(outQueue);
+  recheck = Clock::now() + std::chrono::milliseconds(txRecheckMs_);
 }
 
 TWaitResult TLinuxLine::WaitEvents(int stopFd, std::uint32_t& mask, int& error) {
@@ -371,6 +370,7 @@ int TLinuxLine::Write(const char* data, std::uint32_t count, std::uint32_t& writ
       written += std::uint32_t(n);
       std::lock_guard lock(mutex_);
       txPending_ = true;
+      txLastQueued_ = 0;  // new output: the schedule starts again
       WakeEvents();
       continue;
     }

@@ -75,6 +75,8 @@ class TLinuxLine {
   std::uint32_t mask_ = 0;
   std::uint32_t pendingEvents_ = 0;
   bool txPending_ = false;
+  std::uint32_t txLastQueued_ = 0;  // output queued at the last look
+  std::uint64_t txRecheckMs_ = 0;
   std::uint32_t baudRate_ = 9600;
   bool countsErrors_ = true;  // until the driver says it keeps no counters
   TLineCounts counts_;        // as at the last read; at open, the baseline
