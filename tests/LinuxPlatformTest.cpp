@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <linux/serial.h>
 #include <termios.h>
 
 #include "serial/platform/InputDecoder.h"
@@ -218,6 +219,23 @@ TEST(TermAttrs, FlowControlCheckingAndSpeed) {
   EXPECT_NE(attrs.cflag & CRTSCTS, 0u);
   ASSERT_TRUE(TermAttrsFromDcb(Dcb(8, 0, 0, dcb::fOutxCtsFlow), attrs));
   EXPECT_NE(attrs.cflag & CRTSCTS, 0u);
+}
+
+TEST(TermAttrs, RtsToggleUsesTheDriversRs485Mode) {
+  const struct {
+    std::uint32_t current;
+    bool toggle;
+    std::uint32_t flags;
+  } cases[] = {
+      {0, true, SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND},
+      {SER_RS485_RTS_AFTER_SEND, true, SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND},
+      {SER_RS485_RX_DURING_TX, true,
+       SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX},
+      {SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND, false, SER_RS485_RTS_ON_SEND},
+      {0, false, 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Rs485Flags(c.current, c.toggle), c.flags) << c.current << " " << c.toggle;
 }
 
 TEST(TermAttrs, APseudoTerminalMayForceItsFraming) {

@@ -250,8 +250,10 @@ int TLinuxLine::SetState(const TDcb& dcb) {
   return 0;
 }
 
-// DTR and RTS follow their control modes; handshake and toggle are left to the driver.
+// DTR and RTS follow their control modes; handshake is the driver's, and so is toggle where
+// the driver can raise RTS around what it sends (RS-485).
 void TLinuxLine::SetModemLines(const TDcb& dcb) {
+  ApplyRtsToggle(fd_, dcb::RtsControl(dcb.Flags) == 3);
   int raise = 0, lower = 0;
   auto follow = [&](unsigned control, int line) {
     if (control == 0) lower |= line;  // disable

@@ -1,6 +1,7 @@
 #include "LinuxTermios.h"
 
 #include <asm/termbits.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 
 #include <cstdlib>
@@ -74,6 +75,21 @@ bool WriteTermAttrs(int fd, const TTermAttrs& attrs) {
   termios2 t{};
   std::memcpy(&t, &attrs, sizeof t);
   return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+std::uint32_t Rs485Flags(std::uint32_t current, bool rtsToggle) {
+  constexpr std::uint32_t kToggle = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  if (!rtsToggle) return current & ~std::uint32_t(SER_RS485_ENABLED);
+  return (current | kToggle) & ~std::uint32_t(SER_RS485_RTS_AFTER_SEND);
+}
+
+void ApplyRtsToggle(int fd, bool rtsToggle) {
+  serial_rs485 config{};
+  if (ioctl(fd, TIOCGRS485, &config) != 0) return;  // no RS-485 support: nothing to toggle with
+  const std::uint32_t flags = Rs485Flags(config.flags, rtsToggle);
+  if (flags == config.flags) return;
+  config.flags = flags;
+  ioctl(fd, TIOCSRS485, &config);
 }
 
 }  // namespace vardelio

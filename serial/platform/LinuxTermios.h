@@ -29,6 +29,12 @@ bool TermAttrsFromDcb(const TDcb& dcb, TTermAttrs& attrs);
 // and drivers round the speed a little.
 bool LineTookAttrs(const TTermAttrs& wanted, const TTermAttrs& actual, bool pseudoTerminal);
 
+// The driver's RS-485 flags for an RTS mode: toggle has the driver raise RTS while it sends
+// and drop it after; any other mode hands RTS back to the port. Other flags stay.
+std::uint32_t Rs485Flags(std::uint32_t current, bool rtsToggle);
+// Applies the RTS mode to a driver with RS-485 support; drivers without it are left alone.
+void ApplyRtsToggle(int fd, bool rtsToggle);
+
 bool ReadTermAttrs(int fd, TTermAttrs& attrs);
 bool WriteTermAttrs(int fd, const TTermAttrs& attrs);
 
