@@ -61,15 +61,10 @@ void TComDataPacket::SetSize(int value) {
 
 void TComDataPacket::ResetBuffer() {
   if (receiveBuffer_.empty()) return;
-  // Emptied after the discard handler, also when it raises.
-  struct TEmpty {
-    TComDataPacket& framer;
-    ~TEmpty() {
-      framer.receiveBuffer_.clear();
-      framer.packetOpen_ = false;
-    }
-  } empty{*this};
-  const std::string discarded = receiveBuffer_;
+  // Emptied before the discard handler: one that changes the rules again finds nothing left
+  // to discard, instead of discarding the same bytes without end.
+  const std::string discarded = std::exchange(receiveBuffer_, {});
+  packetOpen_ = false;
   FireDiscard(discarded);
 }
 

@@ -89,6 +89,15 @@ INSTANTIATE_TEST_SUITE_P(
                   {"ABC"},
                   {},
                   "DEF"},
+        FrameCase{"ABufferExactlySizeLong",
+                  [](TComDataPacket& f) {
+                    f.SetStartString("S");
+                    f.SetSize(4);
+                  },
+                  {"SAB", "C"},
+                  {"ABC"},
+                  {},
+                  ""},
         FrameCase{"SizeFiveWholeBlock",
                   [](TComDataPacket& f) {
                     MainWindowSettings(f);
@@ -207,6 +216,19 @@ TEST(ComDataPacket, ChangingTheRulesDiscardsWhatWasBuffered) {
   r.framer.AppendData("xx");
   r.framer.SetStopString("Y");  // while loading: stored only
   EXPECT_EQ(r.framer.ReceiveBuffer(), "xx");
+
+  // A discard handler that changes the rules again has nothing more to discard.
+  TRecordedFramer again;
+  MainWindowSettings(again.framer);
+  again.framer.AppendData("SOK");
+  int changes = 0;
+  again.framer.OnDiscard = TComStrEvent([&](QObject*, const std::string& s) {
+    again.discards.push_back(s);
+    again.framer.SetStopString("Y" + std::to_string(++changes));
+  });
+  again.framer.SetStartString("A");
+  EXPECT_EQ(again.discards, Texts{"SOK"});
+  EXPECT_EQ(changes, 1);
 }
 
 TEST(ComDataPacket, TheFullBufferCheckRunsWhenAHandlerRaises) {
