@@ -62,12 +62,15 @@ TEST_F(PtyPort, WhatCannotBeOpenedSaysWhy) {
     int systemCode;
   } cases[] = {{"/dev/vardelio-no-such-port", ENOENT},
                {plainFile.fileName().toStdString(), ENOTTY},
-               {"", ENOENT}};
+               {"", ENOENT},
+               {"/dev/ptmx", ENOTTY},  // would hand out a new pseudo-terminal's master
+               {device.DevicePath() + std::string(1, '\0') + "x", ENOENT}};
   for (const auto& c : cases) {
     TComPort other;
     other.SetPort(c.name);
     const EComPort error = Raised([&] { other.OpenPort(); });
     EXPECT_EQ(error.PortErrorCode(), 1) << c.name;
+    if (error.PortErrorCode() != 1) other.ClosePort();
     EXPECT_EQ(error.SystemCode(), c.systemCode) << c.name;
     EXPECT_FALSE(other.Connected()) << c.name;
   }

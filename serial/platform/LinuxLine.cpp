@@ -64,8 +64,14 @@ int CloseWith(int fd, int error) {
 }
 
 // The terminal in raw mode, waiting for one byte per read, with nothing stale in it.
+// The controlling side of a pseudo-terminal (/dev/ptmx hands out a new one) is no line.
+bool IsPseudoTerminalMaster(int fd) {
+  unsigned number = 0;
+  return ioctl(fd, TIOCGPTN, &number) == 0;
+}
+
 int PrepareTerminal(int fd) {
-  if (!isatty(fd)) return ENOTTY;
+  if (!isatty(fd) || IsPseudoTerminalMaster(fd)) return ENOTTY;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno;
   ioctl(fd, TIOCEXCL);
   TDcb dcb;

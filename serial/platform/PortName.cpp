@@ -23,7 +23,8 @@ int ComNumber(const std::string& name) {
 }  // namespace
 
 std::string DevicePathForPort(const std::string& portName) {
-  if (portName.empty()) return {};
+  // The system would open the path cut at a NUL: another device than the one named.
+  if (portName.empty() || portName.find('\0') != std::string::npos) return {};
   if (portName.front() == '/') return portName;
   if (const int n = ComNumber(portName); n > 0) return "/dev/ttyS" + std::to_string(n - 1);
   // A relative name may not climb out of /dev.
