@@ -120,6 +120,13 @@ TEST_F(Processing, ABatchRunsErrorsFirstThenItsFixedOrder) {
   log.Clear();
   port.ProcessEventSet({evTxEmpty, evRxChar});
   EXPECT_EQ(log.Entries(), (Log{"RxChar2", "TxEmpty"}));
+  // Links hear of each event before the port's own handler.
+  RecordLink(link, log, false);
+  port.AttachLink(&link);
+  log.Clear();
+  port.ProcessEventSet({evTxEmpty, evRing, evRxFlag});
+  EXPECT_EQ(log.Entries(), (Log{"link:Tx-", "link:TxEmpty", "TxEmpty", "link:Ring", "Ring",
+                                "link:RxFlag", "RxFlag"}));
 }
 
 TEST_F(Processing, WithoutABufferLinkOnlyTheCountIsToldAndTheBytesStay) {
@@ -275,6 +282,14 @@ TEST_F(Delivery, WindowSyncSendsOneMessagePerEventAndShowsExceptions) {
   log.Clear();
   fake.PushEvents(EV_BREAK);  // the thread goes on
   ASSERT_TRUE(ServeUntil([&] { return log.Contains("Break"); }));
+  log.Clear();
+  fake.Locked([&] {
+    fake.lineErrors = CE_FRAME;
+    fake.input = "ab";
+  });
+  fake.PushEvents(EV_RXCHAR | EV_ERR);  // the error's message goes first
+  ASSERT_TRUE(ServeUntil([&] { return log.Contains("RxChar2"); }));
+  EXPECT_EQ(log.Entries(), (Log{"Error1", "RxChar2"}));
   port.ClosePort();
   log.Clear();
   port.HandlePortMessage(EV_BREAK);  // after closing: nothing

@@ -158,6 +158,35 @@ TEST_P(PtyEvents, AReplyThenAHangUpIsReportedOnceAsAnIOErrorEveryRound) {
   EXPECT_TRUE(boxes.errors.isEmpty()) << boxes.errors.value(0).toStdString();
 }
 
+// What a pseudo-terminal can produce of the line events, with no reader taking the bytes.
+TEST(PtyLineEvents, EventCharacterTransmitEmptyAndEightyPercentFull) {
+  TPtyPair device;
+  TComPort port;
+  port.SetPort(device.DevicePath());
+  port.SetEventChar('Z');
+  port.Buffer().SetInputSize(10);  // 80 % is the eighth byte
+  std::atomic<int> rxFlag = 0, txEmpty = 0, nearlyFull = 0, rxChar = 0;
+  port.OnRxFlag = TNotifyEvent([&](QObject*) { ++rxFlag; });
+  port.OnTxEmpty = TNotifyEvent([&](QObject*) { ++txEmpty; });
+  port.OnRx80Full = TNotifyEvent([&](QObject*) { ++nearlyFull; });
+  port.OnRxChar = TRxCharEvent([&](QObject*, int count) { rxChar = count; });
+  port.OpenPort();
+  device.Send("1234567");
+  ASSERT_TRUE(ServeUntil([&] { return rxChar == 7; }));
+  ServeUntil([] { return false; }, 30);
+  EXPECT_EQ(nearlyFull, 0);
+  device.Send("8");
+  ASSERT_TRUE(ServeUntil([&] { return nearlyFull == 1; }));
+  EXPECT_EQ(rxFlag, 0);
+  device.Send("Z");
+  ASSERT_TRUE(ServeUntil([&] { return rxFlag == 1; }));
+  EXPECT_EQ(nearlyFull, 1);  // once, on the way up
+  EXPECT_EQ(txEmpty, 0);
+  port.WriteText("L");
+  ASSERT_TRUE(ServeUntil([&] { return txEmpty == 1; }));
+  port.ClosePort();
+}
+
 std::string ModeName(const ::testing::TestParamInfo<TSyncMethod>& info) {
   static const char* const kNames[] = {"ThreadSync", "WindowSync", "None"};
   return kNames[info.param];

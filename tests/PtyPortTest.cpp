@@ -43,6 +43,18 @@ TEST_F(PtyPort, OpensClosesAndOpensAgain) {
   EXPECT_TRUE(port.Connected());
 }
 
+TEST_F(PtyPort, WhatWaitedInTheTerminalBeforeTheOpenIsDropped) {
+  device.Send("stale");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  port.SetEvents({});
+  port.OpenPort();
+  device.Send("new");
+  EXPECT_EQ(WaitForBytes(3), 3);
+  char buffer[8] = {};
+  EXPECT_EQ(port.ReadBytes(buffer, 8), 3);
+  EXPECT_STREQ(buffer, "new");
+}
+
 TEST_F(PtyPort, ASecondOpenOfTheSameDeviceIsBusy) {
   port.OpenPort();
   TComPort second;
