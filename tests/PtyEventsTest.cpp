@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "PtyPair.h"
@@ -138,8 +139,11 @@ TEST_P(PtyEvents, AReplyThenAHangUpIsReportedOnceAsAnIOErrorEveryRound) {
     cutter.SetStopString("Z");
     // Pulled while the reply is handled; a count of waiting bytes (as the completion of a
     // send makes) is the first to see it.
+    // The order of the send and the hang-up runs through the kernel, which TSan cannot see.
+    std::mutex unitMutex;
     cutter.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
       ++replies;
+      std::lock_guard lock(unitMutex);
       unit.HangUp();
       EXPECT_EQ(line.BytesWaiting(), 0);
     });
@@ -147,7 +151,10 @@ TEST_P(PtyEvents, AReplyThenAHangUpIsReportedOnceAsAnIOErrorEveryRound) {
       if (errors.Contains(ceIO)) ++ioErrors;
     });
     line.OpenPort();
-    unit.Send("SOKZ");
+    {
+      std::lock_guard lock(unitMutex);
+      unit.Send("SOKZ");
+    }
     ASSERT_TRUE(ServeUntil([&] { return line.EventLoopEnded() && ioErrors == round + 1; }))
         << round << " " << ioErrors;
     ServeUntil([] { return false; }, 0);  // window-sync messages still queued
