@@ -13,6 +13,7 @@
 #include "Workflow.h"
 #include "framework/Dialogs.h"
 #include "framework/EntryField.h"
+#include "portconfig/ComSetupForm.h"
 #include "portconfig/Persistence.h"
 #include "serial/ComDataPacket.h"
 #include "serial/ComPort.h"
@@ -198,6 +199,8 @@ void TForm1::ConnectMenus() {
           [this] { RunReported([this] { Salir1Click(); }); });
   connect(ui_->Acerdade1, &QAction::triggered, this,
           [this] { RunReported([this] { Acerdade1Click(); }); });
+  connect(ui_->ConfigurarPuerto1, &QAction::triggered, this,
+          [this] { RunReported([this] { ConfigurarPuerto1Click(); }); });
 }
 
 void TForm1::Edit1KeyPress(QObject*, QChar& Key) {
@@ -212,6 +215,10 @@ void TForm1::Edit3KeyPress(QObject*, QChar& Key) {
 
 void TForm1::Salir1Click() {
   close();
+}
+
+void TForm1::ConfigurarPuerto1Click() {
+  OpenSetupDialog(*comPort1_);
 }
 
 void TForm1::Acerdade1Click() {

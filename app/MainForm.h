@@ -43,6 +43,7 @@ class TForm1 : public QMainWindow {
   void Edit3KeyPress(QObject* Sender, QChar& Key);
   void Salir1Click();
   void Acerdade1Click();
+  void ConfigurarPuerto1Click();
   void FormCreate();
   void BitBtn1_EnviarClick();
   void BitBtn2_RecibirClick();

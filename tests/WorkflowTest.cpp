@@ -18,12 +18,15 @@
 #include <sstream>
 
 #include "FakeComPlatform.h"
+#include "FakeSysfs.h"
 #include "PseudoTerminal.h"
 #include "RecordingPresenter.h"
 #include "SimulatedUnit.h"
 #include "Waiting.h"
 #include "app/MainForm.h"
 #include "app/Workflow.h"
+#include "portconfig/ComComboBox.h"
+#include "portconfig/ComSetupForm.h"
 #include "serial/ComPort.h"
 
 using namespace vardelio;
@@ -298,6 +301,32 @@ TEST(StartUp, WithoutASettingsFileTheWindowOpensCom1AsItsFormSays) {
   EXPECT_EQ(form.ComPort1()->FlowControl().FlowControl(), fcNone);
   EXPECT_TRUE(form.ComPort1()->Connected());
   EXPECT_EQ(form.Tag(), 0);
+  EXPECT_TRUE(boxes.errors.isEmpty());
+}
+
+TEST(StartUp, APortChosenWhileClosedIsOnlyRecordedAndStoredAtExit) {
+  TRecordingPresenter boxes;
+  vardelio::test::TFakeSysfs sysfs({{"COM1", 4}, {"COM2", 4}});
+  std::filesystem::remove(SettingsPath());
+  vardelio::test::TFakeComPlatform fake;
+  auto form = std::make_unique<TForm1>(nullptr, &fake);
+  form->ComPort1()->ClosePort();
+  fake.calls.clear();
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<TComSetupFrm*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    TComComboBox* box = dialog->Combos()[0];
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Down);
+    QTest::keyClick(dialog, Qt::Key_Return);
+  });
+  form->findChild<QAction*>(QStringLiteral("ConfigurarPuerto1"))->trigger();
+  EXPECT_EQ(form->ComPort1()->Port(), "COM2");
+  EXPECT_FALSE(form->ComPort1()->Connected());
+  EXPECT_EQ(fake.Count("OpenLine"), 0);
+  form->show();
+  EXPECT_TRUE(form->close());
+  EXPECT_NE(ReadAll(SettingsPath()).find("Port=COM2\n"), std::string::npos);
   EXPECT_TRUE(boxes.errors.isEmpty());
 }
 

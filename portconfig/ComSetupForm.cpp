@@ -1,0 +1,77 @@
+#include "ComSetupForm.h"
+
+#include "ComComboBox.h"
+#include "serial/ComPort.h"
+#include "ui_ComSetupForm.h"
+
+namespace vardelio {
+namespace {
+
+TFormTranslator& FormTranslator() {
+  static TFormTranslator translator;
+  return translator;
+}
+
+void ApplyAll(TComSetupFrm& dialog, TCustomComPort& port) {
+  port.BeginBatch();
+  try {
+    for (TComComboBox* combo : dialog.Combos())
+      combo->ApplyToPort();
+  } catch (...) {
+    try {
+      port.EndBatch();
+    } catch (...) {
+      // The first failure is the one to tell.
+    }
+    throw;
+  }
+  port.EndBatch();
+}
+
+}  // namespace
+
+void SetFormTranslator(TFormTranslator translator) {
+  FormTranslator() = std::move(translator);
+}
+
+TComSetupFrm::TComSetupFrm(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TComSetupFrm>()) {
+  ui_->setupUi(this);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(size());
+  FormCreate();
+}
+
+TComSetupFrm::~TComSetupFrm() = default;
+
+std::array<TComComboBox*, 6> TComSetupFrm::Combos() const {
+  return {ui_->Combo1, ui_->Combo2, ui_->Combo3, ui_->Combo4, ui_->Combo5, ui_->Combo6};
+}
+
+void TComSetupFrm::FormCreate() {
+  if (FormTranslator()) {
+    FormTranslator()(
+        this, QStringLiteral("cport"),
+        {QStringLiteral("Combo1"), QStringLiteral("Combo2"), QStringLiteral("Combo3"),
+         QStringLiteral("Combo4"), QStringLiteral("Combo5"), QStringLiteral("Combo6")});
+  }
+  // Captions size themselves, so neither a translation nor a font substitute clips them.
+  for (QLabel* label :
+       {ui_->Label1, ui_->Label2, ui_->Label3, ui_->Label4, ui_->Label5, ui_->Label6}) {
+    label->adjustSize();
+  }
+}
+
+void EditPortSettings(TCustomComPort& port) {
+  TComSetupFrm dialog;  // gone on every way out
+  for (TComComboBox* combo : dialog.Combos())
+    combo->SetComPort(&port);
+  if (dialog.exec() == QDialog::Accepted) ApplyAll(dialog, port);
+}
+
+void OpenSetupDialog(TCustomComPort& port) {
+  EditPortSettings(port);
+}
+
+}  // namespace vardelio

@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "FakeComPlatform.h"
+#include "FakeSysfs.h"
+#include "RecordingPresenter.h"
+#include "portconfig/ComComboBox.h"
+#include "portconfig/ComSetupForm.h"
+#include "portconfig/PortList.h"
+#include "serial/ComPort.h"
+
+using namespace vardelio;
+using vardelio::test::TFakeComPlatform;
+using vardelio::test::TFakeSysfs;
+using vardelio::test::TRecordingPresenter;
+
+namespace {
+
+TEST(PortList, SortedAsTextWithGhostsAndNonDevicesLeftOut) {
+  TFakeSysfs sysfs({{"COM2", 4},
+                    {"COM10", 4},
+                    {"COM1", 4},
+                    {"com3", 4},
+                    {"ttyUSB0", TFakeSysfs::kNoType},
+                    {"ttyS3", 0},  // serial core, no UART behind it
+                    {"tty0", TFakeSysfs::kNoDevice}});
+  QStringList ports{"stale"};
+  ListSerialPorts(ports);
+  EXPECT_EQ(ports, (QStringList{"COM1", "COM10", "COM2", "com3", "ttyUSB0"}));
+}
+
+TEST(PortList, AnUnreadableTreeIsARegistryError) {
+  SetSysfsRoot("/nonexistent-sysfs");
+  QStringList ports{"kept"};
+  try {
+    ListSerialPorts(ports);
+    ADD_FAILURE() << "no error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.PortErrorCode(), 23);
+    EXPECT_STREQ(e.what(), "Registry error (win error code: 2)");
+  }
+  EXPECT_EQ(ports, QStringList{"kept"});
+  SetSysfsRoot("");
+}
+
+// The dialog over a port on the recording fake, with COM1 and COM2 on the machine.
+class SetupDialog : public ::testing::Test {
+ protected:
+  SetupDialog() {
+    port.SetName(QStringLiteral("ComPort1"));
+    port.SetEvents({});
+  }
+  // Runs the dialog; `act` works on it while it is shown, then OK or Cancel closes it.
+  void Run(const std::function<void(TComSetupFrm&)>& act, bool ok) {
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<TComSetupFrm*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      shown.clear();
+      for (TComComboBox* combo : dialog->Combos())
+        shown << combo->Text();
+      act(*dialog);
+      dialog->findChild<QPushButton*>(ok ? "Button1" : "Button2")->click();
+    });
+    OpenSetupDialog(port);
+  }
+  static void Pick(TComComboBox* combo, Qt::Key key) {
+    combo->setFocus();
+    QTest::keyClick(combo, key);  // the arrow keys pick the next entry of a closed list
+  }
+
+  TFakeSysfs sysfs{{{"COM1", 4}, {"COM2", 4}}};
+  TFakeComPlatform fake;
+  TComPort port{nullptr, &fake};
+  QStringList shown;
+};
+
+TEST_F(SetupDialog, ShowsThePortsValuesAndOkReappliesThemOnce) {
+  port.OpenPort();
+  fake.calls.clear();
+  Run([](TComSetupFrm&) {}, true);
+  EXPECT_EQ(shown, (QStringList{"COM1", "9600", "8", "1", "None", "None"}));
+  EXPECT_EQ(fake.Names(),
+            (std::vector<std::string>{"SetupComm", "SetCommState", "SetCommTimeouts"}));
+  EXPECT_EQ(port.BatchDepth(), 0);
+}
+
+TEST_F(SetupDialog, WhatOkKeepsAndWhatItChanges) {
+  const struct {
+    const char* name;
+    std::function<void(TComPort&)> prepare;
+    QStringList shown;
+    std::function<void(const TComPort&)> check;
+  } cases[] = {
+      {"a lower-case name takes the list's spelling",
+       [](TComPort& p) { p.SetPort("com1"); },
+       {"COM1", "9600", "8", "1", "None", "None"},
+       [](const TComPort& p) { EXPECT_EQ(p.Port(), "COM1"); }},
+      {"a port the list lacks keeps its name",
+       [](TComPort& p) { p.SetPort("/dev/pts/7"); },
+       {"", "9600", "8", "1", "None", "None"},
+       [](const TComPort& p) { EXPECT_EQ(p.Port(), "/dev/pts/7"); }},
+      {"a custom rate stays",
+       [](TComPort& p) {
+         p.SetBaudRate(brCustom);
+         p.SetCustomBaudRate(31250);
+       },
+       {"COM1", "Custom", "8", "1", "None", "None"},
+       [](const TComPort& p) {
+         EXPECT_EQ(p.BaudRate(), brCustom);
+         EXPECT_EQ(p.CustomBaudRate(), 31250);
+       }},
+      {"flow control matching no preset is left alone",
+       [](TComPort& p) {
+         p.FlowControl().SetOutCTSFlow(true);
+         p.FlowControl().SetXonXoffIn(true);
+       },
+       {"COM1", "9600", "8", "1", "None", "Custom"},
+       [](const TComPort& p) {
+         EXPECT_TRUE(p.FlowControl().OutCTSFlow());
+         EXPECT_TRUE(p.FlowControl().XonXoffIn());
+         EXPECT_FALSE(p.FlowControl().XonXoffOut());
+       }},
+      {"two stop bits and even parity",
+       [](TComPort& p) {
+         p.SetStopBits(sbTwoStopBits);
+         p.Parity().SetBits(prEven);
+         p.SetDataBits(dbSeven);
+       },
+       {"COM1", "9600", "7", "2", "Even", "None"},
+       [](const TComPort& p) {
+         EXPECT_EQ(p.StopBits(), sbTwoStopBits);
+         EXPECT_EQ(p.Parity().Bits(), prEven);
+         EXPECT_EQ(p.DataBits(), dbSeven);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TComPort fresh(nullptr, &fake);
+    fresh.SetEvents({});
+    fresh.FlowControl().SetFlowControl(fcNone);
+    c.prepare(fresh);
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<TComSetupFrm*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      shown.clear();
+      for (TComComboBox* combo : dialog->Combos())
+        shown << combo->Text();
+      dialog->findChild<QPushButton*>("Button1")->click();
+    });
+    OpenSetupDialog(fresh);
+    EXPECT_EQ(shown, c.shown);
+    c.check(fresh);
+  }
+}
+
+TEST_F(SetupDialog, CancelAfterChangingEveryBoxChangesNothing) {
+  port.FlowControl().SetFlowControl(fcNone);
+  port.OpenPort();
+  fake.calls.clear();
+  Run(
+      [](TComSetupFrm& dialog) {
+        for (TComComboBox* combo : dialog.Combos())
+          Pick(combo, Qt::Key_Down);
+        EXPECT_EQ(dialog.Combos()[0]->Text(), "COM2");
+      },
+      false);
+  EXPECT_TRUE(fake.calls.empty());
+  EXPECT_EQ(port.Port(), "COM1");
+  EXPECT_EQ(port.BaudRate(), br9600);
+  EXPECT_EQ(port.DataBits(), dbEight);
+  EXPECT_EQ(port.StopBits(), sbOneStopBit);
+  EXPECT_EQ(port.Parity().Bits(), prNone);
+  EXPECT_EQ(port.FlowControl().FlowControl(), fcNone);
+}
+
+TEST_F(SetupDialog, APickedPortInUseClosesThePortAndEndsTheBatch) {
+  TRecordingPresenter boxes;
+  port.OpenPort();
+  fake.Fail("OpenLine", 16);
+  bool raised = false;
+  try {
+    Run(
+        [](TComSetupFrm& dialog) {
+          Pick(dialog.Combos()[0], Qt::Key_Down);  // COM2
+          Pick(dialog.Combos()[1], Qt::Key_Down);  // 14400
+        },
+        true);
+  } catch (const EComPort& e) {
+    raised = true;
+    EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 16)");
+  }
+  EXPECT_TRUE(raised);
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(port.Port(), "COM2");
+  EXPECT_EQ(port.BaudRate(), br9600);  // the later boxes were not applied
+  EXPECT_EQ(port.BatchDepth(), 0);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // the dialog is gone
+}
+
+TEST_F(SetupDialog, LaidOutAsItsFormWithTheTabOrderOfTheBoxes) {
+  TComSetupFrm dialog;
+  EXPECT_EQ(dialog.windowTitle(), "Setup");
+  EXPECT_EQ(dialog.size(), QSize(231, 216));
+  EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+  const auto combos = dialog.Combos();
+  const QStringList lists[] = {
+      {"COM1", "COM2"},
+      {"Custom", "110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400",
+       "56000", "57600", "115200", "128000", "256000"},
+      {"5", "6", "7", "8"},
+      {"1", "1.5", "2"},
+      {"None", "Odd", "Even", "Mark", "Space"},
+      {"Hardware", "Software", "None", "Custom"}};
+  for (std::size_t i = 0; i < combos.size(); ++i) {
+    QStringList items;
+    for (int j = 0; j < combos[i]->count(); ++j)
+      items << combos[i]->itemText(j);
+    EXPECT_EQ(items, lists[i]) << i;
+    EXPECT_EQ(combos[i]->currentIndex(), 0) << i;  // no port bound: the first entry
+    EXPECT_FALSE(combos[i]->isEditable());
+    EXPECT_EQ(combos[i]->geometry(), QRect(80, 16 + 24 * int(i), 129, 21)) << i;
+    QWidget* next = combos[i]->nextInFocusChain();
+    while (next->focusPolicy() == Qt::NoFocus)
+      next = next->nextInFocusChain();
+    EXPECT_EQ(next->objectName(), i + 1 < combos.size() ? combos[i + 1]->objectName() : "Button1");
+  }
+  EXPECT_TRUE(dialog.findChild<QPushButton*>("Button1")->isDefault());
+}
+
+TEST_F(SetupDialog, APortThatGoesAwayIsLetGoAndTheFirstEntryShown) {
+  TComSetupFrm dialog;
+  auto port2 = std::make_unique<TComPort>(nullptr, &fake);
+  port2->SetPort("COM2");
+  TComComboBox* box = dialog.Combos()[0];
+  box->SetComPort(port2.get());
+  EXPECT_EQ(box->Text(), "COM2");
+  port2.reset();
+  EXPECT_EQ(box->ComPort(), nullptr);
+  EXPECT_EQ(box->Text(), "COM1");
+  box->SetText("com2");
+  EXPECT_EQ(box->Text(), "COM2");
+  box->SetText("COM9");  // not listed: nothing changes
+  EXPECT_EQ(box->Text(), "COM2");
+}
+
+}  // namespace
