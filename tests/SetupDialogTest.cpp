@@ -58,7 +58,8 @@ class SetupDialog : public ::testing::Test {
     port.SetEvents({});
   }
   // Runs the dialog; `act` works on it while it is shown, then OK or Cancel closes it.
-  void Run(const std::function<void(TComSetupFrm&)>& act, bool ok) {
+  void Run(const std::function<void(TComSetupFrm&)>& act, bool ok) { Run(port, act, ok); }
+  void Run(TComPort& target, const std::function<void(TComSetupFrm&)>& act, bool ok) {
     QTimer::singleShot(0, [&] {
       auto* dialog = qobject_cast<TComSetupFrm*>(QApplication::activeModalWidget());
       ASSERT_NE(dialog, nullptr);
@@ -68,7 +69,7 @@ class SetupDialog : public ::testing::Test {
       act(*dialog);
       dialog->findChild<QPushButton*>(ok ? "Button1" : "Button2")->click();
     });
-    OpenSetupDialog(port);
+    OpenSetupDialog(target);
   }
   static void Pick(TComComboBox* combo, Qt::Key key) {
     combo->setFocus();
@@ -146,15 +147,8 @@ TEST_F(SetupDialog, WhatOkKeepsAndWhatItChanges) {
     fresh.SetEvents({});
     fresh.FlowControl().SetFlowControl(fcNone);
     c.prepare(fresh);
-    QTimer::singleShot(0, [&] {
-      auto* dialog = qobject_cast<TComSetupFrm*>(QApplication::activeModalWidget());
-      ASSERT_NE(dialog, nullptr);
-      shown.clear();
-      for (TComComboBox* combo : dialog->Combos())
-        shown << combo->Text();
-      dialog->findChild<QPushButton*>("Button1")->click();
-    });
-    OpenSetupDialog(fresh);
+    Run(
+        fresh, [](TComSetupFrm&) {}, true);
     EXPECT_EQ(shown, c.shown);
     c.check(fresh);
   }
