@@ -1,12 +1,18 @@
 #include "AboutForm.h"
 #include "MainForm.h"
 #include "framework/Application.h"
+#include "i18n/FrameworkTexts.h"
+#include "i18n/TranslationEngine.h"
 #include "serial/ComError.h"
 
 int main(int argc, char** argv) {
   vardelio::TApplication application(argc, argv);
+  vardelio::TTranslationEngine& engine = vardelio::DefaultEngine();
+  vardelio::StartTranslationEngine(engine);
   // Before any window: the port's messages are read from this table from then on.
-  vardelio::InitPortErrorMessages({});
+  engine.AddResourceStringDomain("cport");
+  vardelio::InitPortErrorMessages(
+      [&engine](const QString& text) { return engine.TranslateText(text); });
   vardelio::TApplication::SetTitle(QStringLiteral("Vardelio"));
   vardelio::TForm1 Form1;
   vardelio::TAboutForm AboutForm;

@@ -1,16 +1,12 @@
 #include "ComSetupForm.h"
 
 #include "ComComboBox.h"
+#include "i18n/TranslationEngine.h"
 #include "serial/ComPort.h"
 #include "ui_ComSetupForm.h"
 
 namespace vardelio {
 namespace {
-
-TFormTranslator& FormTranslator() {
-  static TFormTranslator translator;
-  return translator;
-}
 
 void ApplyAll(TComSetupFrm& dialog, TCustomComPort& port) {
   port.BeginBatch();
@@ -30,10 +26,6 @@ void ApplyAll(TComSetupFrm& dialog, TCustomComPort& port) {
 
 }  // namespace
 
-void SetFormTranslator(TFormTranslator translator) {
-  FormTranslator() = std::move(translator);
-}
-
 TComSetupFrm::TComSetupFrm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TComSetupFrm>()) {
   ui_->setupUi(this);
@@ -50,12 +42,11 @@ std::array<TComComboBox*, 6> TComSetupFrm::Combos() const {
 }
 
 void TComSetupFrm::FormCreate() {
-  if (FormTranslator()) {
-    FormTranslator()(
-        this, QStringLiteral("cport"),
-        {QStringLiteral("Combo1"), QStringLiteral("Combo2"), QStringLiteral("Combo3"),
-         QStringLiteral("Combo4"), QStringLiteral("Combo5"), QStringLiteral("Combo6")});
-  }
+  // The lists hold the settings' own texts, the same in every language.
+  TTranslationEngine& engine = DefaultEngine();
+  for (TComComboBox* combo : Combos())
+    engine.TP_Ignore(this, combo->objectName());
+  engine.TranslateComponentTexts(this, "cport");
   // Captions size themselves, so neither a translation nor a font substitute clips them.
   for (QLabel* label :
        {ui_->Label1, ui_->Label2, ui_->Label3, ui_->Label4, ui_->Label5, ui_->Label6}) {

@@ -2,9 +2,7 @@
 // The port setup dialog: port, speed and framing of one port, applied together on OK.
 
 #include <QDialog>
-#include <QStringList>
 #include <array>
-#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -31,12 +29,6 @@ class TComSetupFrm : public QDialog {
 
   std::unique_ptr<Ui::TComSetupFrm> ui_;
 };
-
-// Translates a form's texts in a message domain, leaving the named components alone.
-using TFormTranslator =
-    std::function<void(QWidget* form, const QString& domain, const QStringList& ignored)>;
-// Until one is set, captions stay as the form has them.
-void SetFormTranslator(TFormTranslator translator);
 
 // Shows the dialog for the port, modally; on OK applies the six choices in one settings
 // batch. Errors reach the caller after the batch has ended and the dialog is gone.
