@@ -60,7 +60,7 @@ class Catalogs : public ::testing::Test {
   QTemporaryDir folder;
   std::string root;
   TTranslationEngine& engine = DefaultEngine();
-  TFakeSysfs sysfs{{{"COM1", 4}}};
+  TFakeSysfs sysfs{{{"COM1", 4}, {"COM2", 4}}};
 };
 
 TEST(Language, ComesFromTheLocaleOrItsIdentifier) {
@@ -114,10 +114,11 @@ TEST_F(Catalogs, TheShippedDialogCatalogTranslatesTheDialogOnly) {
 }
 
 TEST_F(Catalogs, TheListsOfTheBoxesAreNeverTranslated) {
+  // Entries a walk over the boxes' texts would turn into other entries of the same lists.
   WriteMoFile(Catalog("es", "cport"), {{"None", "Ninguno"},
-                                       {"Custom", "A medida"},
+                                       {"Custom", "9600"},
                                        {"8", "ocho"},
-                                       {"COM1", "PUERTO1"},
+                                       {"COM1", "COM2"},
                                        {"Setup", "Configuración"}});
   UseEngine("es");
   TComSetupFrm dialog;
@@ -131,6 +132,8 @@ TEST_F(Catalogs, TheListsOfTheBoxesAreNeverTranslated) {
   EXPECT_EQ(items(dialog.Combos()[5]), (QStringList{"Hardware", "Software", "None", "Custom"}));
   EXPECT_EQ(items(dialog.Combos()[2]), (QStringList{"5", "6", "7", "8"}));
   EXPECT_EQ(dialog.Combos()[1]->itemText(0), "Custom");
+  EXPECT_EQ(dialog.Combos()[0]->Text(), "COM1");
+  EXPECT_EQ(dialog.Combos()[1]->Text(), "Custom");
   EXPECT_EQ(dialog.Combos()[0]->itemText(0), "COM1");
 }
 
