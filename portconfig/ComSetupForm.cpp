@@ -1,5 +1,7 @@
 #include "ComSetupForm.h"
 
+#include <algorithm>
+
 #include "ComComboBox.h"
 #include "i18n/TranslationEngine.h"
 #include "serial/ComPort.h"
@@ -47,11 +49,23 @@ void TComSetupFrm::FormCreate() {
   for (TComComboBox* combo : Combos())
     engine.TP_Ignore(this, combo->objectName());
   engine.TranslateComponentTexts(this, "cport");
-  // Captions size themselves, so neither a translation nor a font substitute clips them.
+  MakeRoomForCaptions();
+}
+
+// Captions size themselves; when a translation is wider than the room before the boxes, the
+// boxes move right and narrow by as much, so no caption is clipped.
+void TComSetupFrm::MakeRoomForCaptions() {
+  constexpr int kGap = 4;
+  int widest = 0;
   for (QLabel* label :
        {ui_->Label1, ui_->Label2, ui_->Label3, ui_->Label4, ui_->Label5, ui_->Label6}) {
     label->adjustSize();
+    widest = std::max(widest, label->geometry().right() + 1);
   }
+  const int overlap = widest + kGap - ui_->Combo1->x();
+  if (overlap <= 0) return;
+  for (TComComboBox* combo : Combos())
+    combo->setGeometry(combo->geometry().adjusted(overlap, 0, 0, 0));
 }
 
 void EditPortSettings(TCustomComPort& port) {

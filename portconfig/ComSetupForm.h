@@ -26,6 +26,7 @@ class TComSetupFrm : public QDialog {
 
  private:
   void FormCreate();
+  void MakeRoomForCaptions();
 
   std::unique_ptr<Ui::TComSetupFrm> ui_;
 };

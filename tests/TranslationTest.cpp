@@ -111,6 +111,11 @@ TEST_F(Catalogs, TheShippedDialogCatalogTranslatesTheDialogOnly) {
             (QStringList{"Configuración", " Parámetros ", "Puerto", "Velocidad", "Bits de datos",
                          "Bits de parada", "Paridad", "Control de flujo", "Aceptar", "Cancelar"}));
   EXPECT_EQ(engine.TranslateText("Unable to open com port"), "Unable to open com port");
+  for (int i = 0; i < 6; ++i) {  // longer captions push the boxes aside instead of hiding
+    const QWidget* label = dialog.findChild<QWidget*>(kCaptions[i]);
+    EXPECT_LT(label->geometry().right(), dialog.Combos()[std::size_t(i)]->x()) << kCaptions[i];
+    EXPECT_EQ(dialog.Combos()[std::size_t(i)]->geometry().right(), 80 + 129 - 1);
+  }
 }
 
 TEST_F(Catalogs, TheListsOfTheBoxesAreNeverTranslated) {
