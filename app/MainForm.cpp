@@ -228,15 +228,7 @@ void TForm1::Acerdade1Click() {
 void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (std::exchange(shownOnce_, true)) return;
-  CentreOnScreen();
-}
-
-void TForm1::CentreOnScreen() {
-  if (QScreen* screen = this->screen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  CentreOnScreen(this);
 }
 
 }  // namespace vardelio

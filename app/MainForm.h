@@ -62,7 +62,6 @@ class TForm1 : public QMainWindow {
   void ConnectMenus();
   void CreateComponents(IComPlatform* platform);
   void ConnectWorkflow();
-  void CentreOnScreen();
 
   std::unique_ptr<Ui::TForm1> ui_;
   QTimer* timer1_;

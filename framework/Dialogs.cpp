@@ -1,5 +1,8 @@
 #include "Dialogs.h"
 
+#include <QScreen>
+#include <QWidget>
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -71,6 +74,14 @@ void ShowMessage(const QString& text) {
 
 void MessageBeep() {
   Presenter().Beep();
+}
+
+void CentreOnScreen(QWidget* window) {
+  if (QScreen* screen = window->screen()) {
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+  }
 }
 
 }  // namespace vardelio

@@ -4,6 +4,8 @@
 #include <QString>
 #include <exception>
 
+class QWidget;
+
 namespace vardelio {
 
 // Where boxes and beeps go. The default opens real modal boxes; tests install a recorder.
@@ -41,5 +43,8 @@ void RunReported(F&& handler) {
     ReportException(error);
   }
 }
+
+// Puts a window's frame in the middle of its screen's free area.
+void CentreOnScreen(QWidget* window);
 
 }  // namespace vardelio

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ComComboBox.h"
+#include "framework/Dialogs.h"
 #include "i18n/TranslationEngine.h"
 #include "serial/ComPort.h"
 #include "ui_ComSetupForm.h"
@@ -38,6 +39,11 @@ TComSetupFrm::TComSetupFrm(QWidget* parent)
 }
 
 TComSetupFrm::~TComSetupFrm() = default;
+
+void TComSetupFrm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  CentreOnScreen(this);
+}
 
 std::array<TComComboBox*, 6> TComSetupFrm::Combos() const {
   return {ui_->Combo1, ui_->Combo2, ui_->Combo3, ui_->Combo4, ui_->Combo5, ui_->Combo6};

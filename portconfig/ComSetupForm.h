@@ -24,6 +24,9 @@ class TComSetupFrm : public QDialog {
   // Combo1 .. Combo6: port, baud rate, data bits, stop bits, parity, flow control.
   std::array<TComComboBox*, 6> Combos() const;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void FormCreate();
   void MakeRoomForCaptions();

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -85,7 +86,13 @@ class SetupDialog : public ::testing::Test {
 TEST_F(SetupDialog, ShowsThePortsValuesAndOkReappliesThemOnce) {
   port.OpenPort();
   fake.calls.clear();
-  Run([](TComSetupFrm&) {}, true);
+  QPoint offCentre;
+  Run(
+      [&](TComSetupFrm& dialog) {
+        offCentre = dialog.frameGeometry().center() - dialog.screen()->availableGeometry().center();
+      },
+      true);
+  EXPECT_LE(offCentre.manhattanLength(), 2);
   EXPECT_EQ(shown, (QStringList{"COM1", "9600", "8", "1", "None", "None"}));
   EXPECT_EQ(fake.Names(),
             (std::vector<std::string>{"SetupComm", "SetCommState", "SetCommTimeouts"}));
