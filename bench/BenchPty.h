@@ -36,6 +36,11 @@ class TBenchPty {
       }
     }
   }
+  // What the terminal takes now, without waiting; 0 when it is full.
+  std::size_t TrySend(const char* data, std::size_t size) const {
+    const ssize_t n = write(master_, data, size);
+    return n > 0 ? std::size_t(n) : 0;
+  }
   void HangUp() {
     if (master_ >= 0) close(master_);
     master_ = -1;

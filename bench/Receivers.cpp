@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <QSerialPort>
+#include <atomic>
 #include <cstdlib>
 #include <thread>
 
+#include "framework/HandOver.h"
 #include "serial/ComDataPacket.h"
 #include "serial/ComPort.h"
 
@@ -30,6 +32,7 @@ void TArrivals::Reset(std::size_t expected) {
 
 void TArrivals::Arrived(int sequence) {
   const TClock::time_point now = TClock::now();
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     if (sequence < 0 || std::size_t(sequence) >= times_.size()) return;
@@ -37,21 +40,21 @@ void TArrivals::Arrived(int sequence) {
     next_ = sequence + 1;
     times_[std::size_t(sequence)] = now;
     last_ = now;
-    ++count_;
+    wake = ++count_ == wanted_;
   }
-  changed_.notify_all();
+  if (wake) changed_.notify_all();
 }
 
 bool TArrivals::WaitFor(std::size_t count, int quietMs) {
   std::unique_lock lock(mutex_);
+  wanted_ = count;
   for (;;) {
     const std::size_t before = count_;
     if (changed_.wait_for(lock, std::chrono::milliseconds(quietMs),
-                          [&] { return count_ >= count || count_ != before; })) {
-      if (count_ >= count) return true;
-      continue;
+                          [&] { return count_ >= count; })) {
+      return true;
     }
-    return false;
+    if (count_ == before) return false;  // nothing came for quietMs
   }
 }
 
@@ -124,10 +127,14 @@ class TSplitter {
   std::string buffer_;
 };
 
-// The kernel's limit: one thread blocked in poll, reading as soon as bytes arrive.
-class TBarePollReader final : public TReceiver {
+// One thread blocked in poll, reading as soon as bytes arrive and giving them to `take`.
+class TPollThread {
  public:
-  TBarePollReader(const std::string& path, TArrivals& arrivals) : splitter_(arrivals) {
+  using TTake = std::function<void(const char*, std::size_t)>;
+  // `ended` runs on the thread as it ends.
+  TPollThread(
+      const std::string& path, TTake take, std::function<void()> ended = [] {})
+      : take_(std::move(take)), ended_(std::move(ended)) {
     fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     termios t{};
     tcgetattr(fd_, &t);
@@ -136,18 +143,25 @@ class TBarePollReader final : public TReceiver {
     stop_ = eventfd(0, EFD_CLOEXEC);
     thread_ = std::thread([this] { Run(); });
   }
-  ~TBarePollReader() override {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = write(stop_, &one, sizeof one);
+  ~TPollThread() {
+    Stop();
     thread_.join();
     close(stop_);
     close(fd_);
   }
-  const char* Name() const override { return "bare poll reader"; }
-  bool OnMainThread() const override { return false; }
+  void Stop() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(stop_, &one, sizeof one);
+  }
+  bool Finished() const { return finished_; }
 
  private:
   void Run() {
+    Loop();
+    finished_ = true;
+    ended_();
+  }
+  void Loop() {
     char chunk[4096];
     for (;;) {
       pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_, POLLIN, 0}};
@@ -155,14 +169,57 @@ class TBarePollReader final : public TReceiver {
       if (fds[1].revents) return;
       if (fds[0].revents & (POLLHUP | POLLERR)) return;
       const ssize_t n = read(fd_, chunk, sizeof chunk);
-      if (n > 0) splitter_.Feed(chunk, std::size_t(n));
+      if (n > 0) take_(chunk, std::size_t(n));
     }
   }
 
+  TTake take_;
+  std::function<void()> ended_;
+  std::atomic<bool> finished_{false};
   int fd_ = -1;
   int stop_ = -1;
-  TSplitter splitter_;
   std::thread thread_;
+};
+
+// The kernel's limit: one thread blocked in poll, reading as soon as bytes arrive.
+class TBarePollReader final : public TReceiver {
+ public:
+  TBarePollReader(const std::string& path, TArrivals& arrivals)
+      : splitter_(arrivals),
+        reader_(path, [this](const char* data, std::size_t size) { splitter_.Feed(data, size); }) {}
+  const char* Name() const override { return "bare poll reader"; }
+  bool OnMainThread() const override { return false; }
+
+ private:
+  TSplitter splitter_;
+  TPollThread reader_;
+};
+
+// The bare reader's thread hands each chunk to the main thread and waits, as thread-sync
+// delivery does.
+class TBareReaderWithHandOver final : public TReceiver {
+ public:
+  TBareReaderWithHandOver(const std::string& path, TArrivals& arrivals)
+      : handOver_(std::make_shared<THandOver>()),
+        splitter_(arrivals),
+        reader_(
+            path,
+            [this](const char* data, std::size_t size) {
+              handOver_->Call([&] { splitter_.Feed(data, size); });
+            },
+            [this] { handOver_->Wake(); }) {}
+  ~TBareReaderWithHandOver() override {
+    // The thread may be waiting in the hand-over: serve it until it has ended.
+    reader_.Stop();
+    handOver_->ServeUntil([this] { return reader_.Finished(); });
+  }
+  const char* Name() const override { return "bare + hand-over"; }
+  bool OnMainThread() const override { return true; }
+
+ private:
+  std::shared_ptr<THandOver> handOver_;
+  TSplitter splitter_;
+  TPollThread reader_;
 };
 
 // Qt's serial module with readyRead on the main thread.
@@ -198,6 +255,9 @@ std::unique_ptr<TReceiver> OurPort(const std::string& path, TArrivals& arrivals)
 }
 std::unique_ptr<TReceiver> BarePollReader(const std::string& path, TArrivals& arrivals) {
   return std::make_unique<TBarePollReader>(path, arrivals);
+}
+std::unique_ptr<TReceiver> BareReaderWithHandOver(const std::string& path, TArrivals& arrivals) {
+  return std::make_unique<TBareReaderWithHandOver>(path, arrivals);
 }
 std::unique_ptr<TReceiver> QtSerialPort(const std::string& path, TArrivals& arrivals,
                                         int* errorSignals) {

@@ -13,7 +13,8 @@ namespace vardelio::bench {
 
 using TClock = std::chrono::steady_clock;
 
-// Records when each packet arrived and notices gaps; safe from any thread.
+// Records when each packet arrived and notices gaps; safe from any thread. Only a waiter's
+// awaited count wakes it, so a receiver never pays a wake-up per packet it did not ask for.
 class TArrivals {
  public:
   void Arrived(int sequence);
@@ -30,6 +31,7 @@ class TArrivals {
   std::condition_variable changed_;
   std::vector<TClock::time_point> times_;
   std::size_t count_ = 0;
+  std::size_t wanted_ = 0;  // the count a waiter waits for
   int next_ = 0;
   int lost_ = 0;
   TClock::time_point last_;
@@ -46,6 +48,9 @@ class TReceiver {
 
 std::unique_ptr<TReceiver> OurPort(const std::string& path, TArrivals& arrivals);
 std::unique_ptr<TReceiver> BarePollReader(const std::string& path, TArrivals& arrivals);
+// The floor for thread-sync delivery: the bare reader handing each chunk to the main thread
+// through the same hand-over as the port.
+std::unique_ptr<TReceiver> BareReaderWithHandOver(const std::string& path, TArrivals& arrivals);
 std::unique_ptr<TReceiver> QtSerialPort(const std::string& path, TArrivals& arrivals,
                                         int* errorSignals = nullptr);
 

@@ -1,19 +1,31 @@
-// Measures the received-packet path over a pseudo-terminal, against two peers: a bare poll
-// reader (the kernel's limit) and Qt's serial module. Prints figures; asserts nothing.
+// Measures the received-packet path over a pseudo-terminal against three peers: a bare poll
+// reader (the kernel's limit), the same reader handing each chunk to the main thread through
+// our hand-over (the floor for thread-sync delivery), and Qt's serial module. The peers run
+// interleaved, repetition after repetition, in one process; figures are medians, and ratios
+// are medians of the ratios paired within each repetition. Prints figures; asserts nothing.
+//
+//   serial_bench              the comparison, then idle, hang-up and framer figures
+//   serial_bench --syscalls P only peer P's latency run, between two getppid() markers,
+//                             for bench/syscalls.sh to count under strace
 
 #include <dirent.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <thread>
 
 #include "BenchPty.h"
 #include "Receivers.h"
+#include "serial/ComDataPacket.h"
 #include "serial/ComError.h"
 #include "serial/platform/Timeouts.h"
 
@@ -21,68 +33,134 @@ using namespace vardelio::bench;
 
 namespace {
 
-constexpr int kLatencyPackets = 2000;
+constexpr int kRepetitions = 9;
+constexpr int kLatencyPackets = 400;
 constexpr int kThroughputPackets = 20000;
+const char* const kPeers[] = {"ours", "bare + hand-over", "bare", "qt"};
+bool markWriter = false;  // the writer names itself (gettid) for the system-call count
 
 struct TFigures {
   double medianUs = 0, p99Us = 0, packetsPerSecond = 0;
   int lost = 0;
 };
 
-void PumpUntil(const TReceiver& receiver, TArrivals& arrivals, std::size_t count, int quietMs) {
-  if (!receiver.OnMainThread()) {
-    arrivals.WaitFor(count, quietMs);
-    return;
-  }
-  auto lastProgress = TClock::now();
-  std::size_t seen = arrivals.Count();
-  while (seen < count) {
+std::unique_ptr<TReceiver> Make(const std::string& which, const TBenchPty& pty,
+                                TArrivals& arrivals) {
+  if (which == "ours") return OurPort(pty.Path(), arrivals);
+  if (which == "bare") return BarePollReader(pty.Path(), arrivals);
+  if (which == "bare + hand-over") return BareReaderWithHandOver(pty.Path(), arrivals);
+  return QtSerialPort(pty.Path(), arrivals);
+}
+
+// The main thread serves the event loop (main-thread receivers need it) until `done`.
+void ServeUntil(const std::function<bool()>& done) {
+  while (!done())
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);  // the watchdog wakes it
-    if (arrivals.Count() != seen) {
-      seen = arrivals.Count();
-      lastProgress = TClock::now();
-    } else if (TClock::now() - lastProgress > std::chrono::milliseconds(quietMs)) {
-      return;
-    }
-  }
 }
 
 double Micros(TClock::duration d) {
   return std::chrono::duration<double, std::micro>(d).count();
 }
 
-void MeasureLatency(const TBenchPty& pty, const TReceiver& receiver, TArrivals& arrivals,
-                    TFigures& figures) {
-  arrivals.Reset(kLatencyPackets);
+// One packet at a time from a writer thread: the time from its write to its arrival.
+void MeasureLatency(const TBenchPty& pty, TArrivals& arrivals, int packets, TFigures& figures) {
+  arrivals.Reset(std::size_t(packets));
+  std::vector<TClock::time_point> sent(static_cast<std::size_t>(packets));
+  std::atomic<bool> finished = false;
+  std::thread writer([&] {
+    if (markWriter) syscall(SYS_gettid);
+    for (int i = 0; i < packets; ++i) {
+      const std::string packet = Packet(i);
+      sent[std::size_t(i)] = TClock::now();
+      pty.Send(packet.data(), packet.size());
+      if (!arrivals.WaitFor(std::size_t(i + 1), 2000)) break;
+    }
+    finished = true;
+  });
+  ServeUntil([&] { return finished.load(); });
+  writer.join();
   std::vector<double> latencies;
-  for (int i = 0; i < kLatencyPackets; ++i) {
-    const std::string packet = Packet(i);
-    const TClock::time_point sent = TClock::now();
-    pty.Send(packet.data(), packet.size());
-    PumpUntil(receiver, arrivals, std::size_t(i + 1), 2000);
-    if (arrivals.Count() < std::size_t(i + 1)) break;
-    latencies.push_back(Micros(arrivals.At(i) - sent));
-  }
+  for (int i = 0; i < int(arrivals.Count()); ++i)
+    latencies.push_back(Micros(arrivals.At(i) - sent[std::size_t(i)]));
   std::sort(latencies.begin(), latencies.end());
   if (latencies.empty()) return;
   figures.medianUs = latencies[latencies.size() / 2];
   figures.p99Us = latencies[latencies.size() * 99 / 100];
 }
 
-void MeasureThroughput(const TBenchPty& pty, const TReceiver& receiver, TArrivals& arrivals,
-                       TFigures& figures) {
+// The whole stream from a writer thread, as fast as the receiver takes it.
+void MeasureThroughput(const TBenchPty& pty, TArrivals& arrivals, TFigures& figures) {
   arrivals.Reset(kThroughputPackets);
   std::string stream;
   for (int i = 0; i < kThroughputPackets; ++i)
     stream += Packet(i);
+  std::atomic<bool> finished = false;
   const TClock::time_point start = TClock::now();
-  std::thread writer([&] { pty.Send(stream.data(), stream.size()); });
-  PumpUntil(receiver, arrivals, kThroughputPackets, 2000);
+  std::thread writer([&] {
+    pty.Send(stream.data(), stream.size());
+    arrivals.WaitFor(kThroughputPackets, 2000);
+    finished = true;
+  });
+  ServeUntil([&] { return finished.load(); });
   writer.join();
   const double seconds = std::chrono::duration<double>(arrivals.Last() - start).count();
   figures.packetsPerSecond = seconds > 0 ? double(arrivals.Count()) / seconds : 0;
   figures.lost = arrivals.Lost();
 }
+
+TFigures RunPeer(const std::string& which) {
+  TBenchPty pty;
+  TArrivals arrivals;
+  std::unique_ptr<TReceiver> receiver = Make(which, pty, arrivals);
+  TFigures figures;
+  MeasureLatency(pty, arrivals, kLatencyPackets, figures);
+  MeasureThroughput(pty, arrivals, figures);
+  return figures;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+using TRuns = std::map<std::string, std::vector<TFigures>>;
+
+void PrintComparison(const TRuns& runs) {
+  std::printf(
+      "%d repetitions, peers interleaved; packets of 8 bytes ('S' + 6 digits + 'Z'); %d "
+      "for latency, %d for throughput; medians over the repetitions\n\n",
+      kRepetitions, kLatencyPackets, kThroughputPackets);
+  for (const char* peer : kPeers) {
+    std::vector<double> median, p99, rate;
+    int lost = 0;
+    for (const TFigures& f : runs.at(peer)) {
+      median.push_back(f.medianUs);
+      p99.push_back(f.p99Us);
+      rate.push_back(f.packetsPerSecond);
+      lost += f.lost;
+    }
+    std::printf(
+        "%-18s latency median %7.1f us   p99 %7.1f us   throughput %9.0f packets/s   "
+        "lost %d\n",
+        peer, Median(median), Median(p99), Median(rate), lost);
+  }
+  std::printf("\nmedians of paired ratios, ours / peer:\n");
+  for (const char* peer : kPeers) {
+    if (std::string(peer) == "ours") continue;
+    std::vector<double> median, p99, rate;
+    for (int r = 0; r < kRepetitions; ++r) {
+      const TFigures& o = runs.at("ours")[std::size_t(r)];
+      const TFigures& p = runs.at(peer)[std::size_t(r)];
+      median.push_back(o.medianUs / p.medianUs);
+      p99.push_back(o.p99Us / p.p99Us);
+      rate.push_back(o.packetsPerSecond / p.packetsPerSecond);
+    }
+    std::printf("  %-18s latency median x%.2f   p99 x%.2f   throughput x%.2f\n", peer,
+                Median(median), Median(p99), Median(rate));
+  }
+}
+
+// --- the other figures
 
 std::set<int> Threads() {
   std::set<int> tids;
@@ -106,6 +184,26 @@ long ContextSwitches(int tid) {
   return total;
 }
 
+// Wake-ups of our port's threads in a second of an idle line.
+std::string IdleWakeUps() {
+  TBenchPty pty;
+  TArrivals arrivals;
+  const std::set<int> before = Threads();
+  std::unique_ptr<TReceiver> receiver = OurPort(pty.Path(), arrivals);
+  std::set<int> added;
+  for (int tid : Threads()) {
+    if (!before.count(tid)) added.insert(tid);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  long switches = 0;
+  for (int tid : added)
+    switches -= ContextSwitches(tid);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  for (int tid : added)
+    switches += ContextSwitches(tid);
+  return std::to_string(switches) + " in 1 s over " + std::to_string(added.size()) + " thread(s)";
+}
+
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -113,64 +211,18 @@ double CpuSeconds() {
          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Runs the event loop for a second after the device hangs up; the CPU the process used.
-double CpuAfterHangUp(TBenchPty& pty) {
-  pty.HangUp();
-  const double before = CpuSeconds();
-  QTimer::singleShot(1000, [] { QCoreApplication::exit(0); });
-  QCoreApplication::exec();
-  return CpuSeconds() - before;
-}
-
-TFigures Run(const char* which, std::string* idleReport = nullptr) {
-  TBenchPty pty;
-  TArrivals arrivals;
-  const std::set<int> before = Threads();
-  std::unique_ptr<TReceiver> receiver;
-  if (std::string(which) == "ours") receiver = OurPort(pty.Path(), arrivals);
-  if (std::string(which) == "bare") receiver = BarePollReader(pty.Path(), arrivals);
-  if (std::string(which) == "qt") receiver = QtSerialPort(pty.Path(), arrivals);
-  TFigures figures;
-  MeasureLatency(pty, *receiver, arrivals, figures);
-  MeasureThroughput(pty, *receiver, arrivals, figures);
-  if (idleReport != nullptr) {
-    std::set<int> added;
-    for (int tid : Threads()) {
-      if (!before.count(tid)) added.insert(tid);
-    }
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    long switches = 0;
-    for (int tid : added)
-      switches -= ContextSwitches(tid);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    for (int tid : added)
-      switches += ContextSwitches(tid);
-    *idleReport = std::to_string(switches) + " in 1 s over " + std::to_string(added.size()) +
-                  " event thread(s)";
-  }
-  return figures;
-}
-
+// The CPU the process uses in the second after the device hangs up.
 double CpuAfterHangUpFor(const char* which, int* qtErrors) {
   TBenchPty pty;
   TArrivals arrivals;
   std::unique_ptr<TReceiver> receiver = std::string(which) == "ours"
                                             ? OurPort(pty.Path(), arrivals)
                                             : QtSerialPort(pty.Path(), arrivals, qtErrors);
-  return CpuAfterHangUp(pty);
-}
-
-void Print(const char* name, const TFigures& f) {
-  std::printf(
-      "%-20s latency median %8.1f us   p99 %8.1f us   throughput %9.0f packets/s   lost %d\n", name,
-      f.medianUs, f.p99Us, f.packetsPerSecond, f.lost);
-}
-
-void Ratios(const char* peer, const TFigures& ours, const TFigures& other) {
-  std::printf("ours / %-16s latency median x%.2f   p99 x%.2f   throughput x%.2f\n", peer,
-              ours.medianUs / other.medianUs, ours.p99Us / other.p99Us,
-              ours.packetsPerSecond / other.packetsPerSecond);
+  pty.HangUp();
+  const double before = CpuSeconds();
+  QTimer::singleShot(1000, [] { QCoreApplication::exit(0); });
+  QCoreApplication::exec();
+  return CpuSeconds() - before;
 }
 
 // A pseudo-terminal never reports output as queued, so this follows the line's own schedule
@@ -183,30 +235,85 @@ int HeldOutputWakeUps() {
   return wakeUps;
 }
 
+// The framer alone: CPU per packet for a stream cut into reads of 64 bytes.
+double FramerMicrosPerPacket() {
+  std::string stream;
+  for (int i = 0; i < kThroughputPackets; ++i)
+    stream += Packet(i);
+  std::vector<double> perPacket;
+  for (int r = 0; r < kRepetitions; ++r) {
+    vardelio::TComDataPacket framer;
+    framer.SetStartString("S");
+    framer.SetStopString("Z");
+    int packets = 0;
+    framer.OnPacket = vardelio::TComStrEvent([&](QObject*, const std::string&) { ++packets; });
+    const double before = CpuSeconds();
+    for (std::size_t at = 0; at < stream.size(); at += 64)
+      framer.AppendData(stream.substr(at, 64));
+    perPacket.push_back((CpuSeconds() - before) * 1e6 / std::max(packets, 1));
+  }
+  return Median(perPacket);
+}
+
+// Close of a port while its device floods it.
+double CloseFloodedMillis() {
+  TBenchPty pty;
+  TArrivals arrivals;
+  auto receiver = OurPort(pty.Path(), arrivals);
+  std::atomic<bool> flooding = true;
+  std::thread flood([&] {
+    const std::string burst(4096, 'x');
+    while (flooding) {
+      if (pty.TrySend(burst.data(), burst.size()) == 0) std::this_thread::yield();
+    }
+  });
+  const TClock::time_point until = TClock::now() + std::chrono::milliseconds(200);
+  ServeUntil([&] { return TClock::now() > until; });
+  const TClock::time_point start = TClock::now();
+  receiver.reset();
+  const double ms = std::chrono::duration<double, std::milli>(TClock::now() - start).count();
+  flooding = false;
+  flood.join();
+  return ms;
+}
+
+int SyscallRun(const std::string& peer) {
+  TBenchPty pty;
+  TArrivals arrivals;
+  std::unique_ptr<TReceiver> receiver = Make(peer, pty, arrivals);
+  TFigures figures;
+  MeasureLatency(pty, arrivals, 50, figures);  // warm up outside the markers
+  markWriter = true;
+  syscall(SYS_getppid);
+  MeasureLatency(pty, arrivals, kLatencyPackets, figures);
+  syscall(SYS_getppid);
+  std::printf("%d\n", kLatencyPackets);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   vardelio::InitPortErrorMessages({});
   QTimer watchdog;  // lets a waiting event loop look at the clock now and then
   watchdog.start(200);
+  if (argc == 3 && std::strcmp(argv[1], "--syscalls") == 0) return SyscallRun(argv[2]);
 
-  std::string idle;
-  const TFigures ours = Run("ours", &idle);
-  const TFigures bare = Run("bare");
-  const TFigures qt = Run("qt");
-  std::printf("packets of 8 bytes ('S' + 6 digits + 'Z'); %d for latency, %d for throughput\n\n",
-              kLatencyPackets, kThroughputPackets);
-  Print("ours", ours);
-  Print("bare poll reader", bare);
-  Print("Qt serial port", qt);
-  std::printf("\n");
-  Ratios("bare poll reader", ours, bare);
-  Ratios("Qt serial port", ours, qt);
-  std::printf("\nevent thread wake-ups while idle: %s\n", idle.c_str());
+  TRuns runs;
+  for (int r = 0; r < kRepetitions; ++r) {
+    for (std::size_t p = 0; p < std::size(kPeers); ++p) {
+      const char* peer = kPeers[(p + std::size_t(r)) % std::size(kPeers)];  // rotate the order
+      runs[peer].push_back(RunPeer(peer));
+    }
+  }
+  PrintComparison(runs);
+  std::printf("\nframer alone: %.3f us of CPU per packet\n", FramerMicrosPerPacket());
+  std::printf("event thread wake-ups while idle: %s\n", IdleWakeUps().c_str());
   std::printf("event thread wake-ups in 1 s of output held by flow control at 115200 baud: %d\n",
               HeldOutputWakeUps());
-
+  std::printf("closing a flooded port: %.1f ms\n", CloseFloodedMillis());
   watchdog.stop();
   int qtErrors = 0;
   const double oursCpu = CpuAfterHangUpFor("ours", nullptr);
@@ -215,5 +322,8 @@ int main(int argc, char** argv) {
       "CPU in the second after the device hangs up: ours %.3f s, Qt %.3f s (%d error "
       "signals)\n",
       oursCpu, qtCpu, qtErrors);
-  return ours.lost == 0 ? 0 : 1;
+  int lost = 0;
+  for (const TFigures& f : runs["ours"])
+    lost += f.lost;
+  return lost == 0 ? 0 : 1;
 }

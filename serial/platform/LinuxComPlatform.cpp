@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,12 @@ namespace vardelio {
 namespace {
 
 thread_local int lastError = 0;
+
+// A stop: the flag the waiter reads at no cost, and the descriptor that wakes it from poll.
+struct TStopEvent {
+  int fd;
+  std::atomic<bool> set;
+};
 
 class TLinuxComPlatform final : public IComPlatform {
  public:
@@ -97,25 +104,34 @@ class TLinuxComPlatform final : public IComPlatform {
 
   TStopSignal CreateStopSignal() override {
     const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd < 0) Fail(errno);
-    return fd < 0 ? kNoStopSignal : fd;
+    if (fd < 0) {
+      Fail(errno);
+      return kNoStopSignal;
+    }
+    return reinterpret_cast<TStopSignal>(new TStopEvent{fd, {false}});
   }
   void SetStopSignal(TStopSignal signal) override {
+    TStopEvent& stop = *reinterpret_cast<TStopEvent*>(signal);
+    stop.set.store(true, std::memory_order_release);  // before the descriptor wakes the waiter
     const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = write(int(signal), &one, sizeof one);
+    [[maybe_unused]] ssize_t n = write(stop.fd, &one, sizeof one);
   }
   void CloseStopSignal(TStopSignal signal) override {
-    if (signal != kNoStopSignal) close(int(signal));
+    if (signal == kNoStopSignal) return;
+    TStopEvent* stop = reinterpret_cast<TStopEvent*>(signal);
+    close(stop->fd);
+    delete stop;
   }
-  TWaitResult WaitCommEvent(TLineHandle h, TStopSignal stop, std::uint32_t& mask) override {
+  TWaitResult WaitCommEvent(TLineHandle h, TStopSignal stopSignal, std::uint32_t& mask) override {
     mask = 0;
     std::shared_ptr<TLinuxLine> line = Find(h);
     if (!line) {
       Fail(EBADF);
       return TWaitResult::Failed;
     }
+    const TStopEvent& stop = *reinterpret_cast<const TStopEvent*>(stopSignal);
     int error = 0;
-    const TWaitResult result = line->WaitEvents(int(stop), mask, error);
+    const TWaitResult result = line->WaitEvents(stop.fd, stop.set, mask, error);
     if (result == TWaitResult::Failed) Fail(error);
     return result;
   }

@@ -163,7 +163,12 @@ void TLinuxLine::LatchLocked(std::uint32_t events) {
   events &= mask_;
   if (events == 0) return;
   pendingEvents_ |= events;
-  WakeEvents();
+  WakeWaiterLocked();
+}
+
+// Only a waiter blocked in poll needs the system call; one still at work sees the events.
+void TLinuxLine::WakeWaiterLocked() {
+  if (waiterBlocked_) WakeEvents();
 }
 
 void TLinuxLine::MarkHungUpLocked() {
@@ -171,7 +176,7 @@ void TLinuxLine::MarkHungUpLocked() {
   hungUp_ = true;
   errors_ |= CE_IOE;  // reported once, like any other line error
   LatchLocked(EV_ERR);
-  WakeEvents();  // a waiter must see the end even when errors are not watched
+  WakeWaiterLocked();  // a waiter must see the end even when errors are not watched
 }
 
 void TLinuxLine::Append(const TDecoded& decoded) {
@@ -202,16 +207,24 @@ void TLinuxLine::DrainLocked() {
     // While our queue is full the terminal keeps the bytes: a pseudo-terminal holds its
     // sender back, a UART's driver counts the overflow.
     const std::size_t room = QueueRoomLocked();
+    terminalEmpty_ = false;
     if (room == 0) return;
-    const ssize_t n = read(fd_, chunk, std::min(room, sizeof chunk));
+    const std::size_t wanted = std::min(room, sizeof chunk);
+    const ssize_t n = read(fd_, chunk, wanted);
     if (n > 0) {
       TDecoded decoded = decoder_.Decode(std::string_view(chunk, std::size_t(n)));
       decoded.errors = ClassifyLocked(decoded.errors);
       Append(decoded);
+      // A short read took all there was: asking again would only give EAGAIN.
+      if (std::size_t(n) < wanted) {
+        terminalEmpty_ = true;
+        return;
+      }
     } else if (n == 0 || errno == EIO) {
       MarkHungUpLocked();  // read() gives 0 only on hang-up with VMIN=1
     } else if (errno != EINTR) {
-      return;  // EAGAIN: nothing more for now
+      terminalEmpty_ = true;  // EAGAIN: nothing more for now
+      return;
     }
   }
 }
@@ -232,7 +245,7 @@ std::uint32_t TLinuxLine::TakeLocked(char* data, std::uint32_t count) {
   const std::uint32_t n = std::min<std::uint32_t>(count, std::uint32_t(queue_.size()));
   queue_.copy(data, n);
   queue_.erase(0, n);
-  if (wasFull && n > 0) WakeEvents();  // the waiter may listen to the terminal again
+  if (wasFull && n > 0) WakeWaiterLocked();  // the waiter may listen to the terminal again
   return n;
 }
 
@@ -319,28 +332,30 @@ void TLinuxLine::CheckTxEmptyLocked(std::optional<Clock::time_point>& recheck) {
   recheck = Clock::now() + std::chrono::milliseconds(txRecheckMs_);
 }
 
-TWaitResult TLinuxLine::WaitEvents(int stopFd, std::uint32_t& mask, int& error) {
+TWaitResult TLinuxLine::WaitEvents(int stopFd, const std::atomic<bool>& stopping,
+                                   std::uint32_t& mask, int& error) {
   mask = 0;
+  bool terminalReady = false;  // the terminal has something: poll said so
   for (;;) {
-    pollfd stop{stopFd, POLLIN, 0};
-    if (poll(&stop, 1, 0) > 0) return TWaitResult::Stop;  // the stop wins over events
     std::optional<Clock::time_point> recheck;
-    bool hungUp;
     bool queueFull;
     {
       std::lock_guard lock(mutex_);
-      DrainLocked();
+      waiterBlocked_ = false;
+      // Set before the signal, so no system call is needed to see it; it wins over events.
+      if (stopping.load(std::memory_order_acquire)) return TWaitResult::Stop;
+      if (terminalReady) DrainLocked();
       CheckTxEmptyLocked(recheck);
       if (pendingEvents_ != 0) {
         mask = std::exchange(pendingEvents_, 0);
         return TWaitResult::Events;
       }
-      hungUp = hungUp_;
+      if (hungUp_) {
+        error = EIO;  // reported once already: now the wait itself fails
+        return TWaitResult::Failed;
+      }
       queueFull = QueueRoomLocked() == 0;
-    }
-    if (hungUp) {
-      error = EIO;  // reported once already: now the wait itself fails
-      return TWaitResult::Failed;
+      waiterBlocked_ = true;  // from here on, what is latched must wake us
     }
     int timeoutMs = -1;  // nothing wakes us on a timer while the line is idle
     if (recheck) {
@@ -352,8 +367,11 @@ TWaitResult TLinuxLine::WaitEvents(int stopFd, std::uint32_t& mask, int& error) 
         {stopFd, POLLIN, 0}, {eventWake_, POLLIN, 0}, {queueFull ? -1 : fd_, POLLIN, 0}};
     if (poll(fds, 3, timeoutMs) < 0 && errno != EINTR) {
       error = errno;
+      std::lock_guard lock(mutex_);
+      waiterBlocked_ = false;
       return TWaitResult::Failed;
     }
+    terminalReady = fds[2].revents != 0;
     if (fds[1].revents & POLLIN) {
       std::uint64_t count;
       [[maybe_unused]] ssize_t n = read(eventWake_, &count, sizeof count);
@@ -379,7 +397,7 @@ int TLinuxLine::Write(const char* data, std::uint32_t count, std::uint32_t& writ
       std::lock_guard lock(mutex_);
       txPending_ = true;
       txLastQueued_ = 0;  // new output: the schedule starts again
-      WakeEvents();
+      WakeWaiterLocked();
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -410,13 +428,21 @@ int TLinuxLine::Read(char* data, std::uint32_t count, std::uint32_t& read) {
   for (;;) {
     {
       std::lock_guard lock(mutex_);
-      DrainLocked();
+      // What the queue already holds needs nothing from the terminal.
+      if (queue_.size() < count - read) DrainLocked();
       const std::uint32_t n = TakeLocked(data + read, count - read);
       read += n;
       if (n > 0) lastByte = Clock::now();
       if (read == 0 && hungUp_) return EIO;
-      if (read == count || plan.returnAtOnce || hungUp_) return 0;
-      if (plan.returnOnFirstByte && read > 0) return 0;
+      if (read == count || plan.returnAtOnce || hungUp_) {
+        // The completion's count of waiting bytes comes next: the terminal was just found empty.
+        skipNextDrain_ = terminalEmpty_;
+        return 0;
+      }
+      if (plan.returnOnFirstByte && read > 0) {
+        skipNextDrain_ = terminalEmpty_;
+        return 0;
+      }
     }
     std::optional<Clock::time_point> deadline;
     if (plan.totalMs) deadline = start + std::chrono::milliseconds(*plan.totalMs);
@@ -447,14 +473,15 @@ int TLinuxLine::Purge(std::uint32_t flags) {
 
 int TLinuxLine::ClearErrors(std::uint32_t& errors, TComStat& status) {
   std::lock_guard lock(mutex_);
-  DrainLocked();
+  if (!std::exchange(skipNextDrain_, false)) DrainLocked();
   // A line that has gone away keeps answering, with what is still queued and with the
   // error, so whichever caller comes first (a count of waiting bytes, or the error
   // processing of the one error event) the error processing still finds it.
   errors = std::exchange(errors_, 0) | (hungUp_ ? CE_IOE : 0);
   status.cbInQue = std::uint32_t(queue_.size());
-  int outQueue = 0;
-  status.cbOutQue = ioctl(fd_, TIOCOUTQ, &outQueue) == 0 ? std::uint32_t(outQueue) : 0;
+  int outQueue = 0;  // asked of the terminal only while something may still be leaving
+  status.cbOutQue =
+      txPending_ && ioctl(fd_, TIOCOUTQ, &outQueue) == 0 ? std::uint32_t(outQueue) : 0;
   return 0;
 }
 

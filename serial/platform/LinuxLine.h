@@ -34,7 +34,9 @@ class TLinuxLine {
   int ClearErrors(std::uint32_t& errors, TComStat& status);
   int ModemStatus(std::uint32_t& status);
   // Sleeps until an event of the mask, the stop descriptor, or a failed line (error set).
-  TWaitResult WaitEvents(int stopFd, std::uint32_t& mask, int& error);
+  // `stopping` is set before the stop descriptor is signalled.
+  TWaitResult WaitEvents(int stopFd, const std::atomic<bool>& stopping, std::uint32_t& mask,
+                         int& error);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -54,6 +56,7 @@ class TLinuxLine {
   void SetModemLines(const TDcb& dcb);
   // Records events of the mask for the waiter and wakes it; caller holds mutex_.
   void LatchLocked(std::uint32_t events);
+  void WakeWaiterLocked();
   void WakeEvents();
   // Transmit-empty once the terminal's output queue has drained; sets when to look again.
   void CheckTxEmptyLocked(std::optional<Clock::time_point>& recheck);
@@ -75,6 +78,9 @@ class TLinuxLine {
   std::uint32_t mask_ = 0;
   std::uint32_t pendingEvents_ = 0;
   bool txPending_ = false;
+  bool waiterBlocked_ = false;      // the event waiter sleeps in poll and needs waking
+  bool terminalEmpty_ = false;      // the last drain took all the terminal had
+  bool skipNextDrain_ = false;      // a read just found the terminal empty
   std::uint32_t txLastQueued_ = 0;  // output queued at the last look
   std::uint64_t txRecheckMs_ = 0;
   std::uint32_t baudRate_ = 9600;
