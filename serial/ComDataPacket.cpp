@@ -60,31 +60,46 @@ void TComDataPacket::SetSize(int value) {
 }
 
 void TComDataPacket::ResetBuffer() {
-  if (receiveBuffer_.empty()) return;
+  if (Unconsumed().empty()) return;
   // Emptied before the discard handler: one that changes the rules again finds nothing left
   // to discard, instead of discarding the same bytes without end.
-  const std::string discarded = std::exchange(receiveBuffer_, {});
+  const std::string discarded(Unconsumed());
+  receiveBuffer_.clear();
+  consumed_ = 0;
   packetOpen_ = false;
   FireDiscard(discarded);
 }
 
+std::string_view TComDataPacket::Unconsumed() const {
+  return std::string_view(receiveBuffer_).substr(consumed_);
+}
+
+void TComDataPacket::Compact() const {
+  receiveBuffer_.erase(0, consumed_);
+  consumed_ = 0;
+}
+
+const std::string& TComDataPacket::ReceiveBuffer() const {
+  Compact();
+  return receiveBuffer_;
+}
+
 void TComDataPacket::ReceiveLinkData(QObject*, const void* buffer, int count) {
-  AppendData(std::string(static_cast<const char*>(buffer), std::size_t(std::max(count, 0))));
+  AppendData(std::string_view(static_cast<const char*>(buffer), std::size_t(std::max(count, 0))));
 }
 
-std::string TComDataPacket::FoldCase(const std::string& text) const {
-  if (!caseInsensitive_) return text;
-  std::string folded = text;
-  for (char& c : folded) {
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  }
-  return folded;
-}
-
-std::size_t TComDataPacket::PositionOf(const std::string& what, const std::string& in) const {
+std::size_t TComDataPacket::PositionOf(std::string_view what, std::string_view in) const {
   if (what.empty()) return 0;
-  const std::size_t found = FoldCase(in).find(FoldCase(what));
-  return found == std::string::npos ? 0 : found + 1;
+  std::size_t found;
+  if (!caseInsensitive_) {
+    found = in.find(what);
+  } else {
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
+    const auto at = std::search(in.begin(), in.end(), what.begin(), what.end(),
+                                [&](char a, char b) { return upper(a) == upper(b); });
+    found = at == in.end() ? std::string_view::npos : std::size_t(at - in.begin());
+  }
+  return found == std::string_view::npos ? 0 : found + 1;
 }
 
 bool TComDataPacket::HasEndRule() const {
@@ -92,15 +107,15 @@ bool TComDataPacket::HasEndRule() const {
 }
 
 bool TComDataPacket::BufferFull() const {
-  return maxBufferSize_ > 0 && receiveBuffer_.size() >= std::size_t(maxBufferSize_);
+  return maxBufferSize_ > 0 && Unconsumed().size() >= std::size_t(maxBufferSize_);
 }
 
-void TComDataPacket::AppendData(const std::string& data) {
+void TComDataPacket::AppendData(std::string_view data) {
   if (!HasEndRule()) {
-    FirePacket(data);  // the block is the packet, as it came
+    FirePacket(std::string(data));  // the block is the packet, as it came
     return;
   }
-  receiveBuffer_ += data;
+  receiveBuffer_.append(data);
   ScanBuffer();
 }
 
@@ -111,28 +126,33 @@ void TComDataPacket::ScanBuffer() {
     for (;;) {
       if (!packetOpen_) FindStart();
       if (!packetOpen_) break;
-      const std::size_t before = receiveBuffer_.size();
+      const std::size_t before = Unconsumed().size();
       FindEnd();
       if (packetOpen_) break;
       // An end handler that keeps delivering empty packets from an empty buffer.
-      if (before == 0 && receiveBuffer_.empty()) break;
+      if (before == 0 && Unconsumed().empty()) break;
     }
   } catch (...) {
+    Compact();
     if (BufferFull()) ResetBuffer();
     throw;
   }
+  Compact();
   if (BufferFull()) ResetBuffer();
 }
 
 void TComDataPacket::FindStart() {
   int pos = -1;
-  FireCustomStart(receiveBuffer_, pos);
+  if (OnCustomStart.Assigned()) {
+    Compact();  // the handler sees the buffer from its first unconsumed byte
+    FireCustomStart(receiveBuffer_, pos);
+  }
   if (pos > 0) {
     BeginPacket(pos);
   } else if (pos == -1) {
     if (startString_.empty()) {
       packetOpen_ = true;
-    } else if (const std::size_t at = PositionOf(startString_, receiveBuffer_); at > 0) {
+    } else if (const std::size_t at = PositionOf(startString_, Unconsumed()); at > 0) {
       BeginPacket(int(at));
     }
   }
@@ -141,26 +161,30 @@ void TComDataPacket::FindStart() {
 void TComDataPacket::BeginPacket(int pos) {
   packetOpen_ = true;
   // A position past the end discards the whole buffer.
-  const std::size_t cut = std::min(std::size_t(pos - 1), receiveBuffer_.size());
+  const std::size_t cut = std::min(std::size_t(pos - 1), Unconsumed().size());
   if (cut == 0) return;
-  const std::string discarded = receiveBuffer_.substr(0, cut);
-  receiveBuffer_.erase(0, cut);
+  const std::string discarded(Unconsumed().substr(0, cut));
+  consumed_ += cut;
   FireDiscard(discarded);
 }
 
 void TComDataPacket::FindEnd() {
   int pos = -1;
-  FireCustomStop(receiveBuffer_, pos);
+  if (OnCustomStop.Assigned()) {
+    Compact();
+    FireCustomStop(receiveBuffer_, pos);
+  }
+  const std::string_view buffered = Unconsumed();
   std::size_t length = 0;
   if (pos > 0) {
-    length = std::min(std::size_t(pos), receiveBuffer_.size());
+    length = std::min(std::size_t(pos), buffered.size());
   } else if (pos == -1) {
-    if (size_ > 0 && receiveBuffer_.size() >= std::size_t(size_)) {
+    if (size_ > 0 && buffered.size() >= std::size_t(size_)) {
       length = std::size_t(size_);
     } else {
       // Past the start string, so a start at the front is never taken for the stop.
-      const std::size_t skip = std::min(startString_.size(), receiveBuffer_.size());
-      const std::size_t at = PositionOf(stopString_, receiveBuffer_.substr(skip));
+      const std::size_t skip = std::min(startString_.size(), buffered.size());
+      const std::size_t at = PositionOf(stopString_, buffered.substr(skip));
       if (at == 0) return;
       length = skip + at + stopString_.size() - 1;
     }
@@ -172,8 +196,8 @@ void TComDataPacket::FindEnd() {
 }
 
 void TComDataPacket::CompletePacket(std::size_t length) {
-  std::string packet = receiveBuffer_.substr(0, length);
-  receiveBuffer_.erase(0, length);
+  std::string packet(Unconsumed().substr(0, length));
+  consumed_ += length;
   StripDelimiters(packet);
   FirePacket(packet);
 }

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "ComLink.h"
 #include "framework/Component.h"
@@ -44,8 +45,9 @@ class TComDataPacket : public TComponent {
 
   // Discards what is buffered through OnDiscard and closes any open packet.
   void ResetBuffer();
-  void AppendData(const std::string& data);
-  const std::string& ReceiveBuffer() const { return receiveBuffer_; }
+  void AppendData(std::string_view data);
+  // What is buffered and not yet cut into packets or discarded.
+  const std::string& ReceiveBuffer() const;
   bool PacketOpen() const { return packetOpen_; }
 
  protected:
@@ -65,9 +67,12 @@ class TComDataPacket : public TComponent {
   void FindEnd();
   void CompletePacket(std::size_t length);
   void StripDelimiters(std::string& packet) const;
-  std::string FoldCase(const std::string& text) const;
-  // Of the first occurrence, from 1; 0 when `what` is empty or absent.
-  std::size_t PositionOf(const std::string& what, const std::string& in) const;
+  // Of the first occurrence, from 1; 0 when `what` is empty or absent. No copies either way.
+  std::size_t PositionOf(std::string_view what, std::string_view in) const;
+  // The buffered bytes not yet consumed.
+  std::string_view Unconsumed() const;
+  // Cuts the consumed bytes off the buffer, once per batch rather than once per packet.
+  void Compact() const;
   bool HasEndRule() const;
   bool BufferFull() const;
   void ChangeAndReset(auto& field, const auto& value);
@@ -80,7 +85,8 @@ class TComDataPacket : public TComponent {
   std::string startString_;
   std::string stopString_;
   int size_ = 0;
-  std::string receiveBuffer_;
+  mutable std::string receiveBuffer_;
+  mutable std::size_t consumed_ = 0;  // bytes at the front already cut or discarded
   bool packetOpen_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "FakeComPlatform.h"
+#include "ReferenceFramer.h"
 #include "serial/ComDataPacket.h"
 #include "serial/ComPort.h"
 
@@ -244,6 +245,41 @@ TEST(ComDataPacket, TheFullBufferCheckRunsWhenAHandlerRaises) {
   r.framer.OnPacket.Clear();
   EXPECT_THROW(r.framer.AppendData("xyz"), std::logic_error);
   EXPECT_TRUE(r.framer.ReceiveBuffer().empty());  // emptied although the handler raised
+}
+
+// The framer against the rules written the plain way: random rules, streams and splits.
+TEST(ComDataPacket, CutsAsThePlainReferenceDoesWhateverTheRulesAndSplits) {
+  std::mt19937 random(812);
+  const std::string starts[] = {"", "S", "AB", "s"};
+  const std::string stops[] = {"", "Z", "BZ", "z"};
+  const std::string alphabet = "SZszABx";
+  for (int round = 0; round < 3000; ++round) {
+    vardelio::test::TReferenceFramer reference;
+    reference.start = starts[random() % 4];
+    reference.stop = stops[random() % 4];
+    reference.size = int(random() % 3) * 2;  // 0, 2 or 4
+    reference.caseInsensitive = random() % 2;
+    reference.includeStrings = random() % 2;
+    reference.maxBuffer = int(random() % 3) * 6;  // none, 6 or 12
+    TRecordedFramer r;
+    r.framer.SetStartString(reference.start);
+    r.framer.SetStopString(reference.stop);
+    r.framer.SetSize(reference.size);
+    r.framer.SetCaseInsensitive(reference.caseInsensitive);
+    r.framer.SetIncludeStrings(reference.includeStrings);
+    r.framer.SetMaxBufferSize(reference.maxBuffer);
+    for (int blocks = int(random() % 6); blocks > 0; --blocks) {
+      std::string block;
+      for (int i = int(random() % 20); i > 0; --i)
+        block += alphabet[random() % alphabet.size()];
+      reference.Append(block);
+      r.framer.AppendData(block);
+    }
+    ASSERT_EQ(r.packets, reference.packets) << round;
+    ASSERT_EQ(r.discards, reference.discards) << round;
+    ASSERT_EQ(r.framer.ReceiveBuffer(), reference.buffer) << round;
+    ASSERT_EQ(r.framer.PacketOpen(), reference.open) << round;
+  }
 }
 
 // With no bound and no size, how the stream is split into blocks changes nothing.
