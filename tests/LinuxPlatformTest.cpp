@@ -80,6 +80,13 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    false,
                    false},
+        DecodeCase{"NullsDroppedAroundTheEventCharacter",
+                   {.discardNull = true, .eventChar = 'Z'},
+                   {kNul + "S" + kNul + kNul + "OK" + kFF + kFF + "Z" + kNul},
+                   "SOK" + kFF + "Z",
+                   0,
+                   false,
+                   true},
         // The default event character is 0, so a received NUL is the event character.
         DecodeCase{"NullsKept", {}, {"a" + kNul}, "a" + kNul, 0, false, true},
         DecodeCase{"EventCharacter", {.eventChar = 'Z'}, {"SOKZ"}, "SOKZ", 0, false, true}),

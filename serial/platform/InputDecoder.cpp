@@ -12,21 +12,44 @@ constexpr char kMark = '\xff';
 }  // namespace
 
 void TInputDecoder::Emit(TDecoded& out, char byte) const {
-  if (byte == '\0' && rules_.discardNull) return;
-  if (byte == rules_.eventChar) out.eventCharSeen = true;
-  out.bytes.push_back(byte);
+  EmitRun(out, std::string_view(&byte, 1));
+}
+
+// A run of plain bytes goes over in one copy, less any NULs to drop.
+void TInputDecoder::EmitRun(TDecoded& out, std::string_view run) const {
+  if (run.empty()) return;
+  // A dropped NUL is no event character.
+  const bool dropped = rules_.discardNull && rules_.eventChar == '\0';
+  if (!dropped && run.find(rules_.eventChar) != std::string_view::npos) out.eventCharSeen = true;
+  if (!rules_.discardNull) {
+    out.bytes.append(run);
+    return;
+  }
+  for (std::size_t nul; (nul = run.find('\0')) != std::string_view::npos;) {
+    out.bytes.append(run.substr(0, nul));
+    run.remove_prefix(nul + 1);
+  }
+  out.bytes.append(run);
 }
 
 TDecoded TInputDecoder::Decode(std::string_view raw) {
   TDecoded out;
-  std::string input = std::exchange(pending_, {});
-  input.append(raw);
+  std::string joined;
+  std::string_view input = raw;
+  if (!pending_.empty()) {  // a mark cut off by the last read
+    joined = std::exchange(pending_, {}) + std::string(raw);
+    input = joined;
+  }
+  out.bytes.reserve(input.size());
   std::size_t i = 0;
   while (i < input.size()) {
-    if (input[i] != kMark) {
-      Emit(out, input[i++]);
-      continue;
+    const std::size_t mark = input.find(kMark, i);
+    EmitRun(out, input.substr(i, mark == std::string_view::npos ? input.npos : mark - i));
+    if (mark == std::string_view::npos) {
+      i = input.size();
+      break;
     }
+    i = mark;
     if (i + 1 >= input.size()) break;  // mark cut off: finish it next time
     if (input[i + 1] == kMark) {       // an escaped data byte 0xFF
       Emit(out, kMark);
@@ -48,7 +71,7 @@ TDecoded TInputDecoder::Decode(std::string_view raw) {
     out.errors |= rules_.parityChecked ? CE_RXPARITY : CE_FRAME;
     Emit(out, rules_.replaceErrors ? rules_.errorChar : marked);
   }
-  pending_.assign(input, i, std::string::npos);
+  pending_.assign(input.substr(i));
   return out;
 }
 

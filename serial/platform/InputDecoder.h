@@ -31,6 +31,7 @@ class TInputDecoder {
 
  private:
   void Emit(TDecoded& out, char byte) const;
+  void EmitRun(TDecoded& out, std::string_view run) const;
 
   TInputRules rules_;
   std::string pending_;
