@@ -7,6 +7,7 @@
 //   serial_bench              the comparison, then idle, hang-up and framer figures
 //   serial_bench --syscalls P only peer P's latency run, between two getppid() markers,
 //                             for bench/syscalls.sh to count under strace
+//   serial_bench --throughput P  only peer P's throughput, ten times (for a profiler)
 
 #include <dirent.h>
 #include <sys/resource.h>
@@ -300,6 +301,17 @@ int main(int argc, char** argv) {
   QTimer watchdog;  // lets a waiting event loop look at the clock now and then
   watchdog.start(200);
   if (argc == 3 && std::strcmp(argv[1], "--syscalls") == 0) return SyscallRun(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "--throughput") == 0) {
+    for (int r = 0; r < 10; ++r) {
+      TBenchPty pty;
+      TArrivals arrivals;
+      auto receiver = Make(argv[2], pty, arrivals);
+      TFigures figures;
+      MeasureThroughput(pty, arrivals, figures);
+      std::printf("%.0f packets/s\n", figures.packetsPerSecond);
+    }
+    return 0;
+  }
 
   TRuns runs;
   for (int r = 0; r < kRepetitions; ++r) {
@@ -309,9 +321,10 @@ int main(int argc, char** argv) {
     }
   }
   PrintComparison(runs);
-  std::printf("\nframer alone, CPU per packet: %.3f us in reads of 64 bytes, %.3f us in reads of "
-              "4096\n",
-              FramerMicrosPerPacket(64), FramerMicrosPerPacket(4096));
+  std::printf(
+      "\nframer alone, CPU per packet: %.3f us in reads of 64 bytes, %.3f us in reads of "
+      "4096\n",
+      FramerMicrosPerPacket(64), FramerMicrosPerPacket(4096));
   std::printf("event thread wake-ups while idle: %s\n", IdleWakeUps().c_str());
   std::printf("event thread wake-ups in 1 s of output held by flow control at 115200 baud: %d\n",
               HeldOutputWakeUps());
