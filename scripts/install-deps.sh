@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
   qt6-serialport-dev
+  clang libclang-rt-14-dev strace
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <fstream>
 
 #include "FakeSysfs.h"
 #include "MoFile.h"
@@ -160,6 +161,20 @@ TEST_F(Catalogs, AFileThatIsNoCatalogFailsTheLookupWithItsPath) {
   } catch (const ETranslationError& e) {
     EXPECT_EQ(std::string(e.what()),
               "This file is not a valid GNU gettext mo file: " + Catalog("es", "default").string());
+  }
+  // A catalog whose string table points past its end is refused before libintl follows it.
+  WriteMoFile(Catalog("es", "cport"), {{"Port", "Puerto"}});
+  {
+    std::fstream damaged(Catalog("es", "cport"), std::ios::in | std::ios::out | std::ios::binary);
+    damaged.seekp(28 + 8 + 4);  // the offset of the second identifier
+    damaged.write("\xff\xff\xff\x0f", 4);
+  }
+  try {
+    engine.TranslateTextInDomain("cport", "Port");
+    ADD_FAILURE() << "no error";
+  } catch (const ETranslationError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "This file is not a valid GNU gettext mo file: " + Catalog("es", "cport").string());
   }
   // A form: the failure names the property it stopped at.
   QWidget form;

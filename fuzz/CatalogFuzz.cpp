@@ -1,0 +1,62 @@
+// Any bytes under a catalog's name give a translation or one of the loader's failure texts,
+// never a crash; a "%" in a translation reaches no formatter.
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "i18n/TranslationEngine.h"
+#include "serial/ComError.h"
+
+using namespace vardelio;
+
+namespace {
+
+const std::string& Folder() {
+  static const std::string folder = [] {
+    char name[] = "/tmp/vardelio-fuzz-catalog-XXXXXX";
+    return std::string(mkdtemp(name));
+  }();
+  return folder;
+}
+
+bool IsFailureText(const std::string& text) {
+  return text.rfind("This file is not a valid GNU gettext mo file: ", 0) == 0 ||
+         text.rfind("Cannot open file ", 0) == 0 || text.rfind("Cannot map file ", 0) == 0 ||
+         text.rfind("Cannot create memory map on file ", 0) == 0 ||
+         text.rfind("Error: Could not translate ", 0) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // glibc keeps a loaded catalog per domain: a domain of a few, so each run reads a fresh one
+  // most of the time without the cache growing for ever.
+  static unsigned run = 0;
+  const std::string domain = "d" + std::to_string(run++ % 512);
+  const std::filesystem::path file =
+      std::filesystem::path(Folder()) / "es" / "LC_MESSAGES" / (domain + ".mo");
+  std::filesystem::create_directories(file.parent_path());
+  // Replaced, never rewritten in place: glibc may still map the file a run before wrote.
+  const std::filesystem::path fresh = file.string() + ".new";
+  std::ofstream(fresh, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data), std::streamsize(size));
+  std::filesystem::rename(fresh, file);
+
+  TTranslationEngine engine(Folder());
+  engine.SelectLanguage("es_AR");
+  engine.SetCurrentDomain(domain);
+  try {
+    engine.TranslateText(QStringLiteral("Unable to open com port"));
+    engine.TranslateText(QStringLiteral("two\r\nlines"));
+    InitPortErrorMessages([&](const QString& text) { return engine.TranslateText(text); });
+    const std::string message = EComPort(1, 2).what();  // the suffix's "%" stays text
+    if (message.empty()) std::abort();
+  } catch (const ETranslationError& error) {
+    if (!IsFailureText(error.what())) std::abort();
+  }
+  InitPortErrorMessages({});
+  return 0;
+}
