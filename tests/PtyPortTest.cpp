@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "PtyPair.h"
@@ -86,6 +91,37 @@ TEST_F(PtyPort, WhatCannotBeOpenedSaysWhy) {
     EXPECT_EQ(error.SystemCode(), c.systemCode) << c.name;
     EXPECT_FALSE(other.Connected()) << c.name;
   }
+}
+
+// What can stand where a port is named: each gives one error with its system code, and the
+// port stays closed and closable.
+TEST_F(PtyPort, FaultsOfTheNamedPath) {
+  QTemporaryDir folder;
+  const std::string base = folder.path().toStdString();
+  std::ofstream(base + "/file") << "x";
+  mkfifo((base + "/fifo").c_str(), 0600);
+  symlink((base + "/loop").c_str(), (base + "/loop").c_str());
+  const struct {
+    std::string path;
+    int systemCode;
+  } cases[] = {{base + "/file", ENOTTY},
+               {base, EISDIR},
+               {base + "/fifo", ENOTTY},
+               {"/dev/null", ENOTTY},
+               {"/" + std::string(5000, 'n'), ENAMETOOLONG},
+               {base + "/loop", ELOOP},
+               {device.DevicePath(), EWOULDBLOCK}};  // already open below
+  port.OpenPort();
+  for (const auto& c : cases) {
+    TComPort other;
+    other.SetPort(c.path);
+    const EComPort error = Raised([&] { other.OpenPort(); });
+    EXPECT_EQ(error.PortErrorCode(), 1) << c.path.substr(0, 60);
+    EXPECT_EQ(error.SystemCode(), c.systemCode) << c.path.substr(0, 60);
+    EXPECT_FALSE(other.Connected());
+    other.ClosePort();
+  }
+  EXPECT_TRUE(port.Connected());  // the port that holds the device is not disturbed
 }
 
 TEST_F(PtyPort, TheReadRequestLeavesAsOneByte) {
