@@ -1,4 +1,7 @@
+#include <iostream>
+
 #include "AboutForm.h"
+#include "CommandLine.h"
 #include "MainForm.h"
 #include "framework/Application.h"
 #include "i18n/FrameworkTexts.h"
@@ -6,6 +9,10 @@
 #include "serial/ComError.h"
 
 int main(int argc, char** argv) {
+  // Answered before the window system is touched: no display is needed for them.
+  if (const auto done = vardelio::HandleCommandLine(argc, argv, std::cout, std::cerr)) {
+    return *done;
+  }
   vardelio::TApplication application(argc, argv);
   vardelio::TTranslationEngine& engine = vardelio::DefaultEngine();
   vardelio::StartTranslationEngine(engine);

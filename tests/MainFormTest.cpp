@@ -16,8 +16,11 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <optional>
+#include <sstream>
 
 #include "RecordingPresenter.h"
+#include "app/CommandLine.h"
 #include "app/MainForm.h"
 #include "framework/ShortCut.h"
 
@@ -335,6 +338,29 @@ TEST_F(MainWindow, TabAndShiftTabMoveBetweenTheEntriesAsX11SendsThem) {
                       QStringLiteral("\t"), kShift);
   EXPECT_EQ(QApplication::focusWidget(), Find("Edit2"));
   EXPECT_EQ(boxes.beeps, 0);
+}
+
+TEST(CommandLine, AnsweredBeforeAnyWindow) {
+  const struct {
+    std::vector<const char*> args;
+    std::optional<int> code;
+    const char* out;  // a part of what is printed
+    const char* errors;
+  } cases[] = {
+      {{"vardelio"}, std::nullopt, "", ""},
+      {{"vardelio", "--version"}, 0, "vardelio 1.0\n", ""},
+      {{"vardelio", "--help"}, 0, "sudo usermod -aG dialout", ""},
+      {{"vardelio", "-h"}, 0, "13      permission denied", ""},
+      {{"vardelio", "--port"}, 2, "", "unknown option --port"},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream out, errors;
+    EXPECT_EQ(HandleCommandLine(int(c.args.size()), c.args.data(), out, errors), c.code)
+        << c.args.back();
+    EXPECT_NE(out.str().find(c.out), std::string::npos) << c.args.back();
+    EXPECT_NE(errors.str().find(c.errors), std::string::npos) << c.args.back();
+    if (c.code == std::nullopt) EXPECT_TRUE(out.str().empty() && errors.str().empty());
+  }
 }
 
 TEST_F(MainWindow, ProgramTextMayExceedTheTypingLimitAndShowsInUpperCase) {
