@@ -359,7 +359,9 @@ TEST(CommandLine, AnsweredBeforeAnyWindow) {
         << c.args.back();
     EXPECT_NE(out.str().find(c.out), std::string::npos) << c.args.back();
     EXPECT_NE(errors.str().find(c.errors), std::string::npos) << c.args.back();
-    if (c.code == std::nullopt) EXPECT_TRUE(out.str().empty() && errors.str().empty());
+    if (c.code == std::nullopt) {
+      EXPECT_TRUE(out.str().empty() && errors.str().empty());
+    }
   }
 }
 
