@@ -165,7 +165,8 @@ QString TTranslationEngine::TranslateFrameworkText(const QString& text) {
 }
 
 TTranslationEngine& DefaultEngine() {
-  static TTranslationEngine engine(ExecutableFolder() + "/locale");
+  // "locale" beside the program unless the build chose another place for its package.
+  static TTranslationEngine engine(ExecutableFolder() + "/" VARDELIO_LOCALE_FROM_BIN);
   return engine;
 }
 

@@ -76,7 +76,8 @@ class TTranslationEngine {
   std::vector<std::string> frameworkDomains_ = {"default"};
 };
 
-// The program's engine: created on first use, with its catalogs beside the executable.
+// The program's engine: created on first use, with its catalogs in the "locale" folder beside
+// the executable (or where a package build put them, relative to it).
 TTranslationEngine& DefaultEngine();
 
 }  // namespace vardelio

@@ -35,3 +35,6 @@ echo "== default build"
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default
+
+echo "== install"
+bash scripts/install-check.sh build/default
