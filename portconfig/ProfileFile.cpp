@@ -29,11 +29,19 @@ bool SameName(const std::string& a, const std::string& b) {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// A profile file's lines, with the marks of how its owner wrote it.
+// A profile file's lines, with the marks of how its owner wrote it: each line keeps its own
+// end, so a file of mixed ends stays as it was but for the key written.
 struct TProfileLines {
   std::vector<std::string> lines;  // without their line ends
-  bool crlf = false;
+  std::vector<std::string> ends;   // "\r\n", "\n", or none after a last unfinished line
+  std::string newEnd = "\n";       // for lines the writer adds: the first line's style
   bool byteOrderMark = false;
+
+  void Insert(std::size_t at, std::string line) {
+    if (at == lines.size() && !ends.empty() && ends.back().empty()) ends.back() = newEnd;
+    lines.insert(lines.begin() + std::ptrdiff_t(at), std::move(line));
+    ends.insert(ends.begin() + std::ptrdiff_t(at), newEnd);
+  }
 };
 
 TProfileLines ReadLines(const std::string& path) {
@@ -48,11 +56,14 @@ TProfileLines ReadLines(const std::string& path) {
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
     std::string line(rest.substr(0, end));
-    if (end != std::string_view::npos && line.ends_with('\r')) {
-      if (file.lines.empty()) file.crlf = true;  // the first line end sets the style
+    std::string ending = end == std::string_view::npos ? "" : "\n";
+    if (!ending.empty() && line.ends_with('\r')) {
       line.pop_back();
+      ending = "\r\n";
     }
+    if (file.lines.empty() && !ending.empty()) file.newEnd = ending;
     file.lines.push_back(std::move(line));
+    file.ends.push_back(std::move(ending));
     rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
   }
   return file;
@@ -60,8 +71,8 @@ TProfileLines ReadLines(const std::string& path) {
 
 std::string JoinLines(const TProfileLines& file) {
   std::string text = file.byteOrderMark ? std::string(kByteOrderMark) : std::string();
-  for (const std::string& line : file.lines)
-    text += line + (file.crlf ? "\r\n" : "\n");
+  for (std::size_t i = 0; i < file.lines.size(); ++i)
+    text += file.lines[i] + file.ends[i];
   return text;
 }
 
@@ -144,17 +155,16 @@ void WriteProfileString(const std::string& fileName, const std::string& section,
   const std::string path = ProfilePath(fileName);
   if (fileName.find('/') == std::string::npos) MakeFolders(ConfigFolder());
   TProfileLines file = ReadLines(path);
-  std::vector<std::string>& lines = file.lines;
-  const TLocation at = Find(lines, section, key);
+  const TLocation at = Find(file.lines, section, key);
   const std::string entry = key + "=" + value;
   if (at.key) {
-    lines[*at.key] = entry;
+    file.lines[*at.key] = entry;  // its own line end stays
   } else if (at.section) {
-    lines.insert(lines.begin() + std::ptrdiff_t(at.sectionEnd), entry);
+    file.Insert(at.sectionEnd, entry);
   } else {
-    if (!lines.empty() && !Trim(lines.back()).empty()) lines.push_back("");
-    lines.push_back("[" + section + "]");
-    lines.push_back(entry);
+    if (!file.lines.empty() && !Trim(file.lines.back()).empty()) file.Insert(file.lines.size(), "");
+    file.Insert(file.lines.size(), "[" + section + "]");
+    file.Insert(file.lines.size(), entry);
   }
   ReplaceUserFile(path, JoinLines(file));
 }

@@ -231,6 +231,11 @@ TEST_F(Persistence, AUsersFileIsNeverMadeWorse) {
          for (std::size_t i = 0; (i = text.find('\n', i)) != std::string::npos; ++i)
            EXPECT_EQ(text[i - 1], '\r') << i;
        }},
+      {"mixed line ends", [](auto& f) { WriteAll(f, "[Other]\nA=1\r\r\nB=2\r\n"); }, 0, 0,
+       [](auto& f) {
+         const std::string text = ReadAll(f);
+         EXPECT_TRUE(text.starts_with("[Other]\nA=1\r\r\nB=2\r\n\n[ComPort1]\nPort=")) << text;
+       }},
       {"a byte-order mark", [](auto& f) { WriteAll(f, "\xEF\xBB\xBF[ComPort1]\nPort=COM7\n"); }, 0,
        0,
        [](auto& f) {
