@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "FuzzInput.h"
 #include "i18n/TranslationEngine.h"
 #include "serial/ComError.h"
 
@@ -15,11 +16,7 @@ using namespace vardelio;
 namespace {
 
 const std::string& Folder() {
-  static const std::string folder = [] {
-    char name[] = "/tmp/vardelio-fuzz-catalog-XXXXXX";
-    return std::string(mkdtemp(name));
-  }();
-  return folder;
+  return fuzz::TempFolder();
 }
 
 bool IsFailureText(const std::string& text) {

@@ -1,7 +1,9 @@
 #pragma once
 // Takes typed values off the front of a fuzzer's input; past its end, zeros.
 
+#include <stdlib.h>
 #include <cstddef>
+
 #include <cstdint>
 #include <string>
 
@@ -32,5 +34,14 @@ class TFuzzInput {
   std::size_t size_;
   std::size_t at_ = 0;
 };
+
+// A folder of this run's own under /tmp, made on first use.
+inline const std::string& TempFolder() {
+  static const std::string folder = [] {
+    char name[] = "/tmp/vardelio-fuzz-XXXXXX";
+    return std::string(mkdtemp(name));
+  }();
+  return folder;
+}
 
 }  // namespace vardelio::fuzz

@@ -19,11 +19,7 @@ using namespace vardelio;
 namespace {
 
 const std::string& Folder() {
-  static const std::string folder = [] {
-    char name[] = "/tmp/vardelio-fuzz-XXXXXX";
-    return std::string(mkdtemp(name));
-  }();
-  return folder;
+  return fuzz::TempFolder();
 }
 
 // What a name or value can be on one line of a profile file, without the blanks the reader

@@ -14,6 +14,7 @@ namespace {
 
 constexpr std::uint32_t kMagic = 0x950412de;
 constexpr std::uint32_t kSwappedMagic = 0xde120495;
+constexpr off_t kHeaderSize = 28;  // magic, revision, count, two tables, hash size and place
 
 // The header and every table glibc will follow, checked before it follows them: libintl
 // trusts a catalog's offsets, and a damaged file beside the program must not crash it.
@@ -23,7 +24,7 @@ class TCatalogLayout {
       : data_(data), size_(size), swapped_(swapped) {}
 
   bool WellFormed() const {
-    if (size_ < 28 || (Word(4) >> 16) != 0) return false;  // only the plain format
+    if ((Word(4) >> 16) != 0) return false;  // only the plain format
     const std::uint64_t count = Word(8);
     return StringsFit(Word(12), count) && StringsFit(Word(16), count) &&
            HashFits(Word(20), Word(24), count);
@@ -90,11 +91,13 @@ void TCatalogFile::Open(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw ETranslationError("Cannot open file " + path);
   struct stat st {};
-  if (fstat(fd, &st) != 0 || st.st_size < 4) {
+  if (fstat(fd, &st) != 0) {
     close(fd);
-    if (st.st_size < 4)
-      throw ETranslationError("This file is not a valid GNU gettext mo file: " + path);
     throw ETranslationError("Cannot create memory map on file " + path);
+  }
+  if (st.st_size < kHeaderSize) {  // no room even for the header: nothing to map
+    close(fd);
+    throw ETranslationError("This file is not a valid GNU gettext mo file: " + path);
   }
   void* data = mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
   const int error = errno;
