@@ -89,7 +89,15 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         // The default event character is 0, so a received NUL is the event character.
         DecodeCase{"NullsKept", {}, {"a" + kNul}, "a" + kNul, 0, false, true},
-        DecodeCase{"EventCharacter", {.eventChar = 'Z'}, {"SOKZ"}, "SOKZ", 0, false, true}),
+        DecodeCase{"EventCharacter", {.eventChar = 'Z'}, {"SOKZ"}, "SOKZ", 0, false, true},
+        // A pseudo-terminal's input: nothing is marked, so a lone 0xFF is data.
+        DecodeCase{"UnmarkedInputIsAllData",
+                   {.marked = false, .discardNull = true, .eventChar = 'Z'},
+                   {"S" + kFF, kNul + kNul + "x" + kFF + kFF + "Z"},
+                   "S" + kFF + "x" + kFF + kFF + "Z",
+                   0,
+                   false,
+                   true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LineCounters, TellWhatWentWrongWithTheBytesJustRead) {

@@ -34,6 +34,11 @@ void TInputDecoder::EmitRun(TDecoded& out, std::string_view run) const {
 
 TDecoded TInputDecoder::Decode(std::string_view raw) {
   TDecoded out;
+  if (!rules_.marked) {
+    out.bytes.reserve(raw.size());
+    EmitRun(out, raw);
+    return out;
+  }
   std::string joined;
   std::string_view input = raw;
   if (!pending_.empty()) {  // a mark cut off by the last read

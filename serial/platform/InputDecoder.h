@@ -8,6 +8,7 @@
 namespace vardelio {
 
 struct TInputRules {
+  bool marked = true;          // the terminal marks errors and breaks (PARMRK)
   bool discardNull = false;    // drop received zero bytes
   bool replaceErrors = false;  // a byte received with an error becomes `errorChar`
   char errorChar = 0;

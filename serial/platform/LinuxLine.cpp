@@ -70,7 +70,7 @@ bool IsPseudoTerminalMaster(int fd) {
   return ioctl(fd, TIOCGPTN, &number) == 0;
 }
 
-int PrepareTerminal(int fd) {
+int PrepareTerminal(int fd, bool pseudoTerminal) {
   if (!isatty(fd) || IsPseudoTerminalMaster(fd)) return ENOTTY;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno;
   ioctl(fd, TIOCEXCL);
@@ -79,6 +79,7 @@ int PrepareTerminal(int fd) {
   dcb.ByteSize = 8;
   TTermAttrs attrs;
   TermAttrsFromDcb(dcb, attrs);
+  if (pseudoTerminal) LeaveInputUnmarked(attrs);
   TTermAttrs current;
   if (!ReadTermAttrs(fd, current)) return errno;  // EIO: a port with no hardware behind it
   // The port's own settings replace these right after opening.
@@ -101,7 +102,8 @@ std::shared_ptr<TLinuxLine> TLinuxLine::Open(const std::string& portName, int& e
     error = errno;
     return nullptr;
   }
-  if ((error = PrepareTerminal(fd)) != 0) {
+  const bool pseudoTerminal = IsPseudoTerminal(fd);
+  if ((error = PrepareTerminal(fd, pseudoTerminal)) != 0) {
     CloseWith(fd, error);
     return nullptr;
   }
@@ -114,11 +116,13 @@ std::shared_ptr<TLinuxLine> TLinuxLine::Open(const std::string& portName, int& e
     CloseWith(fd, error);
     return nullptr;
   }
-  return std::shared_ptr<TLinuxLine>(new TLinuxLine(fd, wake, eventWake, IsPseudoTerminal(fd)));
+  return std::shared_ptr<TLinuxLine>(new TLinuxLine(fd, wake, eventWake, pseudoTerminal));
 }
 
 TLinuxLine::TLinuxLine(int fd, int wake, int eventWake, bool pseudoTerminal)
     : fd_(fd), wake_(wake), eventWake_(eventWake), pseudoTerminal_(pseudoTerminal) {
+  // A pseudo-terminal carries no line errors or breaks: nothing to mark.
+  decoder_.SetRules({.marked = !pseudoTerminal_});
   // The counters run from boot: only what they gain from now on is this line's.
   ReadLineCounts(fd_, counts_, countsErrors_);
 }
@@ -253,6 +257,7 @@ int TLinuxLine::SetState(const TDcb& dcb) {
   if (const int error = CheckAlive()) return error;
   TTermAttrs wanted;
   if (!TermAttrsFromDcb(dcb, wanted)) return EINVAL;
+  if (pseudoTerminal_) LeaveInputUnmarked(wanted);
   if (!WriteTermAttrs(fd_, wanted)) return errno;
   TTermAttrs actual;
   if (!ReadTermAttrs(fd_, actual)) return errno;
@@ -261,7 +266,8 @@ int TLinuxLine::SetState(const TDcb& dcb) {
   std::lock_guard lock(mutex_);
   baudRate_ = dcb.BaudRate;
   parityChecked_ = (dcb.Flags & dcb::fParity) != 0;
-  decoder_.SetRules({.discardNull = bool(dcb.Flags & dcb::fNull),
+  decoder_.SetRules({.marked = !pseudoTerminal_,
+                     .discardNull = bool(dcb.Flags & dcb::fNull),
                      .replaceErrors = (dcb.Flags & dcb::fParity) && (dcb.Flags & dcb::fErrorChar),
                      .errorChar = dcb.ErrorChar,
                      .parityChecked = bool(dcb.Flags & dcb::fParity),

@@ -55,6 +55,10 @@ bool TermAttrsFromDcb(const TDcb& dcb, TTermAttrs& attrs) {
   return true;
 }
 
+void LeaveInputUnmarked(TTermAttrs& attrs) {
+  attrs.iflag &= ~std::uint32_t(PARMRK | INPCK);
+}
+
 bool LineTookAttrs(const TTermAttrs& wanted, const TTermAttrs& actual, bool pseudoTerminal) {
   const std::uint32_t cflagMask = pseudoTerminal ? kCheckedCflag & ~kFramingBits : kCheckedCflag;
   if ((wanted.cflag & cflagMask) != (actual.cflag & cflagMask)) return false;

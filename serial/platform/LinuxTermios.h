@@ -24,6 +24,9 @@ struct TTermAttrs {
 // for one byte. False for a record the line cannot carry (speed 0, unknown sizes, 1.5 stop
 // bits with more than 5 data bits).
 bool TermAttrsFromDcb(const TDcb& dcb, TTermAttrs& attrs);
+// For a line that never has line errors (a pseudo-terminal): without marking and parity
+// checking the kernel passes input on in one copy instead of byte by byte.
+void LeaveInputUnmarked(TTermAttrs& attrs);
 
 // Whether the line took the attributes. A pseudo-terminal forces 8 data bits and no parity,
 // and drivers round the speed a little.
