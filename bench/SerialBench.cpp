@@ -42,8 +42,15 @@ bool markWriter = false;  // the writer names itself (gettid) for the system-cal
 
 struct TFigures {
   double medianUs = 0, p99Us = 0, packetsPerSecond = 0;
+  long preempted = 0;  // the main thread, during the throughput run
   int lost = 0;
 };
+
+long MainThreadPreemptions() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_nivcsw;
+}
 
 std::unique_ptr<TReceiver> Make(const std::string& which, const TBenchPty& pty,
                                 TArrivals& arrivals) {
@@ -102,7 +109,9 @@ void MeasureThroughput(const TBenchPty& pty, TArrivals& arrivals, TFigures& figu
     arrivals.WaitFor(kThroughputPackets, 2000);
     finished = true;
   });
+  const long preempted = MainThreadPreemptions();
   ServeUntil([&] { return finished.load(); });
+  figures.preempted = MainThreadPreemptions() - preempted;
   writer.join();
   const double seconds = std::chrono::duration<double>(arrivals.Last() - start).count();
   figures.packetsPerSecond = seconds > 0 ? double(arrivals.Count()) / seconds : 0;
@@ -132,18 +141,19 @@ void PrintComparison(const TRuns& runs) {
       "for latency, %d for throughput; medians over the repetitions\n\n",
       kRepetitions, kLatencyPackets, kThroughputPackets);
   for (const char* peer : kPeers) {
-    std::vector<double> median, p99, rate;
+    std::vector<double> median, p99, rate, preempted;
     int lost = 0;
     for (const TFigures& f : runs.at(peer)) {
       median.push_back(f.medianUs);
       p99.push_back(f.p99Us);
       rate.push_back(f.packetsPerSecond);
+      preempted.push_back(double(f.preempted));
       lost += f.lost;
     }
     std::printf(
         "%-18s latency median %7.1f us   p99 %7.1f us   throughput %9.0f packets/s   "
-        "lost %d\n",
-        peer, Median(median), Median(p99), Median(rate), lost);
+        "main thread preempted %4.0f times   lost %d\n",
+        peer, Median(median), Median(p99), Median(rate), Median(preempted), lost);
   }
   std::printf("\nmedians of paired ratios, ours / peer:\n");
   for (const char* peer : kPeers) {

@@ -196,20 +196,25 @@ void TComDataPacket::FindEnd() {
 }
 
 void TComDataPacket::CompletePacket(std::size_t length) {
-  std::string packet(Unconsumed().substr(0, length));
-  consumed_ += length;
-  StripDelimiters(packet);
-  FirePacket(packet);
+  const std::string_view packet = Unconsumed().substr(0, length);
+  consumed_ += length;  // the bytes stay where they are until the scan compacts
+  FirePacket(std::string(StripDelimiters(packet)));
 }
 
-void TComDataPacket::StripDelimiters(std::string& packet) const {
-  if (includeStrings_) return;
-  if (PositionOf(startString_, packet) == 1) packet.erase(0, startString_.size());
+bool TComDataPacket::BeginsWith(std::string_view text, std::string_view prefix) const {
+  return !prefix.empty() && text.size() >= prefix.size() &&
+         PositionOf(prefix, text.substr(0, prefix.size())) == 1;
+}
+
+std::string_view TComDataPacket::StripDelimiters(std::string_view packet) const {
+  if (includeStrings_) return packet;
+  if (BeginsWith(packet, startString_)) packet.remove_prefix(startString_.size());
   // Only when the stop string's first occurrence is at the very end.
   if (!stopString_.empty() && packet.size() >= stopString_.size() &&
       PositionOf(stopString_, packet) == packet.size() - stopString_.size() + 1) {
-    packet.erase(packet.size() - stopString_.size());
+    packet.remove_suffix(stopString_.size());
   }
+  return packet;
 }
 
 }  // namespace vardelio

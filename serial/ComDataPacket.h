@@ -66,7 +66,8 @@ class TComDataPacket : public TComponent {
   void BeginPacket(int pos);
   void FindEnd();
   void CompletePacket(std::size_t length);
-  void StripDelimiters(std::string& packet) const;
+  std::string_view StripDelimiters(std::string_view packet) const;
+  bool BeginsWith(std::string_view text, std::string_view prefix) const;
   // Of the first occurrence, from 1; 0 when `what` is empty or absent. No copies either way.
   std::size_t PositionOf(std::string_view what, std::string_view in) const;
   // The buffered bytes not yet consumed.
