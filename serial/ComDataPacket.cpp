@@ -88,15 +88,27 @@ void TComDataPacket::ReceiveLinkData(QObject*, const void* buffer, int count) {
   AppendData(std::string_view(static_cast<const char*>(buffer), std::size_t(std::max(count, 0))));
 }
 
+namespace {
+
+char Upper(char c) {
+  return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
+
+}  // namespace
+
+bool TComDataPacket::SameChar(char a, char b) const {
+  return a == b || (caseInsensitive_ && Upper(a) == Upper(b));
+}
+
 std::size_t TComDataPacket::PositionOf(std::string_view what, std::string_view in) const {
   if (what.empty()) return 0;
   std::size_t found;
   if (!caseInsensitive_) {
-    found = in.find(what);
+    // One character, the usual delimiter: a plain scan, with no compare per candidate.
+    found = what.size() == 1 ? in.find(what.front()) : in.find(what);
   } else {
-    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
     const auto at = std::search(in.begin(), in.end(), what.begin(), what.end(),
-                                [&](char a, char b) { return upper(a) == upper(b); });
+                                [&](char a, char b) { return SameChar(a, b); });
     found = at == in.end() ? std::string_view::npos : std::size_t(at - in.begin());
   }
   return found == std::string_view::npos ? 0 : found + 1;
@@ -176,6 +188,7 @@ void TComDataPacket::FindEnd() {
   }
   const std::string_view buffered = Unconsumed();
   std::size_t length = 0;
+  bool stopFound = false;  // the packet ends at the first stop string past its start
   if (pos > 0) {
     length = std::min(std::size_t(pos), buffered.size());
   } else if (pos == -1) {
@@ -187,31 +200,36 @@ void TComDataPacket::FindEnd() {
       const std::size_t at = PositionOf(stopString_, buffered.substr(skip));
       if (at == 0) return;
       length = skip + at + stopString_.size() - 1;
+      stopFound = true;
     }
   } else {
     return;
   }
   packetOpen_ = false;
-  CompletePacket(length);
+  CompletePacket(length, stopFound);
 }
 
-void TComDataPacket::CompletePacket(std::size_t length) {
+void TComDataPacket::CompletePacket(std::size_t length, bool stopFound) {
   const std::string_view packet = Unconsumed().substr(0, length);
   consumed_ += length;  // the bytes stay where they are until the scan compacts
-  FirePacket(std::string(StripDelimiters(packet)));
+  FirePacket(std::string(StripDelimiters(packet, stopFound)));
 }
 
 bool TComDataPacket::BeginsWith(std::string_view text, std::string_view prefix) const {
   return !prefix.empty() && text.size() >= prefix.size() &&
-         PositionOf(prefix, text.substr(0, prefix.size())) == 1;
+         std::equal(prefix.begin(), prefix.end(), text.begin(),
+                    [&](char a, char b) { return SameChar(a, b); });
 }
 
-std::string_view TComDataPacket::StripDelimiters(std::string_view packet) const {
+std::string_view TComDataPacket::StripDelimiters(std::string_view packet, bool stopFound) const {
   if (includeStrings_) return packet;
-  if (BeginsWith(packet, startString_)) packet.remove_prefix(startString_.size());
-  // Only when the stop string's first occurrence is at the very end.
+  const bool startCut = BeginsWith(packet, startString_);
+  if (startCut) packet.remove_prefix(startString_.size());
+  // Only when the stop string's first occurrence is at the very end. The end search already
+  // proved it when it searched from right after a start at the front.
+  const bool stopKnown = stopFound && (startCut || startString_.empty());
   if (!stopString_.empty() && packet.size() >= stopString_.size() &&
-      PositionOf(stopString_, packet) == packet.size() - stopString_.size() + 1) {
+      (stopKnown || PositionOf(stopString_, packet) == packet.size() - stopString_.size() + 1)) {
     packet.remove_suffix(stopString_.size());
   }
   return packet;

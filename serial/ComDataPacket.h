@@ -65,9 +65,10 @@ class TComDataPacket : public TComponent {
   void FindStart();
   void BeginPacket(int pos);
   void FindEnd();
-  void CompletePacket(std::size_t length);
-  std::string_view StripDelimiters(std::string_view packet) const;
+  void CompletePacket(std::size_t length, bool stopFound);
+  std::string_view StripDelimiters(std::string_view packet, bool stopFound) const;
   bool BeginsWith(std::string_view text, std::string_view prefix) const;
+  bool SameChar(char a, char b) const;
   // Of the first occurrence, from 1; 0 when `what` is empty or absent. No copies either way.
   std::size_t PositionOf(std::string_view what, std::string_view in) const;
   // The buffered bytes not yet consumed.

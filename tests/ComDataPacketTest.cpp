@@ -145,6 +145,18 @@ INSTANTIATE_TEST_SUITE_P(
                   {"x"},
                   {},
                   ""},
+        // A packet opened by a handler, not at a start string: its stop is cut only when
+        // its first stop string is the one at the end.
+        FrameCase{"AHandlersStartKeepsAStopThatIsNotTheFirst",
+                  [](TComDataPacket& f) {
+                    MainWindowSettings(f);
+                    f.OnCustomStart =
+                        TCustPacketEvent([](QObject*, const std::string&, int& pos) { pos = 1; });
+                  },
+                  {"ZabZ"},
+                  {"ZabZ"},
+                  {},
+                  ""},
         FrameCase{"NulBytesKept",
                   MainWindowSettings,
                   {std::string("S\0\0Z", 4)},
