@@ -87,6 +87,29 @@ TEST_P(PtyEvents, TheUnitsRepliesArriveAsPackets) {
   port.ClosePort();
 }
 
+// Whichever thread runs the handler, bytes that arrive meanwhile can be counted from it, and
+// then come as the next packet.
+TEST_P(PtyEvents, WhatArrivesWhileAHandlerRunsIsCountedThereAndDeliveredNext) {
+  std::atomic<int> counted = 0;
+  framer.OnPacket = TComStrEvent([&](QObject*, const std::string& packet) {
+    {
+      std::lock_guard lock(mutex);
+      packets.push_back(packet);
+    }
+    if (packet != "A") return;
+    device.Send("SBZ");
+    for (int i = 0; i < 400 && port.BytesWaiting() < 3; ++i)
+      QThread::msleep(5);
+    counted = port.BytesWaiting();
+  });
+  port.OpenPort();
+  device.Send("SAZ");
+  ASSERT_TRUE(ServeUntil([&] { return Count() == 2; }));
+  EXPECT_EQ(counted.load(), 3);
+  EXPECT_EQ(Packets(), (Texts{"A", "B"}));
+  port.ClosePort();
+}
+
 TEST_P(PtyEvents, ClosingWhileTheDeviceFloodsReturns) {
   port.OpenPort();
   std::atomic<bool> flooding = true;

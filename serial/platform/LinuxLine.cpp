@@ -353,6 +353,9 @@ TWaitResult TLinuxLine::WaitEvents(int stopFd, const std::atomic<bool>& stopping
       if (terminalReady) DrainLocked();
       CheckTxEmptyLocked(recheck);
       if (pendingEvents_ != 0) {
+        // The delivery's first count follows at once: the terminal was just found empty. What
+        // comes meanwhile is counted by the next call, or delivered in the next round.
+        skipNextDrain_ = terminalReady && terminalEmpty_;
         mask = std::exchange(pendingEvents_, 0);
         return TWaitResult::Events;
       }
