@@ -80,11 +80,12 @@ TClock::time_point TArrivals::Last() {
 
 namespace {
 
-// The main window's arrangement: thread-sync delivery, a 4096-byte queue, "S" ... "Z".
+// The main window's arrangement: a 4096-byte queue, "S" ... "Z", its delivery mode by default.
 class TOurPort final : public TReceiver {
  public:
-  TOurPort(const std::string& path, TArrivals& arrivals) {
+  TOurPort(const std::string& path, TArrivals& arrivals, TSyncMethod mode) : mode_(mode) {
     port_.SetPort(path);
+    port_.SetSyncMethod(mode);
     port_.Buffer().SetInputSize(4096);
     TComEvents events = kAllComEvents;
     events.Exclude(evCTS);
@@ -99,10 +100,11 @@ class TOurPort final : public TReceiver {
     port_.OpenPort();
   }
   ~TOurPort() override { port_.ClosePort(); }
-  const char* Name() const override { return "ours (thread-sync)"; }
-  bool OnMainThread() const override { return true; }
+  const char* Name() const override { return "ours"; }
+  bool OnMainThread() const override { return mode_ != smNone; }
 
  private:
+  TSyncMethod mode_;
   TComPort port_;
   TComDataPacket framer_;
 };
@@ -196,16 +198,24 @@ class TBarePollReader final : public TReceiver {
 };
 
 // The bare reader's thread hands each chunk to the main thread and waits, as thread-sync
-// delivery does.
+// delivery does; or, as window-sync delivery does, only until the main thread has taken a copy.
 class TBareReaderWithHandOver final : public TReceiver {
  public:
-  TBareReaderWithHandOver(const std::string& path, TArrivals& arrivals)
+  TBareReaderWithHandOver(const std::string& path, TArrivals& arrivals, bool releaseFirst)
       : handOver_(std::make_shared<THandOver>()),
         splitter_(arrivals),
         reader_(
             path,
-            [this](const char* data, std::size_t size) {
-              handOver_->Call([&] { splitter_.Feed(data, size); });
+            [this, releaseFirst](const char* data, std::size_t size) {
+              if (!releaseFirst) {
+                handOver_->Call([&] { splitter_.Feed(data, size); });
+                return;
+              }
+              handOver_->Send([&](const THandOver::TRelease& release) {
+                const std::string chunk(data, size);
+                release();
+                splitter_.Feed(chunk.data(), chunk.size());
+              });
             },
             [this] { handOver_->Wake(); }) {}
   ~TBareReaderWithHandOver() override {
@@ -250,14 +260,15 @@ class TQtSerialPort final : public TReceiver {
 
 }  // namespace
 
-std::unique_ptr<TReceiver> OurPort(const std::string& path, TArrivals& arrivals) {
-  return std::make_unique<TOurPort>(path, arrivals);
+std::unique_ptr<TReceiver> OurPort(const std::string& path, TArrivals& arrivals, TSyncMethod mode) {
+  return std::make_unique<TOurPort>(path, arrivals, mode);
 }
 std::unique_ptr<TReceiver> BarePollReader(const std::string& path, TArrivals& arrivals) {
   return std::make_unique<TBarePollReader>(path, arrivals);
 }
-std::unique_ptr<TReceiver> BareReaderWithHandOver(const std::string& path, TArrivals& arrivals) {
-  return std::make_unique<TBareReaderWithHandOver>(path, arrivals);
+std::unique_ptr<TReceiver> BareReaderWithHandOver(const std::string& path, TArrivals& arrivals,
+                                                  bool releaseFirst) {
+  return std::make_unique<TBareReaderWithHandOver>(path, arrivals, releaseFirst);
 }
 std::unique_ptr<TReceiver> QtSerialPort(const std::string& path, TArrivals& arrivals,
                                         int* errorSignals) {

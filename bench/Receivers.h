@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/ComTypes.h"
+
 namespace vardelio::bench {
 
 using TClock = std::chrono::steady_clock;
@@ -46,11 +48,14 @@ class TReceiver {
   virtual bool OnMainThread() const = 0;
 };
 
-std::unique_ptr<TReceiver> OurPort(const std::string& path, TArrivals& arrivals);
+std::unique_ptr<TReceiver> OurPort(const std::string& path, TArrivals& arrivals,
+                                   TSyncMethod mode = smThreadSync);
 std::unique_ptr<TReceiver> BarePollReader(const std::string& path, TArrivals& arrivals);
 // The floor for thread-sync delivery: the bare reader handing each chunk to the main thread
-// through the same hand-over as the port.
-std::unique_ptr<TReceiver> BareReaderWithHandOver(const std::string& path, TArrivals& arrivals);
+// through the same hand-over as the port. With `releaseFirst`, the floor for window-sync
+// delivery: the reader goes back to the line as soon as the main thread has the chunk.
+std::unique_ptr<TReceiver> BareReaderWithHandOver(const std::string& path, TArrivals& arrivals,
+                                                  bool releaseFirst = false);
 std::unique_ptr<TReceiver> QtSerialPort(const std::string& path, TArrivals& arrivals,
                                         int* errorSignals = nullptr);
 

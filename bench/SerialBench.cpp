@@ -1,8 +1,10 @@
-// Measures the received-packet path over a pseudo-terminal against three peers: a bare poll
-// reader (the kernel's limit), the same reader handing each chunk to the main thread through
-// our hand-over (the floor for thread-sync delivery), and Qt's serial module. The peers run
-// interleaved, repetition after repetition, in one process; figures are medians, and ratios
-// are medians of the ratios paired within each repetition. Prints figures; asserts nothing.
+// Measures the received-packet path over a pseudo-terminal: our port in each delivery mode
+// against four peers: a bare poll reader (the kernel's limit, and the floor for delivery on the
+// event thread), the same reader handing each chunk to the main thread through our hand-over
+// and waiting for it to be processed (the floor for thread-sync delivery) or only taken (the
+// floor for window-sync delivery), and Qt's serial module. The receivers run interleaved,
+// repetition after repetition, in one process; figures are medians, and ratios are medians of
+// the ratios paired within each repetition. Prints figures; asserts nothing.
 //
 //   serial_bench              the comparison, then idle, hang-up and framer figures
 //   serial_bench --syscalls P only peer P's latency run, between two getppid() markers,
@@ -37,7 +39,11 @@ namespace {
 constexpr int kRepetitions = 9;
 constexpr int kLatencyPackets = 400;
 constexpr int kThroughputPackets = 20000;
-const char* const kPeers[] = {"ours", "bare + hand-over", "bare", "qt"};
+// "ours" is the main window's thread-sync delivery; the other two modes are measured beside it.
+const char* const kOurs[] = {"ours", "ours window-sync", "ours none"};
+// Each mode's floor: thread-sync "bare + hand-over", window-sync "bare + send", none "bare".
+const char* const kPeers[] = {
+    "ours", "ours window-sync", "ours none", "bare + hand-over", "bare + send", "bare", "qt"};
 bool markWriter = false;  // the writer names itself (gettid) for the system-call count
 
 struct TFigures {
@@ -55,8 +61,11 @@ long MainThreadPreemptions() {
 std::unique_ptr<TReceiver> Make(const std::string& which, const TBenchPty& pty,
                                 TArrivals& arrivals) {
   if (which == "ours") return OurPort(pty.Path(), arrivals);
+  if (which == "ours window-sync") return OurPort(pty.Path(), arrivals, vardelio::smWindowSync);
+  if (which == "ours none") return OurPort(pty.Path(), arrivals, vardelio::smNone);
   if (which == "bare") return BarePollReader(pty.Path(), arrivals);
   if (which == "bare + hand-over") return BareReaderWithHandOver(pty.Path(), arrivals);
+  if (which == "bare + send") return BareReaderWithHandOver(pty.Path(), arrivals, true);
   return QtSerialPort(pty.Path(), arrivals);
 }
 
@@ -135,6 +144,27 @@ double Median(std::vector<double> values) {
 
 using TRuns = std::map<std::string, std::vector<TFigures>>;
 
+bool IsOurs(const std::string& peer) {
+  return peer.rfind("ours", 0) == 0;
+}
+
+void PrintRatios(const TRuns& runs, const std::string& ours) {
+  std::printf("\nmedians of paired ratios, %s / peer:\n", ours.c_str());
+  for (const char* peer : kPeers) {
+    if (IsOurs(peer)) continue;
+    std::vector<double> median, p99, rate;
+    for (int r = 0; r < kRepetitions; ++r) {
+      const TFigures& o = runs.at(ours)[std::size_t(r)];
+      const TFigures& p = runs.at(peer)[std::size_t(r)];
+      median.push_back(o.medianUs / p.medianUs);
+      p99.push_back(o.p99Us / p.p99Us);
+      rate.push_back(o.packetsPerSecond / p.packetsPerSecond);
+    }
+    std::printf("  %-18s latency median x%.2f   p99 x%.2f   throughput x%.2f\n", peer,
+                Median(median), Median(p99), Median(rate));
+  }
+}
+
 void PrintComparison(const TRuns& runs) {
   std::printf(
       "%d repetitions, peers interleaved; packets of 8 bytes ('S' + 6 digits + 'Z'); %d "
@@ -151,24 +181,12 @@ void PrintComparison(const TRuns& runs) {
       lost += f.lost;
     }
     std::printf(
-        "%-18s latency median %7.1f us   p99 %7.1f us   throughput %9.0f packets/s   "
+        "%-18s latency median %6.1f us   p99 %7.1f us   throughput %9.0f packets/s   "
         "main thread preempted %4.0f times   lost %d\n",
         peer, Median(median), Median(p99), Median(rate), Median(preempted), lost);
   }
-  std::printf("\nmedians of paired ratios, ours / peer:\n");
-  for (const char* peer : kPeers) {
-    if (std::string(peer) == "ours") continue;
-    std::vector<double> median, p99, rate;
-    for (int r = 0; r < kRepetitions; ++r) {
-      const TFigures& o = runs.at("ours")[std::size_t(r)];
-      const TFigures& p = runs.at(peer)[std::size_t(r)];
-      median.push_back(o.medianUs / p.medianUs);
-      p99.push_back(o.p99Us / p.p99Us);
-      rate.push_back(o.packetsPerSecond / p.packetsPerSecond);
-    }
-    std::printf("  %-18s latency median x%.2f   p99 x%.2f   throughput x%.2f\n", peer,
-                Median(median), Median(p99), Median(rate));
-  }
+  for (const char* ours : kOurs)
+    PrintRatios(runs, ours);
 }
 
 // --- the other figures
@@ -348,7 +366,9 @@ int main(int argc, char** argv) {
       "signals)\n",
       oursCpu, qtCpu, qtErrors);
   int lost = 0;
-  for (const TFigures& f : runs["ours"])
-    lost += f.lost;
+  for (const char* ours : kOurs) {
+    for (const TFigures& f : runs[ours])
+      lost += f.lost;
+  }
   return lost == 0 ? 0 : 1;
 }
