@@ -443,13 +443,10 @@ int TLinuxLine::Read(char* data, std::uint32_t count, std::uint32_t& read) {
       read += n;
       if (n > 0) lastByte = Clock::now();
       if (read == 0 && hungUp_) return EIO;
-      if (read == count || plan.returnAtOnce || hungUp_) {
-        // The completion's count of waiting bytes comes next: the terminal was just found empty.
-        skipNextDrain_ = terminalEmpty_;
-        return 0;
-      }
-      if (plan.returnOnFirstByte && read > 0) {
-        skipNextDrain_ = terminalEmpty_;
+      if (read == count || plan.returnAtOnce || hungUp_ || (plan.returnOnFirstByte && read > 0)) {
+        // The completion's count comes next and reports the queue; what the terminal holds
+        // is counted by the next call, or delivered in the next round.
+        skipNextDrain_ = true;
         return 0;
       }
     }
