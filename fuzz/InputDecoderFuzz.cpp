@@ -1,4 +1,5 @@
-// Decoding the terminal's marked input gives the same result however the reads split it.
+// Decoding the terminal's input gives the same result however the reads split it; input that is
+// not marked passes unchanged unless NULs are dropped.
 
 #include <cstdlib>
 
@@ -15,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   rules.errorChar = char(in.Byte());
   rules.parityChecked = in.Flag();
   rules.eventChar = char(in.Byte());
+  rules.marked = !in.Flag();
   const std::uint8_t splitSeed = in.Byte();
   const std::string raw = in.Rest();
 
@@ -38,5 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       split.breakSeen != once.breakSeen || split.eventCharSeen != once.eventCharSeen) {
     std::abort();
   }
+  if (!rules.marked && !rules.discardNull && (once.bytes != raw || once.errors != 0)) std::abort();
   return 0;
 }
