@@ -80,7 +80,8 @@ class TLinuxLine {
   bool txPending_ = false;
   bool waiterBlocked_ = false;      // the event waiter sleeps in poll and needs waking
   bool terminalEmpty_ = false;      // the last drain took all the terminal had
-  bool skipNextDrain_ = false;      // a read or the waiter just found the terminal empty
+  bool skipNextDrain_ = false;      // the next count reports the queue alone: a read just
+                                    // completed, or the waiter just found the terminal empty
   std::uint32_t txLastQueued_ = 0;  // output queued at the last look
   std::uint64_t txRecheckMs_ = 0;
   std::uint32_t baudRate_ = 9600;
