@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,9 +19,17 @@ namespace {
 constexpr std::size_t kMaxValue = 2047;
 
 std::string Trim(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
+  const std::size_t first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// One pair of double quotes around a value is not part of it; single quotes are.
+std::string Unquoted(const std::string& value) {
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
 }
 
 bool SameName(const std::string& a, const std::string& b) {
@@ -33,7 +42,7 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // end, so a file of mixed ends stays as it was but for the key written.
 struct TProfileLines {
   std::vector<std::string> lines;  // without their line ends
-  std::vector<std::string> ends;   // "\r\n", "\n", or none after a last unfinished line
+  std::vector<std::string> ends;   // "\r\n", "\n", "\r", or none after a last unfinished line
   std::string newEnd = "\n";       // for lines the writer adds: the first line's style
   bool byteOrderMark = false;
 
@@ -44,27 +53,22 @@ struct TProfileLines {
   }
 };
 
-TProfileLines ReadLines(const std::string& path) {
+// A line ends at LF, CR LF or a lone CR (as old Mac files end them); each keeps its own end.
+TProfileLines SplitLines(std::string_view rest) {
   TProfileLines file;
-  const std::optional<std::string> text = ReadUserFile(path);
-  if (!text) return file;
-  std::string_view rest = *text;
   if (rest.starts_with(kByteOrderMark)) {
     file.byteOrderMark = true;
     rest.remove_prefix(kByteOrderMark.size());
   }
   while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    std::string line(rest.substr(0, end));
-    std::string ending = end == std::string_view::npos ? "" : "\n";
-    if (!ending.empty() && line.ends_with('\r')) {
-      line.pop_back();
-      ending = "\r\n";
-    }
+    const std::size_t end = std::min(rest.find_first_of("\r\n"), rest.size());
+    std::size_t endLength = end < rest.size() ? 1 : 0;
+    if (rest.substr(end).starts_with("\r\n")) endLength = 2;
+    std::string ending(rest.substr(end, endLength));
     if (file.lines.empty() && !ending.empty()) file.newEnd = ending;
-    file.lines.push_back(std::move(line));
+    file.lines.emplace_back(rest.substr(0, end));
     file.ends.push_back(std::move(ending));
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    rest.remove_prefix(end + endLength);
   }
   return file;
 }
@@ -114,6 +118,24 @@ TLocation Find(const std::vector<std::string>& lines, const std::string& section
   return at;
 }
 
+// Replaces or adds the key in the file's text.
+std::string WithKey(const std::string& text, const std::string& section, const std::string& key,
+                    const std::string& value) {
+  TProfileLines file = SplitLines(text);
+  const TLocation at = Find(file.lines, section, key);
+  const std::string entry = key + "=" + value;
+  if (at.key) {
+    file.lines[*at.key] = entry;  // its own line end stays
+  } else if (at.section) {
+    file.Insert(at.sectionEnd, entry);
+  } else {
+    if (!file.lines.empty() && !Trim(file.lines.back()).empty()) file.Insert(file.lines.size(), "");
+    file.Insert(file.lines.size(), "[" + section + "]");
+    file.Insert(file.lines.size(), entry);
+  }
+  return JoinLines(file);
+}
+
 }  // namespace
 
 std::string ConfigFolder() {
@@ -143,30 +165,19 @@ std::string ProfilePath(const std::string& fileName) {
 
 std::string ReadProfileString(const std::string& fileName, const std::string& section,
                               const std::string& key, const std::string& defaultValue) {
-  const std::vector<std::string> lines = ReadLines(ProfilePath(fileName)).lines;
+  const std::optional<std::string> text = ReadUserFile(ProfilePath(fileName));
+  const std::vector<std::string> lines = SplitLines(text.value_or("")).lines;
   const TLocation at = Find(lines, section, key);
   if (!at.key) return defaultValue.substr(0, kMaxValue);
   const std::string& line = lines[*at.key];
-  return Trim(line.substr(line.find('=') + 1)).substr(0, kMaxValue);
+  return Unquoted(Trim(line.substr(line.find('=') + 1))).substr(0, kMaxValue);
 }
 
 void WriteProfileString(const std::string& fileName, const std::string& section,
                         const std::string& key, const std::string& value) {
-  const std::string path = ProfilePath(fileName);
   if (fileName.find('/') == std::string::npos) MakeFolders(ConfigFolder());
-  TProfileLines file = ReadLines(path);
-  const TLocation at = Find(file.lines, section, key);
-  const std::string entry = key + "=" + value;
-  if (at.key) {
-    file.lines[*at.key] = entry;  // its own line end stays
-  } else if (at.section) {
-    file.Insert(at.sectionEnd, entry);
-  } else {
-    if (!file.lines.empty() && !Trim(file.lines.back()).empty()) file.Insert(file.lines.size(), "");
-    file.Insert(file.lines.size(), "[" + section + "]");
-    file.Insert(file.lines.size(), entry);
-  }
-  ReplaceUserFile(path, JoinLines(file));
+  UpdateUserFile(ProfilePath(fileName),
+                 [&](const std::string& old) { return WithKey(old, section, key, value); });
 }
 
 }  // namespace vardelio

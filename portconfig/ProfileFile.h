@@ -16,13 +16,14 @@ void MakeFolders(const std::string& folder);
 // A bare file name lives in the configuration folder; a path is used as it is.
 std::string ProfilePath(const std::string& fileName);
 
-// Section and key match without regard to case; the value is read up to 2047 characters. A
-// missing file reads as empty; one that cannot be read raises EProfileError.
+// Section and key match without regard to case; one pair of double quotes around the value is
+// dropped, and the value is read up to 2047 characters. A line ends at LF, CR LF or a lone CR.
+// A missing file reads as empty; one that cannot be read raises EProfileError.
 std::string ReadProfileString(const std::string& fileName, const std::string& section,
                               const std::string& key, const std::string& defaultValue);
 // Replaces or adds one key, keeping every other line, the line ends and a byte-order mark;
-// the file is replaced whole (see ReplaceUserFile). Raises EProfileError when it cannot be
-// read or written, leaving it as it was.
+// the file is read and written under a lock (see UpdateUserFile). Raises EProfileError when it
+// cannot be read or written, leaving it as it was.
 void WriteProfileString(const std::string& fileName, const std::string& section,
                         const std::string& key, const std::string& value);
 

@@ -5,23 +5,33 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace vardelio {
 namespace {
 
-// Temporaries are named this plus six random characters, short whatever the file's name.
-constexpr char kTemporaryPrefix[] = ".vardelio-";
+// Temporaries are named this plus eight random letters or digits, short whatever the file's
+// name, and unlike anything a user would call a file of their own.
+constexpr char kTemporaryPrefix[] = ".vardelio-save-";
+constexpr std::size_t kRandomLength = 8;
 constexpr int kMaxLinks = 40;  // as the kernel's own limit on a path's links
-constexpr std::size_t kRandomLength = 6;
 
 [[noreturn]] void Fail(const char* what, const std::string& path, int error) {
   throw EProfileError(std::string(what) + " " + path + ": " + std::strerror(error));
+}
+
+[[noreturn]] void FailNotRegular(const char* what, const std::string& path) {
+  throw EProfileError(std::string(what) + " " + path + ": not a regular file");
 }
 
 // Closes a descriptor when it goes out of scope.
@@ -33,6 +43,7 @@ struct TDescriptor {
   }
   TDescriptor(const TDescriptor&) = delete;
   TDescriptor& operator=(const TDescriptor&) = delete;
+  int Release() { return std::exchange(fd, -1); }
 };
 
 std::string FolderOf(const std::string& path) {
@@ -56,6 +67,71 @@ std::string ResolveLinks(std::string path) {
   Fail("Cannot resolve", path, ELOOP);
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// False when nothing is there. A FIFO, device, socket or folder is refused before anything
+// opens it: opening a FIFO blocks, and opening a device can change its state.
+bool RegularOrAbsent(const std::string& path, const char* what) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return false;
+    Fail(what, path, errno);
+  }
+  if (!S_ISREG(st.st_mode)) FailNotRegular(what, path);
+  return true;
+}
+
+// Checks again what was opened (without blocking): the name may have changed in between.
+struct stat RequireRegular(int fd, const std::string& path, const char* what) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) Fail(what, path, errno);
+  if (!S_ISREG(st.st_mode)) FailNotRegular(what, path);
+  return st;
+}
+
+// A file system that cannot lock leaves the file unlocked rather than unusable.
+void Lock(int fd, int how) {
+  while (flock(fd, how) != 0 && errno == EINTR) {
+  }
+}
+
+std::string ReadFrom(int fd, const std::string& path) {
+  std::string text;
+  char chunk[8192];
+  for (;;) {
+    const ssize_t n = pread(fd, chunk, sizeof chunk, off_t(text.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail("Cannot read", path, errno);
+    if (n == 0) return text;
+    text.append(chunk, std::size_t(n));
+  }
+}
+
+// 0, or the error that stopped the text from being stored whole.
+int Store(int fd, const std::string& text) {
+  // Written over the old bytes before the rest is cut, so the space they held stays ours.
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = pwrite(fd, text.data() + done, text.size() - done, off_t(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    done += std::size_t(n);
+  }
+  if (ftruncate(fd, off_t(text.size())) != 0 || fsync(fd) != 0) return errno;
+  return 0;
+}
+
+void WriteInPlace(int fd, const std::string& old, const std::string& text,
+                  const std::string& path) {
+  const int error = Store(fd, text);
+  if (error == 0) return;
+  if (const int again = Store(fd, old); again != 0) Fail("Cannot restore", path, again);
+  Fail("Cannot write", path, error);
+}
+
+// --- temporaries -------------------------------------------------------------------------
+
 std::string RandomName() {
   static constexpr char kLetters[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -72,86 +148,117 @@ std::string RandomName() {
 
 bool IsTemporaryName(const char* name) {
   const std::size_t prefix = sizeof kTemporaryPrefix - 1;
-  return std::strncmp(name, kTemporaryPrefix, prefix) == 0 &&
-         std::strlen(name) == prefix + kRandomLength;
+  if (std::strncmp(name, kTemporaryPrefix, prefix) != 0) return false;
+  if (std::strlen(name) != prefix + kRandomLength) return false;
+  return std::all_of(name + prefix, name + prefix + kRandomLength,
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
-// A temporary that nobody holds locked was left by a save that died: remove it.
+// Ours and abandoned: a regular file of the saver's that no save holds locked. Anything else
+// is never opened (a FIFO would block) and never removed.
+void RemoveIfAbandoned(int folder, const char* name) {
+  struct stat seen {};
+  if (fstatat(folder, name, &seen, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (!S_ISREG(seen.st_mode) || seen.st_uid != geteuid()) return;
+  TDescriptor file(openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat opened {};
+  if (file.fd < 0 || fstat(file.fd, &opened) != 0 || !SameFile(seen, opened)) return;
+  if (flock(file.fd, LOCK_EX | LOCK_NB) != 0) return;
+  struct stat now {};  // still under that name (its save may have just renamed it)
+  if (fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(now, opened)) {
+    unlinkat(folder, name, 0);
+  }
+}
+
+// A temporary that nobody holds locked was left by a save that died.
 void RemoveStaleTemporaries(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return;
   while (const dirent* entry = readdir(dir)) {
-    if (!IsTemporaryName(entry->d_name)) continue;
-    TDescriptor file(openat(dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (file.fd >= 0 && flock(file.fd, LOCK_EX | LOCK_NB) == 0) {
-      unlinkat(dirfd(dir), entry->d_name, 0);
-    }
+    if (IsTemporaryName(entry->d_name)) RemoveIfAbandoned(dirfd(dir), entry->d_name);
   }
   closedir(dir);
 }
 
-// Gives the locked anonymous file a short name in the folder (a name derived from the
-// settings file's could exceed the file-name limit).
-std::string NameAnonymous(int fd, const std::string& folder, const std::string& path) {
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  for (;;) {
-    const std::string name = folder + "/" + RandomName();
-    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      return name;
+// A locked temporary in a folder: anonymous (no name) where the file system allows it, so
+// that a save killed half-way leaves nothing behind. Removed unless Keep() is called.
+class TTemporary {
+ public:
+  TTemporary(const std::string& folder, const std::string& path) : folder_(folder), path_(path) {}
+  ~TTemporary() {
+    if (!name_.empty() && !kept_) unlink(name_.c_str());
+  }
+  TTemporary(const TTemporary&) = delete;
+  TTemporary& operator=(const TTemporary&) = delete;
+
+  // 0, or the error that stopped its creation.
+  int Create() {
+    RemoveStaleTemporaries(folder_);
+    // The umask applies to the 0666 here, as it does to any new file.
+    file_.fd = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (file_.fd >= 0) {
+      Lock(file_.fd, LOCK_EX);
+      return 0;
     }
-    if (errno != EEXIST) Fail("Cannot write", path, errno);
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
+    return CreateNamed();
+  }
+  int fd() const { return file_.fd; }
+  // Gives it a name of its own, or the one given (false when that is taken).
+  bool Link(const std::string& name);
+  void Keep() { kept_ = true; }
+  const std::string& Name() const { return name_; }
+
+ private:
+  int CreateNamed();
+
+  std::string folder_, path_, name_;
+  TDescriptor file_{-1};
+  bool kept_ = false;
+};
+
+int TTemporary::CreateNamed() {
+  for (;;) {
+    const std::string name = folder_ + "/" + RandomName();
+    TDescriptor file(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (file.fd < 0 && errno == EEXIST) continue;
+    if (file.fd < 0) return errno;
+    // Locked, so no other save takes it for stale; it may have done so just before.
+    if (flock(file.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) continue;
+    struct stat st {};
+    if (fstat(file.fd, &st) == 0 && st.st_nlink > 0) {
+      name_ = name;
+      file_.fd = file.Release();
+      return 0;
+    }
   }
 }
 
-// A temporary in the folder, locked, with its name (empty while it is still anonymous).
-int CreateTemporary(const std::string& folder, const std::string& path, std::string& name) {
-  name.clear();
-  // The umask applies to the 0666 here, as it does to any new file.
-  int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    flock(fd, LOCK_EX);
-    return fd;
+bool TTemporary::Link(const std::string& name) {
+  if (!name_.empty()) {
+    if (name.empty()) return true;
+    if (link(name_.c_str(), name.c_str()) != 0) {
+      if (errno == EEXIST) return false;
+      Fail("Cannot write", path_, errno);
+    }
+    unlink(name_.c_str());
+    name_ = name;
+    return true;
   }
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) Fail("Cannot write", path, errno);
-  // No anonymous files here: a named one, locked so no other save takes it for stale.
+  const std::string self = "/proc/self/fd/" + std::to_string(file_.fd);
   for (;;) {
-    name = folder + "/" + RandomName();
-    fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) Fail("Cannot write", path, errno);
-    struct stat st {};
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
-    close(fd);  // another save removed it between its creation and the lock
+    const std::string target = name.empty() ? folder_ + "/" + RandomName() : name;
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      name_ = target;
+      return true;
+    }
+    if (errno != EEXIST) Fail("Cannot write", path_, errno);
+    if (!name.empty()) return false;
   }
 }
 
 void WriteAll(int fd, const std::string& text, const std::string& path) {
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = write(fd, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) Fail("Cannot write", path, n < 0 ? errno : EIO);
-    data += n;
-    left -= std::size_t(n);
-  }
-  if (fsync(fd) != 0) Fail("Cannot write", path, errno);
-}
-
-// The replacement takes the owner and mode of the file it replaces.
-void KeepOwnerAndMode(int fd, const struct stat& old) {
-  if (old.st_uid != geteuid() || old.st_gid != getegid()) {
-    [[maybe_unused]] const int ignored = fchown(fd, old.st_uid, old.st_gid);
-  }
-  fchmod(fd, old.st_mode & 07777);
-}
-
-void CheckWritable(const std::string& path, const struct stat& st) {
-  if (S_ISDIR(st.st_mode)) Fail("Cannot write", path, EISDIR);
-  // Like a read-only attribute: root may write anywhere, but not over this.
-  if ((st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0) {
-    Fail("Cannot write", path, EACCES);
-  }
+  if (const int error = Store(fd, text); error != 0) Fail("Cannot write", path, error);
 }
 
 void SyncFolder(const std::string& folder) {
@@ -159,45 +266,151 @@ void SyncFolder(const std::string& folder) {
   if (dir.fd >= 0) fsync(dir.fd);
 }
 
+// --- what a replacement must carry over --------------------------------------------------
+
+// The names of a file's extended attributes (an ACL is one); false when they cannot be listed.
+bool AttributeNames(int fd, std::vector<std::string>& names) {
+  names.clear();
+  std::string list;
+  for (;;) {
+    const ssize_t size = flistxattr(fd, nullptr, 0);
+    if (size < 0) return errno == ENOTSUP;  // none can exist here
+    list.resize(std::size_t(size));
+    const ssize_t got = flistxattr(fd, list.data(), list.size());
+    if (got >= 0) {
+      list.resize(std::size_t(got));
+      break;
+    }
+    if (errno != ERANGE) return false;  // it grew in between: ask again
+  }
+  for (std::size_t at = 0; at < list.size(); at += names.back().size() + 1)
+    names.emplace_back(list.c_str() + at);
+  return true;
+}
+
+bool CopyAttribute(int from, int to, const std::string& name) {
+  std::string value;
+  for (;;) {
+    const ssize_t size = fgetxattr(from, name.c_str(), nullptr, 0);
+    if (size < 0) return false;
+    value.resize(std::size_t(size));
+    const ssize_t got = fgetxattr(from, name.c_str(), value.data(), value.size());
+    if (got >= 0) {
+      value.resize(std::size_t(got));
+      break;
+    }
+    if (errno != ERANGE) return false;
+  }
+  return fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0;
+}
+
+// The temporary gets exactly the file's attributes: copies of its own, and none it inherited
+// from the folder that the file lacks.
+bool CopyAttributes(int from, int to) {
+  std::vector<std::string> wanted, present;
+  if (!AttributeNames(from, wanted) || !AttributeNames(to, present)) return false;
+  for (const std::string& name : present) {
+    const bool keep = std::find(wanted.begin(), wanted.end(), name) != wanted.end();
+    if (!keep && fremovexattr(to, name.c_str()) != 0) return false;
+  }
+  for (const std::string& name : wanted) {
+    if (!CopyAttribute(from, to, name)) return false;
+  }
+  return true;
+}
+
+// True when the temporary now has the file's owner, group and mode.
+bool CarryOver(int file, const struct stat& old, int temp) {
+  struct stat st {};
+  if (fstat(temp, &st) != 0) return false;
+  if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) &&
+      fchown(temp, old.st_uid, old.st_gid) != 0) {
+    return false;
+  }
+  // After the owner, which clears set-id bits; before the ACL, which sets the mode's bits.
+  if (fchmod(temp, old.st_mode & 07777) != 0 || !CopyAttributes(file, temp)) return false;
+  if (fstat(temp, &st) != 0) return false;
+  return st.st_uid == old.st_uid && st.st_gid == old.st_gid && st.st_mode == old.st_mode;
+}
+
+// Replaces the file by rename when that loses nothing; false, with the file untouched, when it
+// would.
+bool ReplaceWhole(int file, const struct stat& old, const std::string& target,
+                  const std::string& text) {
+  const std::string folder = FolderOf(target);
+  if (old.st_nlink != 1 || faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    return false;
+  }
+  TTemporary temp(folder, target);
+  if (temp.Create() != 0 || !CarryOver(file, old, temp.fd())) return false;
+  WriteAll(temp.fd(), text, target);
+  temp.Link("");
+  // A folder may refuse it yet (sticky, or the file is a mount point): write in place.
+  if (rename(temp.Name().c_str(), target.c_str()) != 0) return false;
+  temp.Keep();
+  SyncFolder(folder);
+  return true;
+}
+
+// Creates the file whole under its name; false when another save created it first.
+bool CreateWhole(const std::string& target, const std::string& text) {
+  const std::string folder = FolderOf(target);
+  TTemporary temp(folder, target);
+  if (const int error = temp.Create(); error != 0) Fail("Cannot write", target, error);
+  WriteAll(temp.fd(), text, target);
+  if (!temp.Link(target)) return false;
+  temp.Keep();
+  SyncFolder(folder);
+  return true;
+}
+
+// The target opened for writing and locked, still under its name; -1 when it does not exist.
+int OpenLocked(const std::string& target) {
+  for (;;) {
+    if (!RegularOrAbsent(target, "Cannot write")) return -1;
+    TDescriptor file(open(target.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.fd < 0 && errno == ENOENT) continue;
+    if (file.fd < 0) Fail("Cannot write", target, errno);
+    const struct stat opened = RequireRegular(file.fd, target, "Cannot write");
+    Lock(file.fd, LOCK_EX);
+    // Another save may have replaced or removed it while this one waited for the lock.
+    struct stat now {};
+    if (stat(target.c_str(), &now) == 0 && SameFile(now, opened)) return file.Release();
+  }
+}
+
 }  // namespace
 
 std::optional<std::string> ReadUserFile(const std::string& path) {
-  TDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!RegularOrAbsent(path, "Cannot read")) return std::nullopt;
+  TDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.fd < 0) {
     if (errno == ENOENT) return std::nullopt;
     Fail("Cannot read", path, errno);
   }
-  std::string text;
-  char chunk[8192];
-  for (;;) {
-    const ssize_t n = read(file.fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Fail("Cannot read", path, errno);
-    if (n == 0) return text;
-    text.append(chunk, std::size_t(n));
-  }
+  RequireRegular(file.fd, path, "Cannot read");
+  Lock(file.fd, LOCK_SH);
+  return ReadFrom(file.fd, path);
 }
 
-void ReplaceUserFile(const std::string& path, const std::string& text) {
+void UpdateUserFile(const std::string& path,
+                    const std::function<std::string(const std::string& old)>& edit) {
   const std::string target = ResolveLinks(path);
-  struct stat old {};
-  const bool exists = stat(target.c_str(), &old) == 0;
-  if (!exists && errno != ENOENT) Fail("Cannot write", target, errno);
-  if (exists) CheckWritable(target, old);
-  const std::string folder = FolderOf(target);
-  RemoveStaleTemporaries(folder);
-  std::string name;
-  TDescriptor temp(CreateTemporary(folder, target, name));
-  try {
-    if (exists) KeepOwnerAndMode(temp.fd, old);
-    WriteAll(temp.fd, text, target);
-    if (name.empty()) name = NameAnonymous(temp.fd, folder, target);
-    if (rename(name.c_str(), target.c_str()) != 0) Fail("Cannot write", target, errno);
-  } catch (...) {
-    if (!name.empty()) unlink(name.c_str());
-    throw;
+  for (;;) {
+    TDescriptor file(OpenLocked(target));
+    if (file.fd < 0) {
+      if (CreateWhole(target, edit(""))) return;
+      continue;
+    }
+    struct stat old {};
+    if (fstat(file.fd, &old) != 0) Fail("Cannot write", target, errno);
+    // Like a read-only attribute: root may write anywhere, but not over this.
+    if ((old.st_mode & 0222) == 0) Fail("Cannot write", target, EACCES);
+    const std::string before = ReadFrom(file.fd, target);
+    const std::string text = edit(before);
+    if (!ReplaceWhole(file.fd, old, target, text)) WriteInPlace(file.fd, before, text, target);
+    return;
   }
-  SyncFolder(folder);
 }
 
 }  // namespace vardelio

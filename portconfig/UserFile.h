@@ -1,6 +1,7 @@
 #pragma once
-// Reading and replacing a file that belongs to the user, without ever leaving it worse.
+// Reading and rewriting a file that belongs to the user, without ever leaving it worse.
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -13,14 +14,23 @@ class EProfileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The whole file; nothing when it does not exist. Any other failure raises EProfileError, so
-// an unreadable file is never taken for an empty one.
+// The whole file; nothing when it does not exist. Anything but a regular file is refused
+// without being opened in a way that could block, and any other failure raises
+// EProfileError, so an unreadable file is never taken for an empty one. A save in progress is
+// waited for (shared advisory lock).
 std::optional<std::string> ReadUserFile(const std::string& path);
 
-// Replaces the file's contents at once: a reader sees the old file or the new one, never half
-// of either, and a save killed half-way leaves no temporary behind. A link stays a link (its
-// target is replaced in the target's own folder); the mode and owner stay as they were, and a
-// new file gets 0666 less the umask. A file without any write bit is read-only for everyone.
-void ReplaceUserFile(const std::string& path, const std::string& text);
+// Stores edit(old content) in the file, holding an exclusive advisory lock from the read to
+// the write, so two programs editing one file lose nothing. edit may run more than once and
+// gets "" for a missing file, which is then created (0666 less the umask).
+//
+// The file is replaced through a temporary and a rename, so that a reader or a crash sees the
+// old file or the new one, when that loses nothing: one link, owner and group, mode, extended
+// attributes and ACL all carried over, and a writable folder. Otherwise it is rewritten in
+// place, and put back as it was if that fails. A link stays a link; its target is what is
+// written. Anything but a regular file is refused, and so is a file without any write bit,
+// even for root. Raises EProfileError when the file cannot be read or written.
+void UpdateUserFile(const std::string& path,
+                    const std::function<std::string(const std::string& old)>& edit);
 
 }  // namespace vardelio

@@ -3,13 +3,17 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "FakeComPlatform.h"
@@ -43,6 +47,25 @@ std::vector<std::string> Entries(const std::string& folder) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// A socket file at path, as a running program leaves one.
+void BindSocket(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof address.sun_path);
+  path.copy(address.sun_path, path.size());
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  close(fd);
+}
+
+// A character device (the null device's numbers), or a FIFO where devices cannot be made.
+void MakeNullDevice(const std::string& path) {
+  if (mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    std::cout << "no device node can be made here; a FIFO stands in for it\n";
+    mkfifo(path.c_str(), 0666);
+  }
 }
 
 class Persistence : public ::testing::Test {
@@ -94,7 +117,7 @@ TEST_F(Persistence, OtherSectionsKeysAndLinesAreKept) {
 TEST_F(Persistence, RestoringReadsEveryKnownFormAndKeepsWhatIsMissing) {
   const std::string file = Path("restore.ini");
   const struct {
-    const char* lines;
+    std::string lines;
     std::function<void(const TComPort&)> check;
   } cases[] = {
       {"BaudRate=Custom",
@@ -118,12 +141,46 @@ TEST_F(Persistence, RestoringReadsEveryKnownFormAndKeepsWhatIsMissing) {
          EXPECT_EQ(p.DataBits(), dbSeven);
          EXPECT_EQ(p.Port(), "COM1");  // missing: unchanged
        }},
+      {"Port=\"/dev/ttyUSB0\"\nBaudRate=\"115200\"",
+       [](const TComPort& p) {
+         EXPECT_EQ(p.Port(), "/dev/ttyUSB0");
+         EXPECT_EQ(p.BaudRate(), br115200);
+       }},
+      {"Port= \"\"COM4\" \nParity='Odd'",  // one pair only, after the blanks; single quotes stay
+       [](const TComPort& p) {
+         EXPECT_EQ(p.Port(), "\"COM4");
+         EXPECT_EQ(p.Parity().Bits(), prNone);
+       }},
+      {"Port=\"COM5\nStopBits=\"",
+       [](const TComPort& p) {
+         EXPECT_EQ(p.Port(), "\"COM5");
+         EXPECT_EQ(p.StopBits(), sbOneStopBit);
+       }},
+      {"[ComPort1]\rPort=COM3\rBaudRate=19200\rStopBits=2\r",  // old Mac line ends
+       [](const TComPort& p) {
+         EXPECT_EQ(p.Port(), "COM3");
+         EXPECT_EQ(p.BaudRate(), br19200);
+         EXPECT_EQ(p.StopBits(), sbTwoStopBits);
+       }},
+      {"[ComPort1]\r\nPort=COM6\rDataBits=7\r\n",
+       [](const TComPort& p) {
+         EXPECT_EQ(p.Port(), "COM6");
+         EXPECT_EQ(p.DataBits(), dbSeven);
+       }},
+      {"Port=" + std::string(2047, 'p') + "q\nBaudRate=300",
+       [](const TComPort& p) {
+         EXPECT_EQ(p.Port(), std::string(2047, 'p'));
+         EXPECT_EQ(p.BaudRate(), br300);
+       }},
+      {"Port=\"" + std::string(2046, 'p') + "qr\"",
+       [](const TComPort& p) { EXPECT_EQ(p.Port(), std::string(2046, 'p') + "q"); }},
   };
   for (const auto& c : cases) {
     TComPort fresh(nullptr, &fake);
     fresh.SetName(QStringLiteral("ComPort1"));
     fresh.SetCustomBaudRate(31250);  // not the default a bad or missing custom rate takes
-    WriteAll(file, std::string("[ComPort1]\n") + c.lines + "\n");
+    SCOPED_TRACE(c.lines.substr(0, 40));
+    WriteAll(file, c.lines.starts_with("[") ? c.lines : "[ComPort1]\n" + c.lines + "\n");
     RestoreSettings(fresh, ssIniFile, file);
     c.check(fresh);
   }
@@ -249,6 +306,40 @@ TEST_F(Persistence, AUsersFileIsNeverMadeWorse) {
        },
        0, 0, [](auto& f) { EXPECT_EQ(Mode(f), 0604u); }},
       {"a name at the length limit", [](auto&) {}, 0, 0, [](auto&) {}},
+      // Neither read nor written, and never opened in a way that blocks.
+      {"a FIFO in its place", [](auto& f) { mkfifo(f.c_str(), 0666); }, 17, 16,
+       [](auto& f) { EXPECT_TRUE(std::filesystem::is_fifo(f)); }},
+      {"a link to a FIFO",
+       [](auto& f) {
+         mkfifo((f + ".fifo").c_str(), 0666);
+         std::filesystem::create_symlink("s.ini.fifo", f);
+       },
+       17, 16,
+       [](auto& f) {
+         EXPECT_TRUE(std::filesystem::is_symlink(f));
+         EXPECT_TRUE(std::filesystem::is_fifo(f + ".fifo"));
+       }},
+      {"a socket in its place", [](auto& f) { BindSocket(f); }, 17, 16,
+       [](auto& f) { EXPECT_TRUE(std::filesystem::is_socket(f)); }},
+      {"a device in its place", [](auto& f) { MakeNullDevice(f); }, 17, 16,
+       [](auto& f) { EXPECT_FALSE(std::filesystem::is_regular_file(f)); }},
+      {"a second hard link",
+       [&](auto& f) {
+         WriteAll(f, keep);
+         link(f.c_str(), (f + ".2").c_str());
+       },
+       0, 0,
+       [](auto& f) {
+         EXPECT_TRUE(ReadAll(f).starts_with("[ComPort1]\nPort=COM7\nBaudRate=9600\n"));
+         EXPECT_EQ(ReadAll(f + ".2"), ReadAll(f));
+       }},
+      {"old Mac line ends", [](auto& f) { WriteAll(f, "[ComPort1]\rPort=COM7\r\r[Keep]\rA=1\r"); },
+       0, 0,
+       [](auto& f) {
+         EXPECT_EQ(ReadAll(f),
+                   "[ComPort1]\rPort=COM7\rBaudRate=9600\rStopBits=1\rDataBits=8\rParity=None\r"
+                   "FlowControl=None\r\r[Keep]\rA=1\r");
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -278,15 +369,27 @@ TEST_F(Persistence, ANewFileTakesTheUmask) {
 TEST_F(Persistence, ASaveRemovesTemporariesThatNoSaveHolds) {
   const std::string folder = Path("temps");
   std::filesystem::create_directory(folder);
-  WriteAll(folder + "/.vardelio-Stale1", "left by a killed save");
-  WriteAll(folder + "/.vardelio-Held01", "a save in progress");
-  WriteAll(folder + "/.vardelio-mine.bak", "not ours");
-  const int held = open((folder + "/.vardelio-Held01").c_str(), O_RDONLY | O_CLOEXEC);
+  WriteAll(folder + "/s.ini", "[ComPort1]\n");
+  WriteAll(folder + "/.vardelio-save-Stale001", "left by a killed save");
+  WriteAll(folder + "/.vardelio-save-Held0001", "a save in progress");
+  // Not ours: another name, another owner, not a regular file.
+  WriteAll(folder + "/.vardelio-backup", "the user's own");
+  WriteAll(folder + "/.vardelio-save-Stale0001", "the user's own");
+  WriteAll(folder + "/.vardelio-save-Stale-01", "the user's own");
+  WriteAll(folder + "/.vardelio-save-Others01", "another user's");
+  ASSERT_EQ(chown((folder + "/.vardelio-save-Others01").c_str(), 4000, 4000), 0);
+  ASSERT_EQ(mkfifo((folder + "/.vardelio-save-Fifo0001").c_str(), 0666), 0);
+  std::filesystem::create_directory(folder + "/.vardelio-save-Folder01");
+  std::filesystem::create_symlink("s.ini", folder + "/.vardelio-save-Link0001");
+  const int held = open((folder + "/.vardelio-save-Held0001").c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
   SaveSettings(port, ssIniFile, folder + "/s.ini");
   close(held);
   EXPECT_EQ(Entries(folder),
-            (std::vector<std::string>{".vardelio-Held01", ".vardelio-mine.bak", "s.ini"}));
+            (std::vector<std::string>{
+                ".vardelio-backup", ".vardelio-save-Fifo0001", ".vardelio-save-Folder01",
+                ".vardelio-save-Held0001", ".vardelio-save-Link0001", ".vardelio-save-Others01",
+                ".vardelio-save-Stale-01", ".vardelio-save-Stale0001", "s.ini"}));
 }
 
 TEST_F(Persistence, ASaveKilledHalfWayLeavesNoStrayFile) {

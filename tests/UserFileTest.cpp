@@ -1,0 +1,255 @@
+// Saving the settings file as other users and other programs meet it: owners, groups, ACLs,
+// links, a second program saving at once, a disk that takes only part of a save.
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <vector>
+
+#include "portconfig/ProfileFile.h"
+
+using namespace vardelio;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct stat Stat(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st;
+}
+
+std::string Attribute(const std::string& path, const char* name) {
+  char value[256];
+  const ssize_t n = getxattr(path.c_str(), name, value, sizeof value);
+  return n < 0 ? std::string("(none)") : std::string(value, std::size_t(n));
+}
+
+// An access ACL: owner rw, user 4000 r, group r, mask r, others r (the kernel's xattr form).
+std::string AccessAcl() {
+  struct Entry {
+    std::uint16_t tag, perm;
+    std::uint32_t id;
+  };
+  const Entry entries[] = {
+      {0x01, 6, ~0u}, {0x02, 4, 4000}, {0x04, 4, ~0u}, {0x10, 4, ~0u}, {0x20, 4, ~0u}};
+  const std::uint32_t version = 2;
+  std::string acl(reinterpret_cast<const char*>(&version), sizeof version);
+  acl.append(reinterpret_cast<const char*>(entries), sizeof entries);
+  return acl;
+}
+
+// Runs action in a child process that acts as uid with gid and groups; its exit code.
+int RunAs(uid_t uid, gid_t gid, const std::vector<gid_t>& groups, rlim_t sizeLimit,
+          const std::function<void()>& action) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(groups.size(), groups.data()) != 0 || setresgid(gid, gid, gid) != 0 ||
+        setresuid(uid, uid, uid) != 0) {
+      _exit(3);
+    }
+    if (sizeLimit > 0) {
+      signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+      const rlimit limit{sizeLimit, sizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    try {
+      action();
+    } catch (const EProfileError&) {
+      _exit(1);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+class UserFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    chmod(folder.path().toLocal8Bit().constData(), 0755);  // other users may pass through
+  }
+  std::string Path(const std::string& name) const {
+    return folder.path().toStdString() + "/" + name;
+  }
+  QTemporaryDir folder;
+};
+
+constexpr uid_t kOwner = 1234, kMember = 1235;
+constexpr gid_t kGroup = 4321;
+const std::string kOld = "[ComPort1]\nPort=COM7\n\n[Keep]\nA=1\n";
+
+struct TSaveCase {
+  const char* name;
+  uid_t fileUid = 0;
+  gid_t fileGid = 0;
+  mode_t fileMode = 0644;
+  uid_t folderUid = 0;
+  mode_t folderMode = 0755;
+  uid_t saverUid = 0;
+  gid_t saverGid = 0;
+  std::vector<gid_t> saverGroups = {};
+  bool attributes = false;   // a user.* attribute and an ACL
+  bool throughLink = false;  // saved through a link in a folder of the saver's
+  bool hardLink = false;
+  rlim_t sizeLimit = 0;  // the largest file the saver may write
+  bool saved = true;
+  bool replaced = false;  // a new file took its place (else the same file was rewritten)
+};
+
+const TSaveCase kSaveCases[] = {
+    {.name = "root, with an ACL and an attribute", .attributes = true, .replaced = true},
+    {.name = "its owner, with an ACL and an attribute",
+     .fileUid = kOwner,
+     .fileGid = kOwner,
+     .folderUid = kOwner,
+     .saverUid = kOwner,
+     .saverGid = kOwner,
+     .attributes = true,
+     .replaced = true},
+    {.name = "a member of its group",
+     .fileGid = kGroup,
+     .fileMode = 0664,
+     .folderMode = 0777,
+     .saverUid = kMember,
+     .saverGid = kMember,
+     .saverGroups = {kGroup}},
+    {.name = "a member of its group, no write bit for the group",
+     .fileGid = kGroup,
+     .folderMode = 0777,
+     .saverUid = kMember,
+     .saverGid = kMember,
+     .saverGroups = {kGroup},
+     .saved = false},
+    {.name = "its owner, through a link, in a folder they cannot write",
+     .fileUid = kOwner,
+     .fileGid = kOwner,
+     .saverUid = kOwner,
+     .saverGid = kOwner,
+     .throughLink = true},
+    {.name = "root, a file with a second hard link", .hardLink = true},
+    {.name = "root, in place, on a disk that takes part of it",
+     .hardLink = true,
+     .sizeLimit = 100,
+     .saved = false},
+    {.name = "root, by rename, on a disk that takes part of it", .sizeLimit = 100, .saved = false},
+};
+
+bool AttributesSupported(const std::string& folder) {
+  const std::string probe = folder + "/probe";
+  std::ofstream(probe) << "";
+  const bool supported = setxattr(probe.c_str(), "user.probe", "1", 1, 0) == 0;
+  std::filesystem::remove(probe);
+  return supported;
+}
+
+TEST_F(UserFile, WhoeverSavesKeepsOwnerGroupModeAttributesAndLinks) {
+  if (geteuid() != 0) GTEST_SKIP() << "acting as other users needs root";
+  const bool attributes = AttributesSupported(folder.path().toStdString());
+  const std::string value = std::string(300, 'v');  // past the size limit of its rows
+  int index = 0;
+  for (const TSaveCase& c : kSaveCases) {
+    SCOPED_TRACE(c.name);
+    if (c.attributes && !attributes) {
+      std::cout << "skipped \"" << c.name << "\": no user attributes on this file system\n";
+      continue;
+    }
+    const std::string dir = Path(std::to_string(++index));
+    std::filesystem::create_directory(dir);
+    const std::string file = dir + "/s.ini";
+    std::ofstream(file) << kOld;
+    ASSERT_EQ(chown(file.c_str(), c.fileUid, c.fileGid), 0);
+    ASSERT_EQ(chmod(file.c_str(), c.fileMode), 0);
+    if (c.attributes) {
+      ASSERT_EQ(setxattr(file.c_str(), "user.comment", "kept", 4, 0), 0);
+      const std::string acl = AccessAcl();
+      ASSERT_EQ(setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+    }
+    if (c.hardLink) link(file.c_str(), (dir + "/other-name").c_str());
+    ASSERT_EQ(chown(dir.c_str(), c.folderUid, c.folderUid), 0);
+    ASSERT_EQ(chmod(dir.c_str(), c.folderMode), 0);
+    std::string savedAs = file;
+    if (c.throughLink) {
+      std::filesystem::create_directory(dir + "-link");
+      savedAs = dir + "-link/s.ini";
+      std::filesystem::create_symlink(file, savedAs);
+    }
+    const struct stat before = Stat(file);
+    const std::string acl = Attribute(file, "system.posix_acl_access");
+
+    const int code = RunAs(c.saverUid, c.saverGid, c.saverGroups, c.sizeLimit,
+                           [&] { WriteProfileString(savedAs, "ComPort1", "Port", value); });
+    EXPECT_EQ(code, c.saved ? 0 : 1);
+
+    const struct stat after = Stat(file);
+    EXPECT_EQ(after.st_uid, c.fileUid);
+    EXPECT_EQ(after.st_gid, c.fileGid);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_ino != before.st_ino, c.replaced);
+    if (c.saved) {
+      EXPECT_EQ(ReadAll(file), "[ComPort1]\nPort=" + value + "\n\n[Keep]\nA=1\n");
+    } else {
+      EXPECT_EQ(ReadAll(file), kOld);
+    }
+    if (c.attributes) {
+      EXPECT_EQ(Attribute(file, "user.comment"), "kept");
+      EXPECT_EQ(Attribute(file, "system.posix_acl_access"), acl);
+    }
+    if (c.hardLink) {
+      EXPECT_EQ(ReadAll(dir + "/other-name"), ReadAll(file));
+    }
+    if (c.throughLink) {
+      EXPECT_TRUE(std::filesystem::is_symlink(savedAs));
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+      EXPECT_FALSE(entry.path().filename().string().starts_with(".vardelio-")) << entry.path();
+  }
+}
+
+// Each save reads, changes and writes the file under a lock, so no key is lost.
+TEST_F(UserFile, TwoProgramsSavingAtOnceLoseNoKey) {
+  const std::string file = Path("shared.ini");
+  constexpr int kKeys = 200;
+  std::vector<pid_t> writers;
+  for (const char* section : {"First", "Second"}) {
+    writers.push_back(fork());
+    if (writers.back() == 0) {
+      for (int i = 0; i < kKeys; ++i)
+        WriteProfileString(file, section, "Key" + std::to_string(i), std::to_string(i));
+      _exit(0);
+    }
+  }
+  for (const pid_t writer : writers) {
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  int found = 0;
+  for (const char* section : {"First", "Second"}) {
+    for (int i = 0; i < kKeys; ++i)
+      found += ReadProfileString(file, section, "Key" + std::to_string(i), "") == std::to_string(i);
+  }
+  EXPECT_EQ(found, 2 * kKeys);
+}
+
+}  // namespace
