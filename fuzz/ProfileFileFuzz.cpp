@@ -42,13 +42,28 @@ std::vector<std::string> Lines(const std::string& path) {
   all << in.rdbuf();
   std::string text = all.str();
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  // LF, CR LF and a lone CR each end a line.
   std::vector<std::string> lines;
-  std::stringstream split(text);
-  for (std::string line; std::getline(split, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') {
+      line += text[i];
+      continue;
+    }
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    lines.push_back(std::move(line));
+    line.clear();
   }
+  if (!line.empty()) lines.push_back(line);
   return lines;
+}
+
+// What a reader gets back: one pair of double quotes around the value is not part of it.
+std::string ReadBack(const std::string& value) {
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
 }
 
 // Every old line still stands, in order, but for the one that held the key.
@@ -100,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   struct stat st {};
   stat(path.c_str(), &st);
   if ((st.st_mode & 07777) != mode) std::abort();
-  if (ReadProfileString(path, section, key, "\x01") != value) std::abort();
+  if (ReadProfileString(path, section, key, "\x01") != ReadBack(value)) std::abort();
   if (!KeptAllBut(before, Lines(path))) std::abort();
   if (EntriesIn(Folder()) != 1) std::abort();
   return 0;

@@ -110,6 +110,7 @@ struct TSaveCase {
   gid_t saverGid = 0;
   std::vector<gid_t> saverGroups = {};
   bool attributes = false;   // a user.* attribute and an ACL
+  bool folderAcl = false;    // a default ACL on the folder, which the file does not have
   bool throughLink = false;  // saved through a link in a folder of the saver's
   bool hardLink = false;
   rlim_t sizeLimit = 0;  // the largest file the saver may write
@@ -147,6 +148,9 @@ const TSaveCase kSaveCases[] = {
      .saverUid = kOwner,
      .saverGid = kOwner,
      .throughLink = true},
+    {.name = "root, in a folder whose default ACL the file lacks",
+     .folderAcl = true,
+     .replaced = true},
     {.name = "root, a file with a second hard link", .hardLink = true},
     {.name = "root, in place, on a disk that takes part of it",
      .hardLink = true,
@@ -170,7 +174,7 @@ TEST_F(UserFile, WhoeverSavesKeepsOwnerGroupModeAttributesAndLinks) {
   int index = 0;
   for (const TSaveCase& c : kSaveCases) {
     SCOPED_TRACE(c.name);
-    if (c.attributes && !attributes) {
+    if ((c.attributes || c.folderAcl) && !attributes) {
       std::cout << "skipped \"" << c.name << "\": no user attributes on this file system\n";
       continue;
     }
@@ -184,6 +188,10 @@ TEST_F(UserFile, WhoeverSavesKeepsOwnerGroupModeAttributesAndLinks) {
       ASSERT_EQ(setxattr(file.c_str(), "user.comment", "kept", 4, 0), 0);
       const std::string acl = AccessAcl();
       ASSERT_EQ(setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+    }
+    if (c.folderAcl) {
+      const std::string acl = AccessAcl();
+      ASSERT_EQ(setxattr(dir.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0), 0);
     }
     if (c.hardLink) link(file.c_str(), (dir + "/other-name").c_str());
     ASSERT_EQ(chown(dir.c_str(), c.folderUid, c.folderUid), 0);
@@ -213,8 +221,8 @@ TEST_F(UserFile, WhoeverSavesKeepsOwnerGroupModeAttributesAndLinks) {
     }
     if (c.attributes) {
       EXPECT_EQ(Attribute(file, "user.comment"), "kept");
-      EXPECT_EQ(Attribute(file, "system.posix_acl_access"), acl);
     }
+    EXPECT_EQ(Attribute(file, "system.posix_acl_access"), acl);
     if (c.hardLink) {
       EXPECT_EQ(ReadAll(dir + "/other-name"), ReadAll(file));
     }
