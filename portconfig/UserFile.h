@@ -21,8 +21,9 @@ class EProfileError : public std::runtime_error {
 std::optional<std::string> ReadUserFile(const std::string& path);
 
 // Stores edit(old content) in the file, holding an exclusive advisory lock from the read to
-// the write, so two programs editing one file lose nothing. edit may run more than once and
-// gets "" for a missing file, which is then created (0666 less the umask).
+// the write, so two programs editing one file lose nothing. edit may run more than once, gets
+// "" for a missing file, which is then created (0666 less the umask), and must not read the
+// file itself (it would wait for this lock).
 //
 // The file is replaced through a temporary and a rename, so that a reader or a crash sees the
 // old file or the new one, when that loses nothing: one link, owner and group, mode, extended
