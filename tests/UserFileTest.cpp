@@ -162,7 +162,10 @@ const TSaveCase kSaveCases[] = {
 bool AttributesSupported(const std::string& folder) {
   const std::string probe = folder + "/probe";
   std::ofstream(probe) << "";
-  const bool supported = setxattr(probe.c_str(), "user.probe", "1", 1, 0) == 0;
+  const std::string acl = AccessAcl();
+  const bool supported =
+      setxattr(probe.c_str(), "user.probe", "1", 1, 0) == 0 &&
+      setxattr(probe.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
   std::filesystem::remove(probe);
   return supported;
 }
@@ -175,7 +178,7 @@ TEST_F(UserFile, WhoeverSavesKeepsOwnerGroupModeAttributesAndLinks) {
   for (const TSaveCase& c : kSaveCases) {
     SCOPED_TRACE(c.name);
     if ((c.attributes || c.folderAcl) && !attributes) {
-      std::cout << "skipped \"" << c.name << "\": no user attributes on this file system\n";
+      std::cout << "skipped \"" << c.name << "\": no user attributes or ACLs on this file system\n";
       continue;
     }
     const std::string dir = Path(std::to_string(++index));
