@@ -77,23 +77,23 @@ class TCatalogLayout {
     }
     return true;
   }
-  // The text's offset, then (static size, segment or end) pairs; the last static part, which
-  // holds the NUL, ends the string.
+  // The text's offset, then (static size, segment or end) pairs; the static parts together
+  // end in a NUL, which the expanded string then holds.
   bool SysdepStringFits(std::uint64_t at, std::uint64_t segments, std::uint64_t& budget) const {
     if (!Fits(at, 4)) return false;
-    std::uint64_t text = Word(at), staticSize = 0, used = 0, last = 0;
+    const std::uint64_t text = Word(at);
+    std::uint64_t staticSize = 0, used = 0;
     for (std::uint64_t pair = at + 4;; pair += 8) {
       if (!Fits(pair, 8)) return false;
-      last = Word(pair);
-      staticSize += last;
-      used += last + 8;
+      staticSize += Word(pair);
+      used += Word(pair) + 8;
       if (used > budget) return false;
       const std::uint32_t segment = Word(pair + 4);
       if (segment == kSegmentsEnd) break;
       if (segment >= segments) return false;
     }
     budget -= used;
-    return last > 0 && Fits(text, staticSize) && data_[text + staticSize - 1] == '\0';
+    return staticSize > 0 && Fits(text, staticSize) && data_[text + staticSize - 1] == '\0';
   }
   bool HashFits(std::uint64_t hashSize, std::uint64_t table, std::uint64_t count,
                 std::uint64_t sysdepCount) const {

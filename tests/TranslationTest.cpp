@@ -287,6 +287,15 @@ TEST_F(Catalogs, DamagedCatalogsFailTheLookupBeforeLibintlReadsThem) {
       {"a static size of 2^32 - 1", inRecord(4, 0xffffffff), false},
       {"the last static part without its NUL", atWord(last, MoWord(sysdep, last) - 1), false},
       {"an empty last static part", atWord(last, 0), false},
+      {"no static text at all",
+       Patched(sysdep,
+               [](std::string& mo) {
+                 const std::uint32_t record = FirstSysdepTranslation(mo);
+                 SetMoWord(mo, record, 0);  // text at 0, one static part of size 0, end
+                 SetMoWord(mo, record + 4, 0);
+                 SetMoWord(mo, record + 8, 0xffffffff);
+               }),
+       false},
       {"a hash entry past the strings", atWord(MoWord(sysdep, 24), MoWord(sysdep, 8) + 1), false},
       {"no empty hash slot", Patched(sysdep, [](std::string& mo) { FillHash(mo, 0); }), false},
       {"no empty hash slot once glibc added its strings",
