@@ -282,6 +282,7 @@ TEST_F(Catalogs, DamagedCatalogsFailTheLookupBeforeLibintlReadsThem) {
       {"more strings than the tables hold", atWord(36, 0x01000000), false},
       {"the translation table past the end", atWord(44, size() - 2), false},
       {"a translation's record past the end", atWord(MoWord(sysdep, 44), size() - 2), false},
+      {"a translation's pairs past the end", atWord(MoWord(sysdep, 44), size() - 8), false},
       {"a reference past the segment names", inRecord(8, MoWord(sysdep, 28)), false},
       {"static text past the end", inRecord(0, size() - 3), false},
       {"a static size of 2^32 - 1", inRecord(4, 0xffffffff), false},
