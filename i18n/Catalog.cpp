@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "CatalogCheck.h"
 
@@ -52,16 +53,17 @@ bool IsFile(const std::string& path) {
 }
 
 // The file's bytes as they are now; what becomes of the file afterwards no longer matters.
-std::string ReadCatalog(const std::string& path) {
+// Exactly as many as there are, so that a sanitizer sees any read past them.
+std::vector<unsigned char> ReadCatalog(const std::string& path) {
   // Non-blocking: a FIFO put in the catalog's place must not hang the lookup.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) Fail("Cannot open file " + path);
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // a device or FIFO cannot be mapped
     close(fd);
-    Fail("Cannot open file " + path);
+    Fail("Cannot create memory map on file " + path);
   }
-  std::string bytes;
+  std::vector<unsigned char> bytes;
   int error = 0;
   try {
     bytes.resize(std::size_t(st.st_size));
@@ -78,6 +80,7 @@ std::string ReadCatalog(const std::string& path) {
   close(fd);
   if (error != 0) FailToLoad(path, error);
   bytes.resize(done);
+  bytes.shrink_to_fit();
   return bytes;
 }
 
@@ -86,7 +89,8 @@ std::string ReadCatalog(const std::string& path) {
 // every copy: glibc keeps a catalog it loaded for as long as its path stays the same.
 class TPrivateCopy {
  public:
-  TPrivateCopy(const std::string& bytes, const std::string& domain, const std::string& path) {
+  TPrivateCopy(const std::vector<unsigned char>& bytes, const std::string& domain,
+               const std::string& path) {
     static std::atomic<unsigned> copies{0};
     const std::string name = "/vardelio-catalog-" + std::to_string(copies++) + "-XXXXXX";
     const char* const bases[] = {std::getenv("XDG_RUNTIME_DIR"), std::getenv("TMPDIR"), "/tmp"};
@@ -111,7 +115,7 @@ class TPrivateCopy {
   const std::string& Folder() const { return folder_; }
 
  private:
-  int Write(const std::string& bytes, const std::string& domain) {
+  int Write(const std::vector<unsigned char>& bytes, const std::string& domain) {
     if (mkdir((folder_ + "/" + kLanguage).c_str(), 0700) != 0) return errno;
     if (mkdir((folder_ + "/" + kLanguage + "/LC_MESSAGES").c_str(), 0700) != 0) return errno;
     file_ = folder_ + "/" + kLanguage + "/LC_MESSAGES/" + domain + ".mo";
@@ -155,8 +159,8 @@ std::string TCatalogFile::Find(const std::string& folder, const std::string& lan
 
 void TCatalogFile::Open(const std::string& path, const std::string& domain) {
   Close();
-  const std::string bytes = ReadCatalog(path);
-  if (!IsSoundCatalog(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())) {
+  const std::vector<unsigned char> bytes = ReadCatalog(path);
+  if (!IsSoundCatalog(bytes.data(), bytes.size())) {
     Fail("This file is not a valid GNU gettext mo file: " + path);
   }
   const TPrivateCopy copy(bytes, domain, path);

@@ -282,7 +282,15 @@ TEST_F(Catalogs, DamagedCatalogsFailTheLookupBeforeLibintlReadsThem) {
       {"more strings than the tables hold", atWord(36, 0x01000000), false},
       {"the translation table past the end", atWord(44, size() - 2), false},
       {"a translation's record past the end", atWord(MoWord(sysdep, 44), size() - 2), false},
-      {"a translation's pairs past the end", atWord(MoWord(sysdep, 44), size() - 8), false},
+      {"a translation's pairs past the end",
+       Patched(sysdep,
+               [](std::string& mo) {
+                 const std::uint32_t end = std::uint32_t(mo.size());
+                 mo.append(12, '\0');  // text at 0, one static byte, segment 0, and no end
+                 SetMoWord(mo, end + 4, 1);
+                 SetMoWord(mo, MoWord(mo, 44), end);
+               }),
+       false},
       {"a reference past the segment names", inRecord(8, MoWord(sysdep, 28)), false},
       {"static text past the end", inRecord(0, size() - 3), false},
       {"a static size of 2^32 - 1", inRecord(4, 0xffffffff), false},
