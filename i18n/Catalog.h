@@ -1,5 +1,5 @@
 #pragma once
-// A domain's message catalog file: found by language, checked, and kept mapped.
+// A domain's message catalog file: found by language, checked, and handed to libintl.
 
 #include <stdexcept>
 #include <string>
@@ -15,7 +15,6 @@ class ETranslationError : public std::runtime_error {
 class TCatalogFile {
  public:
   TCatalogFile() = default;
-  ~TCatalogFile();
   TCatalogFile(const TCatalogFile&) = delete;
   TCatalogFile& operator=(const TCatalogFile&) = delete;
 
@@ -24,17 +23,19 @@ class TCatalogFile {
   static std::string Find(const std::string& folder, const std::string& language,
                           const std::string& domain);
 
-  // Maps the file and checks it is a GNU .mo catalog (either byte order); raises
-  // ETranslationError with the file's path when it cannot be opened, mapped or is not one.
-  void Open(const std::string& path);
+  // Reads the file once, checks it is a sound GNU .mo catalog (either byte order) and has
+  // libintl load exactly those bytes for `domain`, and no other file. Raises
+  // ETranslationError with the file's path when it cannot be opened, read or is not one.
+  void Open(const std::string& path, const std::string& domain);
   void Close();
-  bool IsOpen() const { return data_ != nullptr; }
+  bool IsOpen() const { return !domain_.empty(); }
   const std::string& Path() const { return path_; }
+  // The catalog's translation of `id`, or `id` itself.
+  std::string LookUp(const std::string& id) const;
 
  private:
   std::string path_;
-  void* data_ = nullptr;
-  std::size_t size_ = 0;
+  std::string domain_;
 };
 
 }  // namespace vardelio

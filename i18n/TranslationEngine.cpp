@@ -1,7 +1,5 @@
 #include "TranslationEngine.h"
 
-#include <libintl.h>
-#include <locale.h>
 #include <unistd.h>
 
 #include <climits>
@@ -19,23 +17,6 @@ std::string Upper(const std::string& text) {
   }
   return upper;
 }
-
-// glibc ignores the chosen language while the messages locale is "C", which it is whenever
-// the user's locale is not generated on the machine; lookups run under C.UTF-8 instead.
-class TMessagesLocale {
- public:
-  TMessagesLocale() : previous_(uselocale(Locale())) {}
-  ~TMessagesLocale() { uselocale(previous_); }
-  TMessagesLocale(const TMessagesLocale&) = delete;
-  TMessagesLocale& operator=(const TMessagesLocale&) = delete;
-
- private:
-  static locale_t Locale() {
-    static const locale_t locale = newlocale(LC_MESSAGES_MASK, "C.UTF-8", locale_t(nullptr));
-    return locale != locale_t(nullptr) ? locale : LC_GLOBAL_LOCALE;
-  }
-  locale_t previous_;
-};
 
 // Carriage returns never reach a catalog's identifiers; they come back before every LF.
 std::string WithoutCarriageReturns(std::string text) {
@@ -84,10 +65,6 @@ TTranslationEngine::~TTranslationEngine() = default;
 
 void TTranslationEngine::SelectLanguage(const std::string& code) {
   language_ = ChooseLanguage(code);
-  // libintl reads the language here; the two-letter form is its own fallback, as ours.
-  const std::string list =
-      language_.size() > 2 ? language_ + ":" + language_.substr(0, 2) : language_;
-  setenv("LANGUAGE", list.c_str(), 1);
   std::lock_guard lock(domainsMutex_);
   for (auto& [key, domain] : domains_) {
     std::unique_lock domainLock(domain->mutex);
@@ -103,8 +80,6 @@ TTranslationEngine::TDomain& TTranslationEngine::DomainLocked(const std::string&
     slot->name = name;
     slot->folder = baseFolder_;
     slot->language = language_;
-    bindtextdomain(name.c_str(), slot->folder.c_str());
-    bind_textdomain_codeset(name.c_str(), "UTF-8");
   }
   return *slot;
 }
@@ -115,7 +90,6 @@ void TTranslationEngine::BindDomainDirectory(const std::string& domain, const st
   std::unique_lock domainLock(d.mutex);
   d.folder = folder.ends_with('/') ? folder.substr(0, folder.size() - 1) : folder;
   d.Reset();
-  bindtextdomain(d.name.c_str(), d.folder.c_str());
 }
 
 std::string TTranslationEngine::LookUp(TDomain& domain, const std::string& id) {
@@ -126,12 +100,10 @@ std::string TTranslationEngine::LookUp(TDomain& domain, const std::string& id) {
   std::unique_lock lock(domain.mutex);
   if (!domain.searched) {
     const std::string path = TCatalogFile::Find(domain.folder, domain.language, domain.name);
-    if (!path.empty()) domain.catalog.Open(path);  // a failure is told at every lookup
+    if (!path.empty()) domain.catalog.Open(path, domain.name);  // a failure: at every lookup
     domain.searched = true;
   }
-  if (!domain.catalog.IsOpen() || id.empty()) return id;
-  const TMessagesLocale messages;
-  return dgettext(domain.name.c_str(), id.c_str());
+  return domain.catalog.LookUp(id);
 }
 
 QString TTranslationEngine::TranslateTextInDomain(const std::string& domain, const QString& text) {

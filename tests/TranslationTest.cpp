@@ -8,8 +8,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <cinttypes>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 #include "FakeSysfs.h"
 #include "MoFile.h"
@@ -21,12 +23,49 @@
 #include "serial/ComError.h"
 
 using namespace vardelio;
+using vardelio::test::MoBytes;
+using vardelio::test::MoWord;
+using vardelio::test::ReadBytes;
+using vardelio::test::SetMoWord;
 using vardelio::test::TFakeSysfs;
+using vardelio::test::WriteBytes;
 using vardelio::test::WriteMoFile;
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// A catalog msgfmt wrote at build time.
+std::string Built(const char* name) {
+  return ReadBytes(fs::path(VARDELIO_TEST_CATALOG_DIR) / (std::string(name) + ".mo"));
+}
+
+std::string Patched(std::string mo, const std::function<void(std::string&)>& patch) {
+  patch(mo);
+  return mo;
+}
+
+// Places in a revision-1 catalog: the first system-dependent translation's record, and the
+// last (static size, segment) pair of a record.
+std::uint32_t FirstSysdepTranslation(const std::string& mo) {
+  return MoWord(mo, MoWord(mo, 44));
+}
+
+std::uint32_t LastPair(const std::string& mo, std::uint32_t record) {
+  std::uint32_t pair = record + 4;
+  while (MoWord(mo, pair + 4) != 0xffffffff)
+    pair += 8;
+  return pair;
+}
+
+// Sets every empty hash slot but `keep` to 1.
+void FillHash(std::string& mo, std::uint32_t keep) {
+  std::uint32_t empty = 0;
+  for (std::uint32_t i = 0; i < MoWord(mo, 20); ++i) {
+    const std::uint32_t at = MoWord(mo, 24) + 4 * i;
+    if (MoWord(mo, at) == 0 && empty++ >= keep) SetMoWord(mo, at, 1);
+  }
+}
 
 const char* const kCaptions[] = {"Label1", "Label2", "Label3",  "Label4",
                                  "Label5", "Label6", "Button1", "Button2"};
@@ -144,8 +183,10 @@ TEST_F(Catalogs, TheListsOfTheBoxesAreNeverTranslated) {
 }
 
 TEST_F(Catalogs, LineBreaksAreLookedUpAsLineFeedsAndComeBackAsCrLf) {
-  WriteMoFile(Catalog("es", "default"), {{"two\nlines", "dos\nlíneas"}});
+  WriteMoFile(Catalog("es", "default"),
+              {{"two\nlines", "dos\nlíneas"}, {"crlf\nkept", "uno\r\ndos"}});
   UseEngine("es_AR");
+  EXPECT_EQ(engine.TranslateText("crlf\r\nkept"), "uno\r\ndos");
   EXPECT_EQ(engine.TranslateText("two\r\nlines"), "dos\r\nlíneas");
   EXPECT_EQ(engine.TranslateText("two\nlines"), "dos\r\nlíneas");
   EXPECT_EQ(engine.TranslateText("other\nlines"), "other\r\nlines");
@@ -190,6 +231,128 @@ TEST_F(Catalogs, AFileThatIsNoCatalogFailsTheLookupWithItsPath) {
               "not a valid GNU gettext mo file: " +
                   Catalog("es", "default").string());
   }
+}
+
+TEST_F(Catalogs, EveryCatalogMsgfmtWritesIsRead) {
+  const struct {
+    const char *catalog, *text, *translation;
+  } cases[] = {
+      {"sysdep", "Unable to open com port", "No se puede abrir el puerto serie"},
+      {"sysdep", "Sent %d bytes", "Enviados %Id bytes"},
+      {"sysdep", "Packet %" PRId32 " of %" PRIu64, "Paquete %" PRId32 " de %" PRIu64},
+      {"sysdep-big", "Unable to open com port", "No se puede abrir el puerto serie"},
+      {"sysdep-big", "Packet %" PRId32 " of %" PRIu64, "Paquete %" PRId32 " de %" PRIu64},
+      {"regional", "Setup", "Configuración del puerto"},
+      {"regional-no-hash", "Setup", "Configuración del puerto"},
+  };
+  for (const auto& c : cases) {
+    WriteBytes(Catalog("es", "default"), Built(c.catalog));
+    UseEngine("es_AR");  // a new search, so the catalog of this row is read
+    EXPECT_EQ(engine.TranslateText(c.text), QString::fromUtf8(c.translation)) << c.catalog;
+  }
+}
+
+TEST_F(Catalogs, DamagedCatalogsFailTheLookupBeforeLibintlReadsThem) {
+  const std::string plain = MoBytes({{"Port", "Puerto"}}), sysdep = Built("sysdep");
+  const auto size = [&] { return std::uint32_t(sysdep.size()); };
+  const auto inRecord = [&](std::uint32_t at, std::uint32_t value) {
+    return Patched(sysdep,
+                   [&](std::string& mo) { SetMoWord(mo, FirstSysdepTranslation(mo) + at, value); });
+  };
+  const auto atWord = [&](std::uint32_t at, std::uint32_t value) {
+    return Patched(sysdep, [&](std::string& mo) { SetMoWord(mo, at, value); });
+  };
+  const std::uint32_t last = LastPair(sysdep, FirstSysdepTranslation(sysdep));
+  const struct {
+    const char* what;
+    std::string bytes;
+    bool sound;
+  } cases[] = {
+      {"the last string without its NUL", plain.substr(0, plain.size() - 1), false},
+      {"probes of step 2 meet no empty slot", MoBytes({{"Port", "Puerto"}}, {1, 0, 2, 0}), false},
+      {"every probe meets an empty slot", MoBytes({{"Port", "Puerto"}}, {1, 2, 0, 0}), true},
+      {"a hash table of 2, which glibc does not use", MoBytes({{"Port", "Puerto"}}, {7, 7}), true},
+      {"system-dependent strings as msgfmt writes them", sysdep, true},
+      {"major revision 2", atWord(4, 0x20001), false},
+      {"revision 1 without a hash table", atWord(20, 0), false},
+      {"segment names past the end", atWord(32, size()), false},
+      {"a segment name past the end", atWord(MoWord(sysdep, 32) + 4, size() - 1), false},
+      {"a segment name without its NUL",
+       atWord(MoWord(sysdep, 32), MoWord(sysdep, MoWord(sysdep, 32)) - 1), false},
+      {"more strings than the tables hold", atWord(36, 0x01000000), false},
+      {"the translation table past the end", atWord(44, size() - 2), false},
+      {"a translation's record past the end", atWord(MoWord(sysdep, 44), size() - 2), false},
+      {"a translation's pairs past the end",
+       Patched(sysdep,
+               [](std::string& mo) {
+                 const std::uint32_t end = std::uint32_t(mo.size());
+                 mo.append(12, '\0');  // text at 0, one static byte, segment 0, and no end
+                 SetMoWord(mo, end + 4, 1);
+                 SetMoWord(mo, MoWord(mo, 44), end);
+               }),
+       false},
+      {"a reference past the segment names", inRecord(8, MoWord(sysdep, 28)), false},
+      {"static text past the end", inRecord(0, size() - 3), false},
+      {"a static size of 2^32 - 1", inRecord(4, 0xffffffff), false},
+      {"the last static part without its NUL", atWord(last, MoWord(sysdep, last) - 1), false},
+      {"an empty last static part", atWord(last, 0), false},
+      {"no static text at all",
+       Patched(sysdep,
+               [](std::string& mo) {
+                 const std::uint32_t record = FirstSysdepTranslation(mo);
+                 SetMoWord(mo, record, 0);  // text at 0, one static part of size 0, end
+                 SetMoWord(mo, record + 4, 0);
+                 SetMoWord(mo, record + 8, 0xffffffff);
+               }),
+       false},
+      {"a hash entry past the strings", atWord(MoWord(sysdep, 24), MoWord(sysdep, 8) + 1), false},
+      {"no empty hash slot", Patched(sysdep, [](std::string& mo) { FillHash(mo, 0); }), false},
+      {"no empty hash slot once glibc added its strings",
+       Patched(sysdep, [](std::string& mo) { FillHash(mo, MoWord(mo, 36)); }), false},
+  };
+  for (const auto& c : cases) {
+    WriteBytes(Catalog("es", "default"), c.bytes);
+    UseEngine("es");
+    try {
+      engine.TranslateText("Unable to open com port");
+      EXPECT_TRUE(c.sound) << c.what;
+    } catch (const ETranslationError& e) {
+      EXPECT_FALSE(c.sound) << c.what;
+      EXPECT_EQ(std::string(e.what()), "This file is not a valid GNU gettext mo file: " +
+                                           Catalog("es", "default").string())
+          << c.what;
+    }
+  }
+}
+
+TEST_F(Catalogs, ARegionalCatalogIsTheDomainsOnlyOne) {
+  // Beside it, a damaged and a sound two-letter catalog that translate "Cancel".
+  const std::string beside[] = {
+      Patched(MoBytes({{"Cancel", "Cancelar"}}),
+              [](std::string& mo) { SetMoWord(mo, 28 + 8 + 4, 0x0fffffff); }),
+      ReadBytes(fs::path(VARDELIO_CATALOG_DIR) / "es/LC_MESSAGES/cport.mo")};
+  for (const std::string& twoLetter : beside) {
+    WriteBytes(Catalog("es_AR", "cport"), Built("regional"));
+    WriteBytes(Catalog("es", "cport"), twoLetter);
+    UseEngine("es_AR");
+    EXPECT_EQ(engine.TranslateTextInDomain("cport", "Setup"), "Configuración del puerto");
+    EXPECT_EQ(engine.TranslateTextInDomain("cport", "Cancel"), "Cancel");
+  }
+}
+
+TEST_F(Catalogs, ACatalogRewrittenAfterItWasReadChangesNoTranslation) {
+  const std::map<std::string, std::string> texts = {
+      {"Port", "Puerto"}, {"Parity", "Paridad"}, {"Stop bits", "Bits de parada"}};
+  WriteMoFile(Catalog("es", "cport"), texts);
+  UseEngine("es");
+  EXPECT_EQ(engine.TranslateTextInDomain("cport", "Port"), "Puerto");
+  // Rewritten in place, as a package upgrade might: first other text, then cut short.
+  std::map<std::string, std::string> other = texts;
+  other["Parity"] = "Paridaz";
+  WriteMoFile(Catalog("es", "cport"), other);
+  EXPECT_EQ(engine.TranslateTextInDomain("cport", "Parity"), "Paridad");
+  WriteBytes(Catalog("es", "cport"), MoBytes(texts).substr(0, 40));
+  EXPECT_EQ(engine.TranslateTextInDomain("cport", "Stop bits"), "Bits de parada");
 }
 
 TEST_F(Catalogs, APercentInATranslatedSuffixReachesNoFormatter) {

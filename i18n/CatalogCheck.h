@@ -1,0 +1,13 @@
+#pragma once
+// Decides whether bytes are a GNU .mo catalog that glibc can follow without leaving them.
+
+#include <cstddef>
+
+namespace vardelio {
+
+// Revisions 0 and 1 (system-dependent strings), either byte order: every table, offset and
+// length the library follows lies inside the bytes, every string it reads ends in a NUL, every
+// reference names an entry that exists, and every hash probe reaches an empty slot.
+bool IsSoundCatalog(const unsigned char* data, std::size_t size);
+
+}  // namespace vardelio
