@@ -41,7 +41,7 @@ using namespace vardelio::bench;
 
 namespace {
 
-constexpr int kRepetitions = 9;
+constexpr int kRepetitions = 15;
 constexpr int kLatencyPackets = 400;
 // Long enough that one scheduling hiccup does not decide a run.
 constexpr int kThroughputPackets = 200000;
