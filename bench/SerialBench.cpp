@@ -258,6 +258,16 @@ int SyscallRun(const std::string& peer) {
   return 0;
 }
 
+// The machine is shared: what else ran shows in the load while the bench ran.
+std::string LoadAverage() {
+  std::ifstream file("/proc/loadavg");
+  double one = 0, five = 0, fifteen = 0;
+  file >> one >> five >> fifteen;
+  char text[48];
+  std::snprintf(text, sizeof text, "%.2f %.2f %.2f", one, five, fifteen);
+  return text;
+}
+
 int ThroughputOnly(const std::string& peer) {
   for (int r = 0; r < 10; ++r) {
     TBenchPty pty;
@@ -315,6 +325,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  const std::string loadBefore = LoadAverage();
   TRuns runs;
   for (int r = 0; r < kRepetitions; ++r) {
     for (std::size_t p = 0; p < kPeers.size(); ++p) {
@@ -330,6 +341,8 @@ int main(int argc, char** argv) {
   PrintRatios(runs, kPeers);
   const TProbes probes = RunProbes();
   PrintOtherFigures(watchdog);
+  std::printf("\nload average (1, 5, 15 min): %s at the start, %s at the end\n", loadBefore.c_str(),
+              LoadAverage().c_str());
   PrintSummary(runs, probes.handOver, probes.large);
   int lost = 0;
   for (const TModeFloor& mode : kModeFloors) {
