@@ -5,8 +5,9 @@
 // waiting until it is processed (the floor for thread-sync delivery) or only until it is
 // taken (the floor for window-sync delivery), or posting a copy without waiting (the floor
 // for a delivery that does not wait); and Qt's serial module. The receivers run interleaved,
-// repetition after repetition, in one process; ratios are medians of the ratios paired within
-// each repetition, with their range. Prints figures; asserts nothing.
+// repetition after repetition, in one process, each of our modes right beside its floor;
+// ratios are medians of the ratios paired within each repetition, with their range. Prints
+// figures; asserts nothing.
 //
 //   serial_bench              the comparison, the hand-over probe, the framer, then idle,
 //                             hang-up and close figures, and a summary table to paste
@@ -23,6 +24,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -268,6 +270,21 @@ std::string LoadAverage() {
   return text;
 }
 
+// Each mode runs right beside its floor, so the ratio that counts pairs runs a moment apart
+// on a machine whose load keeps changing; the pairs rotate and swap from one repetition to
+// the next.
+void RunRepetition(int r, TRuns& runs) {
+  const std::pair<const char*, const char*> pairs[] = {{"ours", "bare + hand-over"},
+                                                       {"ours window-sync", "bare + send"},
+                                                       {"ours none", "bare"},
+                                                       {"bare + post", "qt"}};
+  for (std::size_t p = 0; p < std::size(pairs); ++p) {
+    const auto& [first, second] = pairs[(p + std::size_t(r)) % std::size(pairs)];
+    for (const char* peer : r % 2 == 0 ? std::array{first, second} : std::array{second, first})
+      runs[peer].push_back(RunPeer(peer));
+  }
+}
+
 int ThroughputOnly(const std::string& peer) {
   for (int r = 0; r < 10; ++r) {
     TBenchPty pty;
@@ -327,14 +344,11 @@ int main(int argc, char** argv) {
 
   const std::string loadBefore = LoadAverage();
   TRuns runs;
-  for (int r = 0; r < kRepetitions; ++r) {
-    for (std::size_t p = 0; p < kPeers.size(); ++p) {
-      const std::string& peer = kPeers[(p + std::size_t(r)) % kPeers.size()];  // rotate the order
-      runs[peer].push_back(RunPeer(peer));
-    }
-  }
+  for (int r = 0; r < kRepetitions; ++r)
+    RunRepetition(r, runs);
   std::printf(
-      "%d repetitions, peers interleaved; packets of 8 bytes ('S' + 6 digits + 'Z'); %d "
+      "%d repetitions, peers interleaved, each mode beside its floor; packets of 8 bytes ('S' + 6 "
+      "digits + 'Z'); %d "
       "for latency, %d for throughput; median (min-max) over the repetitions\n\n",
       kRepetitions, kLatencyPackets, kThroughputPackets);
   PrintPeers(runs, kPeers);
