@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "Splitter.h"
 #include "framework/HandOver.h"
 #include "serial/ComDataPacket.h"
 #include "serial/ComPort.h"
@@ -109,25 +110,10 @@ class TOurPort final : public TReceiver {
   TComDataPacket framer_;
 };
 
-// Cuts "S...Z" packets out of a byte stream, for the peers.
-class TSplitter {
- public:
-  explicit TSplitter(TArrivals& arrivals) : arrivals_(arrivals) {}
-  void Feed(const char* data, std::size_t size) {
-    buffer_.append(data, size);
-    std::size_t start;
-    while ((start = buffer_.find('S')) != std::string::npos) {
-      const std::size_t stop = buffer_.find('Z', start + 1);
-      if (stop == std::string::npos) break;
-      arrivals_.Arrived(SequenceOf(buffer_.substr(start + 1, stop - start - 1)));
-      buffer_.erase(0, stop + 1);
-    }
-  }
-
- private:
-  TArrivals& arrivals_;
-  std::string buffer_;
-};
+// The peers hand each payload to the arrivals.
+TSplitter::TSink Record(TArrivals& arrivals) {
+  return [&arrivals](const std::string& payload) { arrivals.Arrived(SequenceOf(payload)); };
+}
 
 // One thread blocked in poll, reading as soon as bytes arrive and giving them to `take`.
 class TPollThread {
@@ -183,11 +169,12 @@ class TPollThread {
   std::thread thread_;
 };
 
-// The kernel's limit: one thread blocked in poll, reading as soon as bytes arrive.
+// One thread blocked in poll that frames what it reads itself, with no hand-over: the
+// comparison for delivery on the event thread.
 class TBarePollReader final : public TReceiver {
  public:
   TBarePollReader(const std::string& path, TArrivals& arrivals)
-      : splitter_(arrivals),
+      : splitter_(Record(arrivals)),
         reader_(path, [this](const char* data, std::size_t size) { splitter_.Feed(data, size); }) {}
   const char* Name() const override { return "bare poll reader"; }
   bool OnMainThread() const override { return false; }
@@ -203,7 +190,7 @@ class TBareReaderWithHandOver final : public TReceiver {
  public:
   TBareReaderWithHandOver(const std::string& path, TArrivals& arrivals, bool releaseFirst)
       : handOver_(std::make_shared<THandOver>()),
-        splitter_(arrivals),
+        splitter_(Record(arrivals)),
         reader_(
             path,
             [this, releaseFirst](const char* data, std::size_t size) {
@@ -232,10 +219,52 @@ class TBareReaderWithHandOver final : public TReceiver {
   TPollThread reader_;
 };
 
+// The bare reader's thread posts a copy of each chunk to the main thread and goes straight
+// back to poll: the floor for a delivery that does not wait. Copies queue in a mailbox; only
+// the first one into an empty mailbox posts an event, as an event per chunk is not needed.
+class TBareReaderWithPost final : public TReceiver {
+ public:
+  TBareReaderWithPost(const std::string& path, TArrivals& arrivals)
+      : splitter_(Record(arrivals)),
+        reader_(path, [this](const char* data, std::size_t size) { Post(data, size); }) {}
+  const char* Name() const override { return "bare + post"; }
+  bool OnMainThread() const override { return true; }
+
+ private:
+  void Post(const char* data, std::size_t size) {
+    bool first;
+    {
+      std::lock_guard lock(mutex_);
+      first = mailbox_.empty();
+      mailbox_.emplace_back(data, size);
+    }
+    if (first)
+      QMetaObject::invokeMethod(
+          &target_, [this] { Serve(); }, Qt::QueuedConnection);
+  }
+  void Serve() {
+    {
+      std::lock_guard lock(mutex_);
+      serving_.swap(mailbox_);
+    }
+    for (const std::string& chunk : serving_)
+      splitter_.Feed(chunk.data(), chunk.size());
+    serving_.clear();
+  }
+
+  QObject target_;  // lives on the main thread; goes after the reader has ended
+  std::mutex mutex_;
+  std::vector<std::string> mailbox_;
+  std::vector<std::string> serving_;  // main thread only
+  TSplitter splitter_;
+  TPollThread reader_;
+};
+
 // Qt's serial module with readyRead on the main thread.
 class TQtSerialPort final : public TReceiver {
  public:
-  TQtSerialPort(const std::string& path, TArrivals& arrivals, int* errors) : splitter_(arrivals) {
+  TQtSerialPort(const std::string& path, TArrivals& arrivals, int* errors)
+      : splitter_(Record(arrivals)) {
     port_.setPortName(QString::fromStdString(path));
     port_.setBaudRate(9600);
     QObject::connect(&port_, &QSerialPort::readyRead, [this] {
@@ -269,6 +298,9 @@ std::unique_ptr<TReceiver> BarePollReader(const std::string& path, TArrivals& ar
 std::unique_ptr<TReceiver> BareReaderWithHandOver(const std::string& path, TArrivals& arrivals,
                                                   bool releaseFirst) {
   return std::make_unique<TBareReaderWithHandOver>(path, arrivals, releaseFirst);
+}
+std::unique_ptr<TReceiver> BareReaderWithPost(const std::string& path, TArrivals& arrivals) {
+  return std::make_unique<TBareReaderWithPost>(path, arrivals);
 }
 std::unique_ptr<TReceiver> QtSerialPort(const std::string& path, TArrivals& arrivals,
                                         int* errorSignals) {

@@ -1,5 +1,6 @@
 #pragma once
-// The three receivers compared: our port with its framer, a bare poll reader, Qt's serial port.
+// The receivers compared: our port with its framer, a bare poll reader alone and with three
+// ways to reach the main thread, and Qt's serial port.
 
 #include <chrono>
 #include <condition_variable>
@@ -50,12 +51,17 @@ class TReceiver {
 
 std::unique_ptr<TReceiver> OurPort(const std::string& path, TArrivals& arrivals,
                                    TSyncMethod mode = smThreadSync);
+// Frames on its own thread: the comparison for delivery on the event thread. Not a latency
+// floor: Qt's reader, with no second thread, answers sooner.
 std::unique_ptr<TReceiver> BarePollReader(const std::string& path, TArrivals& arrivals);
 // The floor for thread-sync delivery: the bare reader handing each chunk to the main thread
 // through the same hand-over as the port. With `releaseFirst`, the floor for window-sync
 // delivery: the reader goes back to the line as soon as the main thread has the chunk.
 std::unique_ptr<TReceiver> BareReaderWithHandOver(const std::string& path, TArrivals& arrivals,
                                                   bool releaseFirst = false);
+// The floor for a delivery that does not wait: the bare reader posts a copy of each chunk
+// to the main thread and goes back to the line.
+std::unique_ptr<TReceiver> BareReaderWithPost(const std::string& path, TArrivals& arrivals);
 std::unique_ptr<TReceiver> QtSerialPort(const std::string& path, TArrivals& arrivals,
                                         int* errorSignals = nullptr);
 

@@ -1,15 +1,20 @@
 // Measures the received-packet path over a pseudo-terminal: our port in each delivery mode
-// against four peers: a bare poll reader (the kernel's limit, and the floor for delivery on the
-// event thread), the same reader handing each chunk to the main thread through our hand-over
-// and waiting for it to be processed (the floor for thread-sync delivery) or only taken (the
-// floor for window-sync delivery), and Qt's serial module. The receivers run interleaved,
-// repetition after repetition, in one process; figures are medians, and ratios are medians of
-// the ratios paired within each repetition. Prints figures; asserts nothing.
+// against five peers, each framing as the peers do (cut at an offset, compact once per chunk):
+// a bare poll reader that frames on its own thread (held against delivery on the event
+// thread); the same reader handing each chunk to the main thread through our hand-over and
+// waiting until it is processed (the floor for thread-sync delivery) or only until it is
+// taken (the floor for window-sync delivery), or posting a copy without waiting (the floor
+// for a delivery that does not wait); and Qt's serial module. The receivers run interleaved,
+// repetition after repetition, in one process, each of our modes right beside its floor;
+// ratios are medians of the ratios paired within each repetition, with their range. Prints
+// figures; asserts nothing.
 //
-//   serial_bench              the comparison, then idle, hang-up and framer figures
+//   serial_bench              the comparison, the hand-over probe, the framer, then idle,
+//                             hang-up and close figures, and a summary table to paste
 //   serial_bench --syscalls P only peer P's latency run, between two getppid() markers,
 //                             for bench/syscalls.sh to count under strace
 //   serial_bench --throughput P  only peer P's throughput, ten times (for a profiler)
+//   serial_bench --probes     only the hand-over probe and the framer
 
 #include <dirent.h>
 #include <sys/resource.h>
@@ -19,6 +24,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -27,8 +33,9 @@
 #include <thread>
 
 #include "BenchPty.h"
+#include "BenchReport.h"
+#include "Probes.h"
 #include "Receivers.h"
-#include "serial/ComDataPacket.h"
 #include "serial/ComError.h"
 #include "serial/platform/Timeouts.h"
 
@@ -36,21 +43,27 @@ using namespace vardelio::bench;
 
 namespace {
 
-constexpr int kRepetitions = 9;
+constexpr int kRepetitions = 15;
 constexpr int kLatencyPackets = 400;
-constexpr int kThroughputPackets = 20000;
-// "ours" is the main window's thread-sync delivery; the other two modes are measured beside it.
-const char* const kOurs[] = {"ours", "ours window-sync", "ours none"};
-// Each mode's floor: thread-sync "bare + hand-over", window-sync "bare + send", none "bare".
-const char* const kPeers[] = {
-    "ours", "ours window-sync", "ours none", "bare + hand-over", "bare + send", "bare", "qt"};
+// Long enough that one scheduling hiccup does not decide a run.
+constexpr int kThroughputPackets = 200000;
+constexpr int kProbeCalls = 2000;
+const std::vector<std::string> kPeers = {
+    "ours",        "ours window-sync", "ours none", "bare + hand-over",
+    "bare + send", "bare + post",      "bare",      "qt"};
 bool markWriter = false;  // the writer names itself (gettid) for the system-call count
 
-struct TFigures {
-  double medianUs = 0, p99Us = 0, packetsPerSecond = 0;
-  long preempted = 0;  // the main thread, during the throughput run
-  int lost = 0;
-};
+// The throughput run's stream, made once.
+const std::string& Stream() {
+  static const std::string stream = [] {
+    std::string all;
+    all.reserve(std::size_t(kThroughputPackets) * 8);
+    for (int i = 0; i < kThroughputPackets; ++i)
+      all += Packet(i);
+    return all;
+  }();
+  return stream;
+}
 
 long MainThreadPreemptions() {
   rusage usage{};
@@ -66,6 +79,7 @@ std::unique_ptr<TReceiver> Make(const std::string& which, const TBenchPty& pty,
   if (which == "bare") return BarePollReader(pty.Path(), arrivals);
   if (which == "bare + hand-over") return BareReaderWithHandOver(pty.Path(), arrivals);
   if (which == "bare + send") return BareReaderWithHandOver(pty.Path(), arrivals, true);
+  if (which == "bare + post") return BareReaderWithPost(pty.Path(), arrivals);
   return QtSerialPort(pty.Path(), arrivals);
 }
 
@@ -108,9 +122,7 @@ void MeasureLatency(const TBenchPty& pty, TArrivals& arrivals, int packets, TFig
 // The whole stream from a writer thread, as fast as the receiver takes it.
 void MeasureThroughput(const TBenchPty& pty, TArrivals& arrivals, TFigures& figures) {
   arrivals.Reset(kThroughputPackets);
-  std::string stream;
-  for (int i = 0; i < kThroughputPackets; ++i)
-    stream += Packet(i);
+  const std::string& stream = Stream();
   std::atomic<bool> finished = false;
   const TClock::time_point start = TClock::now();
   std::thread writer([&] {
@@ -135,58 +147,6 @@ TFigures RunPeer(const std::string& which) {
   MeasureLatency(pty, arrivals, kLatencyPackets, figures);
   MeasureThroughput(pty, arrivals, figures);
   return figures;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
-
-using TRuns = std::map<std::string, std::vector<TFigures>>;
-
-bool IsOurs(const std::string& peer) {
-  return peer.rfind("ours", 0) == 0;
-}
-
-void PrintRatios(const TRuns& runs, const std::string& ours) {
-  std::printf("\nmedians of paired ratios, %s / peer:\n", ours.c_str());
-  for (const char* peer : kPeers) {
-    if (IsOurs(peer)) continue;
-    std::vector<double> median, p99, rate;
-    for (int r = 0; r < kRepetitions; ++r) {
-      const TFigures& o = runs.at(ours)[std::size_t(r)];
-      const TFigures& p = runs.at(peer)[std::size_t(r)];
-      median.push_back(o.medianUs / p.medianUs);
-      p99.push_back(o.p99Us / p.p99Us);
-      rate.push_back(o.packetsPerSecond / p.packetsPerSecond);
-    }
-    std::printf("  %-18s latency median x%.2f   p99 x%.2f   throughput x%.2f\n", peer,
-                Median(median), Median(p99), Median(rate));
-  }
-}
-
-void PrintComparison(const TRuns& runs) {
-  std::printf(
-      "%d repetitions, peers interleaved; packets of 8 bytes ('S' + 6 digits + 'Z'); %d "
-      "for latency, %d for throughput; medians over the repetitions\n\n",
-      kRepetitions, kLatencyPackets, kThroughputPackets);
-  for (const char* peer : kPeers) {
-    std::vector<double> median, p99, rate, preempted;
-    int lost = 0;
-    for (const TFigures& f : runs.at(peer)) {
-      median.push_back(f.medianUs);
-      p99.push_back(f.p99Us);
-      rate.push_back(f.packetsPerSecond);
-      preempted.push_back(double(f.preempted));
-      lost += f.lost;
-    }
-    std::printf(
-        "%-18s latency median %6.1f us   p99 %7.1f us   throughput %9.0f packets/s   "
-        "main thread preempted %4.0f times   lost %d\n",
-        peer, Median(median), Median(p99), Median(rate), Median(preempted), lost);
-  }
-  for (const char* ours : kOurs)
-    PrintRatios(runs, ours);
 }
 
 // --- the other figures
@@ -264,26 +224,6 @@ int HeldOutputWakeUps() {
   return wakeUps;
 }
 
-// The framer alone: CPU per packet for a stream cut into reads of `block` bytes.
-double FramerMicrosPerPacket(std::size_t block) {
-  std::string stream;
-  for (int i = 0; i < kThroughputPackets; ++i)
-    stream += Packet(i);
-  std::vector<double> perPacket;
-  for (int r = 0; r < kRepetitions; ++r) {
-    vardelio::TComDataPacket framer;
-    framer.SetStartString("S");
-    framer.SetStopString("Z");
-    int packets = 0;
-    framer.OnPacket = vardelio::TComStrEvent([&](QObject*, const std::string&) { ++packets; });
-    const double before = CpuSeconds();
-    for (std::size_t at = 0; at < stream.size(); at += block)
-      framer.AppendData(stream.substr(at, block));
-    perPacket.push_back((CpuSeconds() - before) * 1e6 / std::max(packets, 1));
-  }
-  return Median(perPacket);
-}
-
 // Close of a port while its device floods it.
 double CloseFloodedMillis() {
   TBenchPty pty;
@@ -320,6 +260,73 @@ int SyscallRun(const std::string& peer) {
   return 0;
 }
 
+// The machine is shared: what else ran shows in the load while the bench ran.
+std::string LoadAverage() {
+  std::ifstream file("/proc/loadavg");
+  double one = 0, five = 0, fifteen = 0;
+  file >> one >> five >> fifteen;
+  char text[48];
+  std::snprintf(text, sizeof text, "%.2f %.2f %.2f", one, five, fifteen);
+  return text;
+}
+
+// Each mode runs right beside its floor, so the ratio that counts pairs runs a moment apart
+// on a machine whose load keeps changing; the pairs rotate and swap from one repetition to
+// the next.
+void RunRepetition(int r, TRuns& runs) {
+  const std::pair<const char*, const char*> pairs[] = {{"ours", "bare + hand-over"},
+                                                       {"ours window-sync", "bare + send"},
+                                                       {"ours none", "bare"},
+                                                       {"bare + post", "qt"}};
+  for (std::size_t p = 0; p < std::size(pairs); ++p) {
+    const auto& [first, second] = pairs[(p + std::size_t(r)) % std::size(pairs)];
+    for (const char* peer : r % 2 == 0 ? std::array{first, second} : std::array{second, first})
+      runs[peer].push_back(RunPeer(peer));
+  }
+}
+
+int ThroughputOnly(const std::string& peer) {
+  for (int r = 0; r < 10; ++r) {
+    TBenchPty pty;
+    TArrivals arrivals;
+    auto receiver = Make(peer, pty, arrivals);
+    TFigures figures;
+    MeasureThroughput(pty, arrivals, figures);
+    std::printf("%.0f packets/s\n", figures.packetsPerSecond);
+  }
+  return 0;
+}
+
+struct TProbes {
+  THandOverProbe handOver;
+  TFramerCost small, large;  // reads of 64 and of 4096 bytes
+};
+
+TProbes RunProbes() {
+  TProbes probes{ProbeHandOver(kRepetitions, kProbeCalls),
+                 MeasureFramer(Stream(), 64, kRepetitions),
+                 MeasureFramer(Stream(), 4096, kRepetitions)};
+  PrintHandOverProbe(probes.handOver);
+  PrintFramerCost(probes.small);
+  PrintFramerCost(probes.large);
+  return probes;
+}
+
+void PrintOtherFigures(QTimer& watchdog) {
+  std::printf("\nevent thread wake-ups while idle: %s\n", IdleWakeUps().c_str());
+  std::printf("event thread wake-ups in 1 s of output held by flow control at 115200 baud: %d\n",
+              HeldOutputWakeUps());
+  std::printf("closing a flooded port: %.1f ms\n", CloseFloodedMillis());
+  watchdog.stop();  // the hang-up's CPU is the receivers' alone
+  int qtErrors = 0;
+  const double oursCpu = CpuAfterHangUpFor("ours", nullptr);
+  const double qtCpu = CpuAfterHangUpFor("qt", &qtErrors);
+  std::printf(
+      "CPU in the second after the device hangs up: ours %.3f s, Qt %.3f s (%d error "
+      "signals)\n",
+      oursCpu, qtCpu, qtErrors);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -329,45 +336,31 @@ int main(int argc, char** argv) {
   QTimer watchdog;  // lets a waiting event loop look at the clock now and then
   watchdog.start(200);
   if (argc == 3 && std::strcmp(argv[1], "--syscalls") == 0) return SyscallRun(argv[2]);
-  if (argc == 3 && std::strcmp(argv[1], "--throughput") == 0) {
-    for (int r = 0; r < 10; ++r) {
-      TBenchPty pty;
-      TArrivals arrivals;
-      auto receiver = Make(argv[2], pty, arrivals);
-      TFigures figures;
-      MeasureThroughput(pty, arrivals, figures);
-      std::printf("%.0f packets/s\n", figures.packetsPerSecond);
-    }
+  if (argc == 3 && std::strcmp(argv[1], "--throughput") == 0) return ThroughputOnly(argv[2]);
+  if (argc == 2 && std::strcmp(argv[1], "--probes") == 0) {
+    RunProbes();
     return 0;
   }
 
+  const std::string loadBefore = LoadAverage();
   TRuns runs;
-  for (int r = 0; r < kRepetitions; ++r) {
-    for (std::size_t p = 0; p < std::size(kPeers); ++p) {
-      const char* peer = kPeers[(p + std::size_t(r)) % std::size(kPeers)];  // rotate the order
-      runs[peer].push_back(RunPeer(peer));
-    }
-  }
-  PrintComparison(runs);
+  for (int r = 0; r < kRepetitions; ++r)
+    RunRepetition(r, runs);
   std::printf(
-      "\nframer alone, CPU per packet: %.3f us in reads of 64 bytes, %.3f us in reads of "
-      "4096\n",
-      FramerMicrosPerPacket(64), FramerMicrosPerPacket(4096));
-  std::printf("event thread wake-ups while idle: %s\n", IdleWakeUps().c_str());
-  std::printf("event thread wake-ups in 1 s of output held by flow control at 115200 baud: %d\n",
-              HeldOutputWakeUps());
-  std::printf("closing a flooded port: %.1f ms\n", CloseFloodedMillis());
-  watchdog.stop();
-  int qtErrors = 0;
-  const double oursCpu = CpuAfterHangUpFor("ours", nullptr);
-  const double qtCpu = CpuAfterHangUpFor("qt", &qtErrors);
-  std::printf(
-      "CPU in the second after the device hangs up: ours %.3f s, Qt %.3f s (%d error "
-      "signals)\n",
-      oursCpu, qtCpu, qtErrors);
+      "%d repetitions, peers interleaved, each mode beside its floor; packets of 8 bytes ('S' + 6 "
+      "digits + 'Z'); %d "
+      "for latency, %d for throughput; median (min-max) over the repetitions\n\n",
+      kRepetitions, kLatencyPackets, kThroughputPackets);
+  PrintPeers(runs, kPeers);
+  PrintRatios(runs, kPeers);
+  const TProbes probes = RunProbes();
+  PrintOtherFigures(watchdog);
+  std::printf("\nload average (1, 5, 15 min): %s at the start, %s at the end\n", loadBefore.c_str(),
+              LoadAverage().c_str());
+  PrintSummary(runs, probes.handOver, probes.large);
   int lost = 0;
-  for (const char* ours : kOurs) {
-    for (const TFigures& f : runs[ours])
+  for (const TModeFloor& mode : kModeFloors) {
+    for (const TFigures& f : runs[mode.mode])
       lost += f.lost;
   }
   return lost == 0 ? 0 : 1;

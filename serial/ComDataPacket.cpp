@@ -70,10 +70,6 @@ void TComDataPacket::ResetBuffer() {
   FireDiscard(discarded);
 }
 
-std::string_view TComDataPacket::Unconsumed() const {
-  return std::string_view(receiveBuffer_).substr(consumed_);
-}
-
 void TComDataPacket::Compact() const {
   receiveBuffer_.erase(0, consumed_);
   consumed_ = 0;
@@ -94,22 +90,25 @@ char Upper(char c) {
   return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
 }
 
-}  // namespace
-
-bool TComDataPacket::SameChar(char a, char b) const {
-  return a == b || (caseInsensitive_ && Upper(a) == Upper(b));
+bool SameFolded(char a, char b) {
+  return a == b || Upper(a) == Upper(b);
 }
+
+std::size_t FindFolded(std::string_view what, std::string_view in) {
+  const auto at = std::search(in.begin(), in.end(), what.begin(), what.end(), SameFolded);
+  return at == in.end() ? std::string_view::npos : std::size_t(at - in.begin());
+}
+
+}  // namespace
 
 std::size_t TComDataPacket::PositionOf(std::string_view what, std::string_view in) const {
   if (what.empty()) return 0;
   std::size_t found;
-  if (!caseInsensitive_) {
+  if (caseInsensitive_) {
+    found = FindFolded(what, in);
+  } else {
     // One character, the usual delimiter: a plain scan, with no compare per candidate.
     found = what.size() == 1 ? in.find(what.front()) : in.find(what);
-  } else {
-    const auto at = std::search(in.begin(), in.end(), what.begin(), what.end(),
-                                [&](char a, char b) { return SameChar(a, b); });
-    found = at == in.end() ? std::string_view::npos : std::size_t(at - in.begin());
   }
   return found == std::string_view::npos ? 0 : found + 1;
 }
@@ -216,9 +215,10 @@ void TComDataPacket::CompletePacket(std::size_t length, bool stopFound) {
 }
 
 bool TComDataPacket::BeginsWith(std::string_view text, std::string_view prefix) const {
-  return !prefix.empty() && text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(),
-                    [&](char a, char b) { return SameChar(a, b); });
+  if (prefix.empty() || text.size() < prefix.size()) return false;
+  text = text.substr(0, prefix.size());
+  return caseInsensitive_ ? std::equal(prefix.begin(), prefix.end(), text.begin(), SameFolded)
+                          : text == prefix;
 }
 
 std::string_view TComDataPacket::StripDelimiters(std::string_view packet, bool stopFound) const {

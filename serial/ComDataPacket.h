@@ -62,17 +62,19 @@ class TComDataPacket : public TComponent {
 
  private:
   void ReceiveLinkData(QObject* sender, const void* buffer, int count);
-  void FindStart();
-  void BeginPacket(int pos);
-  void FindEnd();
-  void CompletePacket(std::size_t length, bool stopFound);
-  std::string_view StripDelimiters(std::string_view packet, bool stopFound) const;
-  bool BeginsWith(std::string_view text, std::string_view prefix) const;
-  bool SameChar(char a, char b) const;
+  // The steps of a scan run once per packet: inline, and defined where the scan is.
+  inline void FindStart();
+  inline void BeginPacket(int pos);
+  inline void FindEnd();
+  inline void CompletePacket(std::size_t length, bool stopFound);
+  inline std::string_view StripDelimiters(std::string_view packet, bool stopFound) const;
+  inline bool BeginsWith(std::string_view text, std::string_view prefix) const;
   // Of the first occurrence, from 1; 0 when `what` is empty or absent. No copies either way.
-  std::size_t PositionOf(std::string_view what, std::string_view in) const;
+  inline std::size_t PositionOf(std::string_view what, std::string_view in) const;
   // The buffered bytes not yet consumed.
-  std::string_view Unconsumed() const;
+  std::string_view Unconsumed() const noexcept {
+    return {receiveBuffer_.data() + consumed_, receiveBuffer_.size() - consumed_};
+  }
   // Cuts the consumed bytes off the buffer, once per batch rather than once per packet.
   void Compact() const;
   bool HasEndRule() const;

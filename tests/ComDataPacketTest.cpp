@@ -259,6 +259,79 @@ TEST(ComDataPacket, TheFullBufferCheckRunsWhenAHandlerRaises) {
   EXPECT_TRUE(r.framer.ReceiveBuffer().empty());  // emptied although the handler raised
 }
 
+// A packet handler may change the rules, feed more data or raise in the middle of a block:
+// what follows in that block is cut by the rules as they are then.
+struct MidBlockCase {
+  const char* name;
+  std::function<void(TComDataPacket&, int packet)> onPacket;
+  Texts packets, discards;
+  std::string left;
+  bool raises = false;
+};
+
+class FramerMidBlock : public ::testing::TestWithParam<MidBlockCase> {};
+
+TEST_P(FramerMidBlock, TheRestOfTheBlockFollowsTheRulesAsTheyAreThen) {
+  const MidBlockCase& c = GetParam();
+  TRecordedFramer r;
+  MainWindowSettings(r.framer);
+  r.framer.OnPacket = TComStrEvent([&](QObject*, const std::string& s) {
+    r.packets.push_back(s);
+    c.onPacket(r.framer, int(r.packets.size()));
+  });
+  if (c.raises) {
+    EXPECT_THROW(r.framer.AppendData("SAZSBZSCZ"), std::runtime_error);
+  } else {
+    r.framer.AppendData("SAZSBZSCZ");
+  }
+  EXPECT_EQ(r.packets, c.packets);
+  EXPECT_EQ(r.discards, c.discards);
+  EXPECT_EQ(r.framer.ReceiveBuffer(), c.left);
+}
+
+INSTANTIATE_TEST_SUITE_P(ComDataPacket, FramerMidBlock,
+                         ::testing::Values(MidBlockCase{"NewStopDiscardsTheRest",
+                                                        [](TComDataPacket& f, int n) {
+                                                          if (n == 1) f.SetStopString("Y");
+                                                        },
+                                                        {"A"},
+                                                        {"SBZSCZ"},
+                                                        ""},
+                                           MidBlockCase{"DelimitersKeptFromThen",
+                                                        [](TComDataPacket& f, int n) {
+                                                          if (n == 1) f.SetIncludeStrings(true);
+                                                        },
+                                                        {"A", "SBZ", "SCZ"},
+                                                        {},
+                                                        ""},
+                                           MidBlockCase{"EndHandlerCutsFromThen",
+                                                        [](TComDataPacket& f, int n) {
+                                                          if (n == 1) {
+                                                            f.OnCustomStop = TCustPacketEvent(
+                                                                [](QObject*, const std::string&,
+                                                                   int& pos) { pos = 2; });
+                                                          }
+                                                        },
+                                                        {"A", "B", "C"},
+                                                        {"Z"},
+                                                        "Z"},
+                                           MidBlockCase{"DataFedFromTheHandler",
+                                                        [](TComDataPacket& f, int n) {
+                                                          if (n == 1) f.AppendData("xSDZ");
+                                                        },
+                                                        {"A", "B", "C", "D"},
+                                                        {"x"},
+                                                        ""},
+                                           MidBlockCase{"RaisingLeavesTheRestBuffered",
+                                                        [](TComDataPacket&, int n) {
+                                                          if (n == 2) throw std::runtime_error("x");
+                                                        },
+                                                        {"A", "B"},
+                                                        {},
+                                                        "SCZ",
+                                                        true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The framer against the rules written the plain way: random rules, streams and splits.
 TEST(ComDataPacket, CutsAsThePlainReferenceDoesWhateverTheRulesAndSplits) {
   std::mt19937 random(812);

@@ -1,0 +1,158 @@
+#include "Probes.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QObject>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "Splitter.h"
+#include "framework/HandOver.h"
+#include "serial/ComDataPacket.h"
+
+namespace vardelio::bench {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+double Micros(TClock::duration d) {
+  return std::chrono::duration<double, std::micro>(d).count();
+}
+
+// Times `roundTrip` `calls` times on a worker thread while the main thread serves its
+// event loop, as it does for the receivers; the median round trip in microseconds.
+double WorkerRoundTrips(int calls, const std::function<void()>& roundTrip) {
+  std::vector<double> times(std::size_t(calls), 0.0);
+  std::atomic<bool> finished = false;
+  QObject wake;
+  std::thread worker([&] {
+    for (double& time : times) {
+      const TClock::time_point start = TClock::now();
+      roundTrip();
+      time = Micros(TClock::now() - start);
+    }
+    finished = true;
+    QMetaObject::invokeMethod(
+        &wake, [] {}, Qt::QueuedConnection);
+  });
+  while (!finished)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  worker.join();
+  return SpreadOf(times).median;
+}
+
+double HandOverCall(int calls) {
+  auto handOver = std::make_shared<THandOver>();
+  return WorkerRoundTrips(calls, [&] { handOver->Call([] {}); });
+}
+
+double QtBlockingQueued(int calls) {
+  QObject target;
+  return WorkerRoundTrips(calls, [&] {
+    QMetaObject::invokeMethod(
+        &target, [] {}, Qt::BlockingQueuedConnection);
+  });
+}
+
+// Two threads and two eventfds, with no event loop between: what a wake-up and an answer
+// cost on this machine.
+double EventfdPingPong(int calls) {
+  const int ping = eventfd(0, EFD_CLOEXEC), pong = eventfd(0, EFD_CLOEXEC);
+  constexpr std::uint64_t kStop = std::uint64_t(1) << 40;
+  std::thread echo([&] {
+    for (std::uint64_t value = 0; value < kStop;) {
+      if (read(ping, &value, sizeof value) != sizeof value) break;
+      const std::uint64_t one = 1;
+      if (value < kStop && write(pong, &one, sizeof one) != sizeof one) break;
+    }
+  });
+  std::vector<double> times(std::size_t(calls), 0.0);
+  for (double& time : times) {
+    const TClock::time_point start = TClock::now();
+    std::uint64_t value = 1;
+    if (write(ping, &value, sizeof value) != sizeof value) break;
+    if (read(pong, &value, sizeof value) != sizeof value) break;
+    time = Micros(TClock::now() - start);
+  }
+  [[maybe_unused]] const ssize_t n = write(ping, &kStop, sizeof kStop);
+  echo.join();
+  close(ping);
+  close(pong);
+  return SpreadOf(times).median;
+}
+
+double ThreadCpuMicros() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return double(now.tv_sec) * 1e6 + double(now.tv_nsec) / 1e3;
+}
+
+double FramerRun(const std::string& stream, std::size_t block) {
+  TComDataPacket framer;
+  framer.SetStartString("S");
+  framer.SetStopString("Z");
+  int packets = 0;
+  framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) { ++packets; });
+  const std::string_view all(stream);
+  const double start = ThreadCpuMicros();
+  for (std::size_t at = 0; at < all.size(); at += block)
+    framer.AppendData(all.substr(at, block));
+  return (ThreadCpuMicros() - start) / std::max(packets, 1);
+}
+
+double SplitterRun(const std::string& stream, std::size_t block) {
+  int packets = 0;
+  TSplitter splitter([&](const std::string&) { ++packets; });
+  const double start = ThreadCpuMicros();
+  for (std::size_t at = 0; at < stream.size(); at += block)
+    splitter.Feed(stream.data() + at, std::min(block, stream.size() - at));
+  return (ThreadCpuMicros() - start) / std::max(packets, 1);
+}
+
+}  // namespace
+
+THandOverProbe ProbeHandOver(int runs, int calls) {
+  THandOverProbe probe;
+  probe.calls = calls;
+  for (int r = 0; r < runs; ++r) {
+    for (int p = 0; p < 3; ++p) {
+      switch ((p + r) % 3) {  // rotate the order
+        case 0:
+          probe.ourUs.push_back(HandOverCall(calls));
+          break;
+        case 1:
+          probe.qtUs.push_back(QtBlockingQueued(calls));
+          break;
+        default:
+          probe.eventfdUs.push_back(EventfdPingPong(calls));
+          break;
+      }
+    }
+  }
+  return probe;
+}
+
+TFramerCost MeasureFramer(const std::string& stream, std::size_t block, int runs) {
+  TFramerCost cost;
+  cost.block = block;
+  for (int r = 0; r < runs; ++r) {
+    if (r % 2 == 0) {
+      cost.framerUs.push_back(FramerRun(stream, block));
+      cost.splitterUs.push_back(SplitterRun(stream, block));
+    } else {
+      cost.splitterUs.push_back(SplitterRun(stream, block));
+      cost.framerUs.push_back(FramerRun(stream, block));
+    }
+  }
+  return cost;
+}
+
+}  // namespace vardelio::bench
