@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -47,6 +48,17 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
+// Records, beside each message, where the progress bar stood while it was shown.
+class TProgressAtMessages : public TRecordingPresenter {
+ public:
+  void ShowPlain(const QString& caption, const QString& text) override {
+    TRecordingPresenter::ShowPlain(caption, text);
+    progress.append(bar != nullptr ? bar->value() : -1);
+  }
+  QProgressBar* bar = nullptr;
+  QList<int> progress;
+};
+
 // The main window against the simulated unit on a pseudo-terminal. The evaluation timer
 // runs at a fifth of its second so the tests stay quick.
 class Workflow : public ::testing::Test {
@@ -61,6 +73,7 @@ class Workflow : public ::testing::Test {
     unit->Start();
     form = std::make_unique<TForm1>();
     form->Timer1()->setInterval(kInterval);
+    boxes.bar = Find<QProgressBar>("ProgressBar1");
   }
   void Type(const char* field, const QString& text) { Find<QLineEdit>(field)->setText(text); }
   template <typename T = QWidget>
@@ -71,6 +84,16 @@ class Workflow : public ::testing::Test {
   bool WaitForMessages(int count) {
     return ServeUntil([&] { return boxes.messages.size() >= count; });
   }
+  // Runs `start` and lets the evaluation come once the unit's whole answer is in the buffer,
+  // however long a loaded machine makes the unit take.
+  void EvaluateOnceAnswered(bool silent, const std::function<void()>& start) {
+    form->Timer1()->setInterval(60000);
+    start();
+    auto* memo = Find<QPlainTextEdit>("Memo1");
+    EXPECT_TRUE(ServeUntil(
+        [&] { return unit->Requests() == 1 && (silent || !memo->toPlainText().isEmpty()); }));
+    form->Timer1()->setInterval(0);  // restarts the running timer
+  }
   int Progress() { return Find<QProgressBar>("ProgressBar1")->value(); }
   bool ButtonsEnabled() {
     return Find<QPushButton>("BitBtn1_Enviar")->isEnabled() &&
@@ -79,7 +102,7 @@ class Workflow : public ::testing::Test {
   bool Checked(const char* radio) { return Find<QRadioButton>(radio)->isChecked(); }
 
   static constexpr int kInterval = 200;
-  TRecordingPresenter boxes;
+  TProgressAtMessages boxes;
   std::unique_ptr<TSimulatedUnit> unit;
   std::unique_ptr<TForm1> form;
 };
@@ -210,20 +233,23 @@ TEST_F(Workflow, ReceiveOutcomes) {
     TUnitBehaviour behaviour;
     const char* stored;
     QString message;
+    int progressShown;  // the bar goes back to 0 only once the message is closed
   } cases[] = {
-      {"missing separator", {.missingSeparator = true}, "1234TT01", m::kReceiveError},
-      {"no separator to drop", {.missingSeparator = true}, "1234", m::kReceiveError},
-      {"no answer", {.silent = true}, "1234TT01", m::kNothingReceived},
-      {"terminal digit 5", {}, "1234TT52", m::kReceived},
+      {"missing separator", {.missingSeparator = true}, "1234TT01", m::kReceiveError, 100},
+      {"no separator to drop", {.missingSeparator = true}, "1234", m::kReceiveError, 100},
+      {"no answer", {.silent = true}, "1234TT01", m::kNothingReceived, 10},
+      {"terminal digit 5", {}, "1234TT52", m::kReceived, 100},
   };
   for (const auto& c : cases) {
     Start(c.behaviour);
     boxes.messages.clear();
+    boxes.progress.clear();
     unit->SetStored(c.stored);
     Find<QRadioButton>("RadioButton6")->setChecked(true);
-    Click("BitBtn2_Recibir");
+    EvaluateOnceAnswered(c.behaviour.silent, [&] { Click("BitBtn2_Recibir"); });
     ASSERT_TRUE(WaitForMessages(1)) << c.name;
     EXPECT_EQ(boxes.messages, QStringList{c.message}) << c.name;
+    EXPECT_EQ(boxes.progress, QList<int>{c.progressShown}) << c.name;
     EXPECT_TRUE(ButtonsEnabled()) << c.name;
     EXPECT_EQ(Progress(), 0) << c.name;
     if (std::string(c.name) == "terminal digit 5") {
@@ -254,10 +280,17 @@ TEST_F(Workflow, ASubscriberOfThreeCharactersOnlyGivesTheMessage) {
 TEST_F(Workflow, ASecondSendWhileTheTimerRunsIsEvaluatedOnce) {
   Start();
   Type("Edit1", "1234");
+  QElapsedTimer sinceFirst;
   Click("BitBtn1_Enviar");
+  sinceFirst.start();
   QTest::qWait(kInterval / 2);
   Type("Edit1", "5678");
+  const qint64 elapsed = sinceFirst.elapsed();
   Click("BitBtn1_Enviar");
+  // The timer keeps the time of the first start: a restart would leave it nearly a whole
+  // interval to run. A coarse timer may be set up to a twentieth of its interval late.
+  ASSERT_TRUE(form->Timer1()->isActive());
+  EXPECT_LE(form->Timer1()->remainingTime(), kInterval - elapsed + kInterval / 10);
   ASSERT_TRUE(WaitForMessages(1));
   QTest::qWait(kInterval * 2);
   EXPECT_EQ(boxes.messages.size(), 1);
