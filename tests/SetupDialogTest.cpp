@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLocale>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -32,9 +33,15 @@ TEST(PortList, SortedAsTextWithGhostsAndNonDevicesLeftOut) {
                     {"ttyUSB0", TFakeSysfs::kNoType},
                     {"ttyS3", 0},  // serial core, no UART behind it
                     {"tty0", TFakeSysfs::kNoDevice}});
-  QStringList ports{"stale"};
-  ListSerialPorts(ports);
-  EXPECT_EQ(ports, (QStringList{"COM1", "COM10", "COM2", "com3", "ttyUSB0"}));
+  // As text in the user's locale, never by number: the C locale and a language's own rules.
+  for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::Spanish, QLocale::Argentina)}) {
+    SCOPED_TRACE(locale.name().toStdString());
+    QLocale::setDefault(locale);
+    QStringList ports{"stale"};
+    ListSerialPorts(ports);
+    EXPECT_EQ(ports, (QStringList{"COM1", "COM10", "COM2", "com3", "ttyUSB0"}));
+  }
+  QLocale::setDefault(QLocale::system());
 }
 
 TEST(PortList, AnUnreadableTreeIsARegistryError) {
