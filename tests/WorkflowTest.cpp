@@ -16,6 +16,7 @@
 #include <QtTest/QTest>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "FakeComPlatform.h"
@@ -23,6 +24,7 @@
 #include "PseudoTerminal.h"
 #include "RecordingPresenter.h"
 #include "SimulatedUnit.h"
+#include "UnitCommandLine.h"
 #include "Waiting.h"
 #include "app/MainForm.h"
 #include "app/Workflow.h"
@@ -225,6 +227,53 @@ TEST(SimulatedUnit, ItsLinkReplacesOnlyAnOlderLink) {
   }
   EXPECT_EQ(ReadAll(base + "/file"), "the user's");
   EXPECT_EQ(std::filesystem::read_symlink(base + "/link"), "/dev/pts/99");
+}
+
+TEST(SimulatedUnit, ItsCommandLineNeverTakesAnOptionForTheLink) {
+  const struct {
+    std::vector<const char*> args;
+    std::optional<int> code;
+    const char* link;
+    const char* printed;  // a part of what goes to the output (0) or to the errors (2)
+  } cases[] = {
+      {{"/tmp/ttyV"}, std::nullopt, "/tmp/ttyV", ""},
+      {{"/tmp/ttyV", "--delay", "50", "--silent"}, std::nullopt, "/tmp/ttyV", ""},
+      {{"--hang-up-after", "1", "/tmp/ttyV"}, std::nullopt, "/tmp/ttyV", ""},
+      {{"--", "-odd"}, std::nullopt, "-odd", ""},
+      {{"--help"}, 0, "", "Usage: vardelio-unit"},
+      {{"/tmp/ttyV", "-h"}, 0, "", "--hang-up-after N"},
+      {{"--verbose"}, 2, "", "bad option --verbose"},
+      {{"--silent"}, 2, "", "no LINK given"},
+      {{}, 2, "", "no LINK given"},
+      {{"/tmp/ttyV", "--delay"}, 2, "", "bad option --delay"},
+      {{"/tmp/ttyV", "--delay", "soon"}, 2, "", "bad option --delay"},
+      {{"/tmp/ttyV", "--hang-up-after", "-3"}, 2, "", "bad option --hang-up-after"},
+      {{"/tmp/ttyV", "/tmp/ttyW"}, 2, "", "more than one LINK"},
+  };
+  for (const auto& c : cases) {
+    std::vector<const char*> argv{"vardelio-unit"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const std::string name = c.args.empty() ? "(none)" : c.args.front();
+    TUnitCommandLine parsed;
+    std::ostringstream out, errors;
+    EXPECT_EQ(ParseUnitCommandLine(int(argv.size()), argv.data(), parsed, out, errors), c.code)
+        << name;
+    if (c.code == std::nullopt) {
+      EXPECT_EQ(parsed.link, c.link) << name;
+    }
+    const std::string printed = c.code == 0 ? out.str() : errors.str();
+    EXPECT_NE(printed.find(c.printed), std::string::npos) << name << ": " << printed;
+  }
+  TUnitCommandLine parsed;
+  std::ostringstream out, errors;
+  const char* argv[] = {
+      "vardelio-unit",       "--delay",  "50", "--hang-up-after", "2", "--garbage", "--time-over",
+      "--missing-separator", "/tmp/ttyV"};
+  ASSERT_EQ(ParseUnitCommandLine(9, argv, parsed, out, errors), std::nullopt);
+  EXPECT_EQ(parsed.behaviour.delayMs, 50);
+  EXPECT_EQ(parsed.behaviour.hangUpAfter, 2);
+  EXPECT_TRUE(parsed.behaviour.garbage && parsed.behaviour.timeOver &&
+              parsed.behaviour.missingSeparator && !parsed.behaviour.silent);
 }
 
 TEST_F(Workflow, ReceiveOutcomes) {
