@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +24,8 @@
 #include "RecordingPresenter.h"
 #include "app/CommandLine.h"
 #include "app/MainForm.h"
+#include "app/Program.h"
+#include "framework/Dialogs.h"
 #include "framework/ShortCut.h"
 
 using namespace vardelio;
@@ -377,6 +380,14 @@ TEST_F(MainWindow, KeysPressTheFocusedButton) {
   // The handlers ran: the send refused the empty subscriber, the receives set the mode.
   EXPECT_EQ(boxes.messages, QStringList(3, "Los datos ingresados son incorrectos"));
   EXPECT_EQ(form.Tag(), 1);
+}
+
+TEST(Program, NamesItselfAsItsMenuEntryDoes) {
+  NameProgram();
+  EXPECT_EQ(ApplicationTitle(), "Vardelio");
+  const QFileInfo entry(QStringLiteral(VARDELIO_DESKTOP_FILE));  // the file the package installs
+  EXPECT_TRUE(entry.exists());
+  EXPECT_EQ(QGuiApplication::desktopFileName() + ".desktop", entry.fileName());
 }
 
 TEST(CommandLine, AnsweredBeforeAnyWindow) {
