@@ -3,6 +3,7 @@
 #include "AboutForm.h"
 #include "CommandLine.h"
 #include "MainForm.h"
+#include "Program.h"
 #include "framework/Application.h"
 #include "i18n/FrameworkTexts.h"
 #include "i18n/TranslationEngine.h"
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
   engine.AddResourceStringDomain("cport");
   vardelio::InitPortErrorMessages(
       [&engine](const QString& text) { return engine.TranslateText(text); });
-  vardelio::TApplication::SetTitle(QStringLiteral("Vardelio"));
+  vardelio::NameProgram();
   vardelio::TForm1 Form1;
   vardelio::TAboutForm AboutForm;
   Form1.SetAboutBox(&AboutForm);

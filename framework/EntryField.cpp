@@ -11,12 +11,16 @@ namespace vardelio {
 namespace {
 
 // Of the keys outside the printable range, only these type a character into a field; the
-// rest move the caret or the focus, or edit, whatever text the platform attaches (X11 sends
-// Tab as U+0009 and Delete as U+007F).
-bool IsTypingKey(int key) {
+// rest move the caret or the focus, or edit, whatever control character the platform
+// attaches (X11 sends Tab as U+0009 and Delete as U+007F). A key the platform could not name
+// (Qt::Key_unknown) still types the printable text it carries.
+bool IsTypingKey(int key, const QString& text) {
   if (key < Qt::Key_Escape) return true;
-  return key == Qt::Key_Backspace || key == Qt::Key_Return || key == Qt::Key_Enter ||
-         key == Qt::Key_Escape;
+  if (key == Qt::Key_Backspace || key == Qt::Key_Return || key == Qt::Key_Enter ||
+      key == Qt::Key_Escape) {
+    return true;
+  }
+  return !text.isEmpty() && text.front().isPrint();
 }
 
 }  // namespace
@@ -24,12 +28,12 @@ bool IsTypingKey(int key) {
 QChar TypedCharacter(const QKeyEvent& event) {
   const Qt::KeyboardModifiers modifiers = event.modifiers();
   const int key = event.key();
-  if (!IsTypingKey(key)) return QChar();
+  const QString text = event.text();
+  if (!IsTypingKey(key, text)) return QChar();
   if ((modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier) && key >= Qt::Key_A &&
       key <= Qt::Key_Z) {
     return QChar(key - Qt::Key_A + 1);
   }
-  const QString text = event.text();
   return text.isEmpty() ? QChar() : text.front();
 }
 

@@ -16,7 +16,8 @@ using TKeyPressEvent = THandler<QChar&>;
 
 // The character a keystroke types, as the field would receive it: Ctrl+letter gives its
 // control code (Ctrl+V is 22); navigation and editing keys (Tab, Delete, arrows, Home, End)
-// give a null character, whatever text the platform reports for them.
+// give a null character, whatever control character the platform reports for them; a key
+// without a code of its own (Qt::Key_unknown) types the printable text it carries.
 QChar TypedCharacter(const QKeyEvent& event);
 
 // Watches one field's keystrokes; owned by the field.

@@ -1,5 +1,7 @@
 #include "ComSetupForm.h"
 
+#include <QGroupBox>
+#include <QStyleFactory>
 #include <algorithm>
 
 #include "ComComboBox.h"
@@ -10,6 +12,16 @@
 
 namespace vardelio {
 namespace {
+
+// The form places the first row of boxes where a frame drawn below the title (as Fusion
+// draws it) would cross them: the group box keeps the classic look, its frame line through
+// the middle of its title. Its children keep the program's style.
+void DrawFrameThroughTitle(QGroupBox* group) {
+  QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"));
+  if (classic == nullptr) return;
+  classic->setParent(group->window());
+  group->setStyle(classic);
+}
 
 void ApplyAll(TComSetupFrm& dialog, TCustomComPort& port) {
   port.BeginBatch();
@@ -32,6 +44,7 @@ void ApplyAll(TComSetupFrm& dialog, TCustomComPort& port) {
 TComSetupFrm::TComSetupFrm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TComSetupFrm>()) {
   ui_->setupUi(this);
+  DrawFrameThroughTitle(ui_->GroupBox1);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(size());
@@ -61,7 +74,7 @@ void TComSetupFrm::FormCreate() {
 // Captions size themselves; when a translation is wider than the room before the boxes, the
 // boxes move right and narrow by as much, so no caption is clipped.
 void TComSetupFrm::MakeRoomForCaptions() {
-  constexpr int kGap = 4;
+  constexpr int kGap = 6;
   int widest = 0;
   for (QLabel* label :
        {ui_->Label1, ui_->Label2, ui_->Label3, ui_->Label4, ui_->Label5, ui_->Label6}) {

@@ -51,7 +51,8 @@ bool TRegistry::OpenKey(const std::string& path, bool create) {
   std::stringstream parts(path);
   for (std::string part; std::getline(parts, part, '\\');) {
     if (part.empty() || part == "." || part == "..") continue;  // never climb out
-    folder += "/" + FileNameFor(part);
+    folder += '/';
+    folder += FileNameFor(part);
   }
   struct stat st {};
   const bool exists = stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -134,7 +134,9 @@ std::optional<std::int32_t> ParseIntegerText(const std::string& text) {
 std::string CharText(char value) {
   const unsigned code = static_cast<unsigned char>(value);
   if (code >= 33 && code <= 127) return std::string(1, value);
-  return "#" + std::to_string(code);
+  std::string text = "#";
+  text += std::to_string(code);
+  return text;
 }
 
 char ParseChar(const std::string& text) {

@@ -19,6 +19,6 @@ deb=$(ls build/package/vardelio_*.deb)
 echo "== $deb"
 dpkg-deb --info "$deb" | grep -E "Package|Version|Depends|Section"
 echo "== lintian"
-lintian --no-tag-display-limit "$deb" || true
+lintian --tag-display-limit 0 "$deb" || true
 echo "== files"
 dpkg-deb --contents "$deb" | awk '{print $6}'

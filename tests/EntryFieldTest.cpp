@@ -29,6 +29,10 @@ TEST(TypedCharacter, IsWhatTheKeystrokeTypes) {
       {{QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier, ""}, 0},
       {{QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, "\x1b"}, 27},
       {{QEvent::KeyPress, Qt::Key_Enter, Qt::KeypadModifier, "\r"}, 13},
+      // A letter the platform has no key code for still types its text.
+      {{QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8("ł")}, 0x142},
+      {{QEvent::KeyPress, Qt::Key(0x141), Qt::NoModifier, QString::fromUtf8("ł")}, 0x142},
+      {{QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier, ""}, 0},
   };
   for (const auto& c : cases)
     EXPECT_EQ(TypedCharacter(c.event).unicode(), c.expected);

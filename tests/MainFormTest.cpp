@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -22,6 +24,8 @@
 #include "RecordingPresenter.h"
 #include "app/CommandLine.h"
 #include "app/MainForm.h"
+#include "app/Program.h"
+#include "framework/Dialogs.h"
 #include "framework/ShortCut.h"
 
 using namespace vardelio;
@@ -271,7 +275,7 @@ TEST_P(EntryFilters, AcceptRefuseAndLimit) {
   auto* field = Find<QLineEdit>(t.field.c_str());
   field->setText(t.before);
   for (const Key& k : t.keys) {
-    QTest::sendKeyEvent(QTest::Click, field, k.key, QString::fromLatin1(k.text), k.modifiers);
+    QTest::sendKeyEvent(QTest::Click, field, k.key, QString::fromUtf8(k.text), k.modifiers);
   }
   EXPECT_EQ(field->text(), t.after);
   EXPECT_EQ(boxes.beeps, t.beeps);
@@ -320,7 +324,13 @@ INSTANTIATE_TEST_SUITE_P(
                {{Qt::Key_2, kNone, "2"}, {Qt::Key_3, kNone, "3"}},
                QString(30, '1') + "2",
                0},
-        Typing{"Edit3", QString(40, '9'), {{Qt::Key_Backspace, kNone, "\b"}}, QString(39, '9'), 0}),
+        Typing{"Edit3", QString(40, '9'), {{Qt::Key_Backspace, kNone, "\b"}}, QString(39, '9'), 0},
+        // Letters beyond ASCII whose low byte is an allowed character (ł: B, ı: 1, Ĭ: ","),
+        // with the key codes X11 reports: the capital's code point, or none.
+        Typing{"Edit1", "", {{Qt::Key(0x141), kNone, "ł"}}, "", 1},
+        Typing{"Edit1", "", {{Qt::Key_unknown, kNone, "ł"}}, "", 1},
+        Typing{"Edit1", "", {{Qt::Key_I, kNone, "ı"}}, "", 1},
+        Typing{"Edit2", "", {{Qt::Key_I, kNone, "ı"}, {Qt::Key(0x12C), kShift, "Ĭ"}}, "", 2}),
     [](const auto& info) { return info.param.field + std::to_string(info.index); });
 
 TEST_F(MainWindow, TabAndShiftTabMoveBetweenTheEntriesAsX11SendsThem) {
@@ -338,6 +348,46 @@ TEST_F(MainWindow, TabAndShiftTabMoveBetweenTheEntriesAsX11SendsThem) {
                       QStringLiteral("\t"), kShift);
   EXPECT_EQ(QApplication::focusWidget(), Find("Edit2"));
   EXPECT_EQ(boxes.beeps, 0);
+}
+
+// Space, Enter and the keypad's Enter, as X11 reports them, press the focused button.
+TEST_F(MainWindow, KeysPressTheFocusedButton) {
+  const struct {
+    const char* button;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    const char* text;
+  } cases[] = {
+      {"BitBtn1_Enviar", Qt::Key_Space, kNone, " "},
+      {"BitBtn1_Enviar", Qt::Key_Return, kNone, "\r"},
+      {"BitBtn1_Enviar", Qt::Key_Enter, Qt::KeypadModifier, "\r"},
+      {"BitBtn2_Recibir", Qt::Key_Space, kNone, " "},
+      {"BitBtn2_Recibir", Qt::Key_Return, kNone, "\r"},
+      {"BitBtn2_Recibir", Qt::Key_Enter, Qt::KeypadModifier, "\r"},
+  };
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.button) + " " + c.text);
+    auto* button = Find<QPushButton>(c.button);
+    button->setEnabled(true);
+    button->setFocus();
+    QSignalSpy clicks(button, &QPushButton::clicked);
+    QTest::sendKeyEvent(QTest::Click, button, c.key, QString::fromLatin1(c.text), c.modifiers);
+    EXPECT_EQ(clicks.size(), 1);
+  }
+  // The handlers ran: the send refused the empty subscriber, the receives set the mode.
+  EXPECT_EQ(boxes.messages, QStringList(3, "Los datos ingresados son incorrectos"));
+  EXPECT_EQ(form.Tag(), 1);
+}
+
+TEST(Program, NamesItselfAsItsMenuEntryDoes) {
+  NameProgram();
+  EXPECT_EQ(ApplicationTitle(), "Vardelio");
+  const QFileInfo entry(QStringLiteral(VARDELIO_DESKTOP_FILE));  // the file the package installs
+  EXPECT_TRUE(entry.exists());
+  EXPECT_EQ(QGuiApplication::desktopFileName() + ".desktop", entry.fileName());
 }
 
 TEST(CommandLine, AnsweredBeforeAnyWindow) {

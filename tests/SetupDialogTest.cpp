@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -12,6 +15,7 @@
 #include "FakeComPlatform.h"
 #include "FakeSysfs.h"
 #include "RecordingPresenter.h"
+#include "i18n/TranslationEngine.h"
 #include "portconfig/ComComboBox.h"
 #include "portconfig/ComSetupForm.h"
 #include "portconfig/PortList.h"
@@ -32,9 +36,15 @@ TEST(PortList, SortedAsTextWithGhostsAndNonDevicesLeftOut) {
                     {"ttyUSB0", TFakeSysfs::kNoType},
                     {"ttyS3", 0},  // serial core, no UART behind it
                     {"tty0", TFakeSysfs::kNoDevice}});
-  QStringList ports{"stale"};
-  ListSerialPorts(ports);
-  EXPECT_EQ(ports, (QStringList{"COM1", "COM10", "COM2", "com3", "ttyUSB0"}));
+  // As text in the user's locale, never by number: the C locale and a language's own rules.
+  for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::Spanish, QLocale::Argentina)}) {
+    SCOPED_TRACE(locale.name().toStdString());
+    QLocale::setDefault(locale);
+    QStringList ports{"stale"};
+    ListSerialPorts(ports);
+    EXPECT_EQ(ports, (QStringList{"COM1", "COM10", "COM2", "com3", "ttyUSB0"}));
+  }
+  QLocale::setDefault(QLocale::system());
 }
 
 TEST(PortList, AnUnreadableTreeIsARegistryError) {
@@ -250,5 +260,107 @@ TEST_F(SetupDialog, APortThatGoesAwayIsLetGoAndTheFirstEntryShown) {
   box->SetText("COM9");  // not listed: nothing changes
   EXPECT_EQ(box->Text(), "COM2");
 }
+
+// Where a dialog's captions are drawn and where its frame lines and boxes lie, from its
+// pixels, in each language the program ships.
+class DialogPixels : public ::testing::TestWithParam<const char*> {
+ protected:
+  DialogPixels() {
+    TTranslationEngine& engine = DefaultEngine();
+    engine.SelectLanguage(GetParam());
+    engine.BindDomainDirectory("cport", VARDELIO_CATALOG_DIR);
+    engine.TP_GlobalIgnoreClassProperty(&QObject::staticMetaObject, "objectName");
+    dialog = std::make_unique<TComSetupFrm>();
+  }
+  ~DialogPixels() override { DefaultEngine().SelectLanguage("C"); }
+
+  QImage Picture() { return dialog->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+  // The pixels that change clearly between two states of the dialog: a faint frame line
+  // (Fusion's differs by 24 from the background), not the shade of a group's inside (3).
+  QRegion Changed(const std::function<void(bool)>& state) {
+    state(false);
+    const QImage before = Picture();
+    state(true);
+    const QImage after = Picture();
+    QRegion changed;
+    for (int y = 0; y < after.height(); ++y) {
+      for (int x = 0; x < after.width(); ++x) {
+        const QColor a = after.pixelColor(x, y), b = before.pixelColor(x, y);
+        const int difference =
+            std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
+                      std::abs(a.blue() - b.blue())});
+        if (difference > 16) changed += QRect(x, y, 1, 1);
+      }
+    }
+    return changed;
+  }
+  // A caption's ink: what changes with the colour of its text.
+  QRegion Ink(QWidget* w, QPalette::ColorRole role) {
+    const QPalette original = w->palette();
+    const QRegion ink = Changed([&](bool red) {
+      QPalette p = original;
+      p.setColor(role, red ? Qt::red : Qt::black);
+      w->setPalette(p);
+    });
+    w->setPalette(original);
+    return ink;
+  }
+  QRect InDialog(const QWidget* w) const {
+    return QRect(w->mapTo(dialog.get(), QPoint(0, 0)), w->size());
+  }
+
+  TFakeSysfs sysfs{{{"COM1", 4}, {"COM2", 4}}};
+  std::unique_ptr<TComSetupFrm> dialog;
+};
+
+TEST_P(DialogPixels, NoCaptionTouchesABoxOrAFrameLine) {
+  EXPECT_EQ(dialog->windowTitle(), std::string(GetParam()) == "es" ? "Configuración" : "Setup");
+  auto* group = dialog->findChild<QGroupBox*>("GroupBox1");
+  const QList<QWidget*> children = group->findChildren<QWidget*>();
+  const auto showChildren = [&](bool shown) {
+    for (QWidget* child : children)
+      child->setVisible(shown);
+  };
+  showChildren(false);
+  const QRegion title = Ink(group, QPalette::WindowText);
+  const QRegion frame = Changed([&](bool shown) { group->setVisible(shown); }) -
+                        QRegion(title.boundingRect().adjusted(-1, -1, 1, 1));
+  showChildren(true);
+  ASSERT_FALSE(title.isEmpty());
+  ASSERT_FALSE(frame.isEmpty());
+  EXPECT_FALSE(frame.intersects(title.boundingRect().adjusted(-1, -1, 1, 1)));
+
+  constexpr int kClear = 2;  // pixels of background at least around each caption
+  std::vector<QRect> boxes;
+  for (const TComComboBox* combo : dialog->Combos()) {
+    boxes.push_back(InDialog(combo));
+    EXPECT_FALSE(frame.intersects(boxes.back().adjusted(-1, -1, 1, 1)))
+        << combo->objectName().toStdString();
+  }
+  QList<QPair<QString, QRect>> captions{{group->title(), title.boundingRect()}};
+  for (auto* label : group->findChildren<QLabel*>()) {
+    const QRegion ink = Ink(label, QPalette::WindowText);
+    ASSERT_FALSE(ink.isEmpty()) << label->text().toStdString();
+    EXPECT_FALSE(ink.intersects(frame)) << label->text().toStdString();
+    EXPECT_GE(label->width(), label->sizeHint().width())
+        << label->text().toStdString();  // not cut short
+    captions.append({label->text(), ink.boundingRect()});
+  }
+  for (const auto& [text, ink] : captions) {
+    for (const QRect& box : boxes)
+      EXPECT_FALSE(ink.adjusted(-kClear, -kClear, kClear, kClear).intersects(box))
+          << text.toStdString();
+  }
+  for (auto* button : dialog->findChildren<QPushButton*>()) {
+    const QRect ink = Ink(button, QPalette::ButtonText).boundingRect();
+    EXPECT_TRUE(InDialog(button).adjusted(3, 3, -3, -3).contains(ink))
+        << button->text().toStdString();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, DialogPixels, ::testing::Values("C", "es"),
+                         [](const auto& info) {
+                           return std::string(info.param) == "C" ? "English" : "Spanish";
+                         });
 
 }  // namespace

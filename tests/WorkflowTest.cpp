@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -15,6 +16,7 @@
 #include <QtTest/QTest>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "FakeComPlatform.h"
@@ -22,6 +24,7 @@
 #include "PseudoTerminal.h"
 #include "RecordingPresenter.h"
 #include "SimulatedUnit.h"
+#include "UnitCommandLine.h"
 #include "Waiting.h"
 #include "app/MainForm.h"
 #include "app/Workflow.h"
@@ -47,6 +50,17 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
+// Records, beside each message, where the progress bar stood while it was shown.
+class TProgressAtMessages : public TRecordingPresenter {
+ public:
+  void ShowPlain(const QString& caption, const QString& text) override {
+    TRecordingPresenter::ShowPlain(caption, text);
+    progress.append(bar != nullptr ? bar->value() : -1);
+  }
+  QProgressBar* bar = nullptr;
+  QList<int> progress;
+};
+
 // The main window against the simulated unit on a pseudo-terminal. The evaluation timer
 // runs at a fifth of its second so the tests stay quick.
 class Workflow : public ::testing::Test {
@@ -61,6 +75,7 @@ class Workflow : public ::testing::Test {
     unit->Start();
     form = std::make_unique<TForm1>();
     form->Timer1()->setInterval(kInterval);
+    boxes.bar = Find<QProgressBar>("ProgressBar1");
   }
   void Type(const char* field, const QString& text) { Find<QLineEdit>(field)->setText(text); }
   template <typename T = QWidget>
@@ -71,6 +86,16 @@ class Workflow : public ::testing::Test {
   bool WaitForMessages(int count) {
     return ServeUntil([&] { return boxes.messages.size() >= count; });
   }
+  // Runs `start` and lets the evaluation come once the unit's whole answer is in the buffer,
+  // however long a loaded machine makes the unit take.
+  void EvaluateOnceAnswered(bool silent, const std::function<void()>& start) {
+    form->Timer1()->setInterval(60000);
+    start();
+    auto* memo = Find<QPlainTextEdit>("Memo1");
+    EXPECT_TRUE(ServeUntil(
+        [&] { return unit->Requests() == 1 && (silent || !memo->toPlainText().isEmpty()); }));
+    form->Timer1()->setInterval(0);  // restarts the running timer
+  }
   int Progress() { return Find<QProgressBar>("ProgressBar1")->value(); }
   bool ButtonsEnabled() {
     return Find<QPushButton>("BitBtn1_Enviar")->isEnabled() &&
@@ -79,7 +104,7 @@ class Workflow : public ::testing::Test {
   bool Checked(const char* radio) { return Find<QRadioButton>(radio)->isChecked(); }
 
   static constexpr int kInterval = 200;
-  TRecordingPresenter boxes;
+  TProgressAtMessages boxes;
   std::unique_ptr<TSimulatedUnit> unit;
   std::unique_ptr<TForm1> form;
 };
@@ -204,26 +229,76 @@ TEST(SimulatedUnit, ItsLinkReplacesOnlyAnOlderLink) {
   EXPECT_EQ(std::filesystem::read_symlink(base + "/link"), "/dev/pts/99");
 }
 
+TEST(SimulatedUnit, ItsCommandLineNeverTakesAnOptionForTheLink) {
+  const struct {
+    std::vector<const char*> args;
+    std::optional<int> code;
+    const char* link;
+    const char* printed;  // a part of what goes to the output (0) or to the errors (2)
+  } cases[] = {
+      {{"/tmp/ttyV"}, std::nullopt, "/tmp/ttyV", ""},
+      {{"/tmp/ttyV", "--delay", "50", "--silent"}, std::nullopt, "/tmp/ttyV", ""},
+      {{"--hang-up-after", "1", "/tmp/ttyV"}, std::nullopt, "/tmp/ttyV", ""},
+      {{"--", "-odd"}, std::nullopt, "-odd", ""},
+      {{"--help"}, 0, "", "Usage: vardelio-unit"},
+      {{"/tmp/ttyV", "-h"}, 0, "", "--hang-up-after N"},
+      {{"--verbose"}, 2, "", "bad option --verbose"},
+      {{"--silent"}, 2, "", "no LINK given"},
+      {{}, 2, "", "no LINK given"},
+      {{"/tmp/ttyV", "--delay"}, 2, "", "bad option --delay"},
+      {{"/tmp/ttyV", "--delay", "soon"}, 2, "", "bad option --delay"},
+      {{"/tmp/ttyV", "--hang-up-after", "-3"}, 2, "", "bad option --hang-up-after"},
+      {{"/tmp/ttyV", "/tmp/ttyW"}, 2, "", "more than one LINK"},
+  };
+  for (const auto& c : cases) {
+    std::vector<const char*> argv{"vardelio-unit"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const std::string name = c.args.empty() ? "(none)" : c.args.front();
+    TUnitCommandLine parsed;
+    std::ostringstream out, errors;
+    EXPECT_EQ(ParseUnitCommandLine(int(argv.size()), argv.data(), parsed, out, errors), c.code)
+        << name;
+    if (c.code == std::nullopt) {
+      EXPECT_EQ(parsed.link, c.link) << name;
+    }
+    const std::string printed = c.code == 0 ? out.str() : errors.str();
+    EXPECT_NE(printed.find(c.printed), std::string::npos) << name << ": " << printed;
+  }
+  TUnitCommandLine parsed;
+  std::ostringstream out, errors;
+  const char* argv[] = {
+      "vardelio-unit",       "--delay",  "50", "--hang-up-after", "2", "--garbage", "--time-over",
+      "--missing-separator", "/tmp/ttyV"};
+  ASSERT_EQ(ParseUnitCommandLine(9, argv, parsed, out, errors), std::nullopt);
+  EXPECT_EQ(parsed.behaviour.delayMs, 50);
+  EXPECT_EQ(parsed.behaviour.hangUpAfter, 2);
+  EXPECT_TRUE(parsed.behaviour.garbage && parsed.behaviour.timeOver &&
+              parsed.behaviour.missingSeparator && !parsed.behaviour.silent);
+}
+
 TEST_F(Workflow, ReceiveOutcomes) {
   const struct {
     const char* name;
     TUnitBehaviour behaviour;
     const char* stored;
     QString message;
+    int progressShown;  // the bar goes back to 0 only once the message is closed
   } cases[] = {
-      {"missing separator", {.missingSeparator = true}, "1234TT01", m::kReceiveError},
-      {"no separator to drop", {.missingSeparator = true}, "1234", m::kReceiveError},
-      {"no answer", {.silent = true}, "1234TT01", m::kNothingReceived},
-      {"terminal digit 5", {}, "1234TT52", m::kReceived},
+      {"missing separator", {.missingSeparator = true}, "1234TT01", m::kReceiveError, 100},
+      {"no separator to drop", {.missingSeparator = true}, "1234", m::kReceiveError, 100},
+      {"no answer", {.silent = true}, "1234TT01", m::kNothingReceived, 10},
+      {"terminal digit 5", {}, "1234TT52", m::kReceived, 100},
   };
   for (const auto& c : cases) {
     Start(c.behaviour);
     boxes.messages.clear();
+    boxes.progress.clear();
     unit->SetStored(c.stored);
     Find<QRadioButton>("RadioButton6")->setChecked(true);
-    Click("BitBtn2_Recibir");
+    EvaluateOnceAnswered(c.behaviour.silent, [&] { Click("BitBtn2_Recibir"); });
     ASSERT_TRUE(WaitForMessages(1)) << c.name;
     EXPECT_EQ(boxes.messages, QStringList{c.message}) << c.name;
+    EXPECT_EQ(boxes.progress, QList<int>{c.progressShown}) << c.name;
     EXPECT_TRUE(ButtonsEnabled()) << c.name;
     EXPECT_EQ(Progress(), 0) << c.name;
     if (std::string(c.name) == "terminal digit 5") {
@@ -254,10 +329,17 @@ TEST_F(Workflow, ASubscriberOfThreeCharactersOnlyGivesTheMessage) {
 TEST_F(Workflow, ASecondSendWhileTheTimerRunsIsEvaluatedOnce) {
   Start();
   Type("Edit1", "1234");
+  QElapsedTimer sinceFirst;
   Click("BitBtn1_Enviar");
+  sinceFirst.start();
   QTest::qWait(kInterval / 2);
   Type("Edit1", "5678");
+  const qint64 elapsed = sinceFirst.elapsed();
   Click("BitBtn1_Enviar");
+  // The timer keeps the time of the first start: a restart would leave it nearly a whole
+  // interval to run. A coarse timer may be set up to a twentieth of its interval late.
+  ASSERT_TRUE(form->Timer1()->isActive());
+  EXPECT_LE(form->Timer1()->remainingTime(), kInterval - elapsed + kInterval / 10);
   ASSERT_TRUE(WaitForMessages(1));
   QTest::qWait(kInterval * 2);
   EXPECT_EQ(boxes.messages.size(), 1);

@@ -1,8 +1,8 @@
 // vardelio-unit: a simulated Vardelio on a pseudo-terminal, reachable through a symbolic
 // link, for trying the programmer without hardware.
 //
-//   vardelio-unit LINK [--silent] [--delay MS] [--missing-separator] [--garbage]
-//                      [--time-over] [--hang-up-after N]
+//   vardelio-unit [--silent] [--delay MS] [--missing-separator] [--garbage]
+//                 [--time-over] [--hang-up-after N] LINK
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,59 +10,34 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 #include "PseudoTerminal.h"
 #include "SimulatedUnit.h"
+#include "UnitCommandLine.h"
 
 namespace {
 
 volatile sig_atomic_t stopping = 0;
 
-bool ParseOptions(int argc, char** argv, vardelio::TUnitBehaviour& behaviour) {
-  for (int i = 2; i < argc; ++i) {
-    const std::string option = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (option == "--silent") {
-      behaviour.silent = true;
-    } else if (option == "--missing-separator") {
-      behaviour.missingSeparator = true;
-    } else if (option == "--garbage") {
-      behaviour.garbage = true;
-    } else if (option == "--time-over") {
-      behaviour.timeOver = true;
-    } else if (option == "--delay" && hasValue) {
-      behaviour.delayMs = std::atoi(argv[++i]);
-    } else if (option == "--hang-up-after" && hasValue) {
-      behaviour.hangUpAfter = std::atoi(argv[++i]);
-    } else {
-      std::fprintf(stderr, "unknown option: %s\n", option.c_str());
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  vardelio::TUnitBehaviour behaviour;
-  if (argc < 2 || !ParseOptions(argc, argv, behaviour)) {
-    std::fprintf(stderr,
-                 "usage: %s LINK [--silent] [--delay MS] [--missing-separator] [--garbage] "
-                 "[--time-over] [--hang-up-after N]\n",
-                 argv[0]);
-    return 2;
+  // Refused or answered before anything is made: no link is ever named after an option.
+  vardelio::TUnitCommandLine command;
+  if (const auto done = vardelio::ParseUnitCommandLine(argc, argv, command, std::cout, std::cerr)) {
+    return *done;
   }
+  const vardelio::TUnitBehaviour behaviour = command.behaviour;
   std::string device;
   const int master = vardelio::OpenPseudoTerminal(device);
   if (master < 0) {
     std::perror("pseudo-terminal");
     return 1;
   }
-  const std::string link = argv[1];
+  const std::string& link = command.link;
   if (!vardelio::LinkDevice(device, link)) {
     std::fprintf(stderr, "%s: %s%s\n", link.c_str(), std::strerror(errno),
                  errno == EEXIST ? " (not a link: left alone)" : "");

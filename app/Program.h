@@ -1,0 +1,10 @@
+#pragma once
+// How the program names itself to the user and to the desktop.
+
+namespace vardelio {
+
+// The application title ("Vardelio", the caption of every message box) and the desktop
+// file name, so that a task bar matches the window to its menu entry.
+void NameProgram();
+
+}  // namespace vardelio
