@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -91,9 +94,27 @@ struct stat RequireRegular(int fd, const std::string& path, const char* what) {
   return st;
 }
 
-// A file system that cannot lock leaves the file unlocked rather than unusable.
-void Lock(int fd, int how) {
-  while (flock(fd, how) != 0 && errno == EINTR) {
+std::atomic<std::chrono::milliseconds::rep> lockWait{5000};
+
+[[noreturn]] void FailLocked(const char* what, const std::string& path) {
+  throw EProfileError(std::string(what) + " " + path + ": locked by another program");
+}
+
+// Tries again after a short sleep until the wait is over, so that a program that never lets
+// go costs a reported error rather than a frozen window. False when the wait is over; a file
+// system that cannot lock leaves the file unlocked rather than unusable.
+bool Lock(int fd, int how) {
+  using namespace std::chrono;
+  const auto deadline = steady_clock::now() + milliseconds(lockWait.load());
+  auto pause = microseconds(500);
+  for (;;) {
+    if (flock(fd, how | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return true;
+    const auto now = steady_clock::now();
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(std::min<steady_clock::duration>(pause, deadline - now));
+    pause = std::min<microseconds>(pause * 2, milliseconds(5));
   }
 }
 
@@ -197,7 +218,7 @@ class TTemporary {
     // The umask applies to the 0666 here, as it does to any new file.
     file_.fd = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (file_.fd >= 0) {
-      Lock(file_.fd, LOCK_EX);
+      flock(file_.fd, LOCK_EX | LOCK_NB);  // nameless: nobody else can hold it
       return 0;
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
@@ -372,7 +393,7 @@ int OpenLocked(const std::string& target) {
     if (file.fd < 0 && errno == ENOENT) continue;
     if (file.fd < 0) Fail("Cannot write", target, errno);
     const struct stat opened = RequireRegular(file.fd, target, "Cannot write");
-    Lock(file.fd, LOCK_EX);
+    if (!Lock(file.fd, LOCK_EX)) FailLocked("Cannot write", target);
     // Another save may have replaced or removed it while this one waited for the lock.
     struct stat now {};
     if (stat(target.c_str(), &now) == 0 && SameFile(now, opened)) return file.Release();
@@ -380,6 +401,10 @@ int OpenLocked(const std::string& target) {
 }
 
 }  // namespace
+
+void SetLockWait(std::chrono::milliseconds wait) {
+  lockWait = wait.count();
+}
 
 std::optional<std::string> ReadUserFile(const std::string& path) {
   if (!RegularOrAbsent(path, "Cannot read")) return std::nullopt;
@@ -389,7 +414,7 @@ std::optional<std::string> ReadUserFile(const std::string& path) {
     Fail("Cannot read", path, errno);
   }
   RequireRegular(file.fd, path, "Cannot read");
-  Lock(file.fd, LOCK_SH);
+  if (!Lock(file.fd, LOCK_SH)) FailLocked("Cannot read", path);
   return ReadFrom(file.fd, path);
 }
 
