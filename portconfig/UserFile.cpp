@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -340,10 +342,27 @@ bool CopyAttributes(int from, int to) {
   return true;
 }
 
-// True when the temporary now has the file's owner, group and mode.
+// The flags a user sets with chattr (no dump, no access time, compression, no copy on write).
+constexpr int kUserFlags = FS_FL_USER_MODIFIABLE | FS_NOCOMP_FL | FS_NOCOW_FL;
+
+// Gives the temporary the file's flags, before any data (some take effect only on an empty
+// file); false when they differ afterwards.
+bool CopyFlags(int from, int to) {
+  int wanted = 0, present = 0;
+  if (ioctl(from, FS_IOC_GETFLAGS, &wanted) != 0) return errno == ENOTTY || errno == ENOTSUP;
+  if (ioctl(to, FS_IOC_GETFLAGS, &present) != 0) return false;
+  if (((wanted ^ present) & kUserFlags) == 0) return true;
+  int flags = (present & ~kUserFlags) | (wanted & kUserFlags);
+  if (ioctl(to, FS_IOC_SETFLAGS, &flags) != 0 || ioctl(to, FS_IOC_GETFLAGS, &present) != 0) {
+    return false;
+  }
+  return ((wanted ^ present) & kUserFlags) == 0;
+}
+
+// True when the temporary now has the file's owner, group, mode and flags.
 bool CarryOver(int file, const struct stat& old, int temp) {
   struct stat st {};
-  if (fstat(temp, &st) != 0) return false;
+  if (fstat(temp, &st) != 0 || !CopyFlags(file, temp)) return false;
   if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) &&
       fchown(temp, old.st_uid, old.st_gid) != 0) {
     return false;

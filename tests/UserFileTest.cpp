@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -36,6 +39,22 @@ struct stat Stat(const std::string& path) {
   struct stat st {};
   stat(path.c_str(), &st);
   return st;
+}
+
+// The flags chattr sets; -1 where the file system has none.
+int InodeFlags(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int flags = -1;
+  if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) flags = -1;
+  if (fd >= 0) close(fd);
+  return flags;
+}
+
+bool SetInodeFlags(const std::string& path, int flags) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const bool set = fd >= 0 && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  if (fd >= 0) close(fd);
+  return set;
 }
 
 std::string Attribute(const std::string& path, const char* name) {
@@ -113,6 +132,7 @@ struct TSaveCase {
   bool folderAcl = false;    // a default ACL on the folder, which the file does not have
   bool throughLink = false;  // saved through a link in a folder of the saver's
   bool hardLink = false;
+  int inodeFlags = 0;    // added with chattr
   rlim_t sizeLimit = 0;  // the largest file the saver may write
   bool saved = true;
   bool replaced = false;  // a new file took its place (else the same file was rewritten)
@@ -152,6 +172,17 @@ const TSaveCase kSaveCases[] = {
      .folderAcl = true,
      .replaced = true},
     {.name = "root, a file with a second hard link", .hardLink = true},
+    {.name = "root, a file that backups skip and whose reads leave no time",
+     .inodeFlags = FS_NODUMP_FL | FS_NOATIME_FL,
+     .replaced = true},
+    {.name = "its owner, a file that backups skip",
+     .fileUid = kOwner,
+     .fileGid = kOwner,
+     .folderUid = kOwner,
+     .saverUid = kOwner,
+     .saverGid = kOwner,
+     .inodeFlags = FS_NODUMP_FL,
+     .replaced = true},
     {.name = "root, in place, on a disk that takes part of it",
      .hardLink = true,
      .sizeLimit = 100,
@@ -196,6 +227,11 @@ TEST_F(UserFile, WhoeverSavesKeepsOwnerGroupModeAttributesAndLinks) {
       const std::string acl = AccessAcl();
       ASSERT_EQ(setxattr(dir.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0), 0);
     }
+    const int flags = InodeFlags(file) | c.inodeFlags;
+    if (c.inodeFlags != 0 && (flags < 0 || !SetInodeFlags(file, flags))) {
+      std::cout << "skipped \"" << c.name << "\": no such file flags on this file system\n";
+      continue;
+    }
     if (c.hardLink) link(file.c_str(), (dir + "/other-name").c_str());
     ASSERT_EQ(chown(dir.c_str(), c.folderUid, c.folderUid), 0);
     ASSERT_EQ(chmod(dir.c_str(), c.folderMode), 0);
@@ -226,6 +262,9 @@ TEST_F(UserFile, WhoeverSavesKeepsOwnerGroupModeAttributesAndLinks) {
       EXPECT_EQ(Attribute(file, "user.comment"), "kept");
     }
     EXPECT_EQ(Attribute(file, "system.posix_acl_access"), acl);
+    if (c.inodeFlags != 0) {
+      EXPECT_EQ(InodeFlags(file), flags);
+    }
     if (c.hardLink) {
       EXPECT_EQ(ReadAll(dir + "/other-name"), ReadAll(file));
     }
