@@ -439,8 +439,9 @@ std::optional<std::string> ReadUserFile(const std::string& path) {
 
 void UpdateUserFile(const std::string& path,
                     const std::function<std::string(const std::string& old)>& edit) {
-  const std::string target = ResolveLinks(path);
   for (;;) {
+    // Again on each round: another program may have put a link where the file was missing.
+    const std::string target = ResolveLinks(path);
     TDescriptor file(OpenLocked(target));
     if (file.fd < 0) {
       if (CreateWhole(target, edit(""))) return;

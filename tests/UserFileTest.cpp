@@ -276,6 +276,21 @@ TEST_F(UserFile, WhoeverSavesKeepsOwnerGroupModeAttributesAndLinks) {
   }
 }
 
+// Another program (a dot-file manager, say) turns the new file's name into a link to a file
+// not there yet, while the save creates it: the save follows the link, as it would have.
+TEST_F(UserFile, ANameThatBecomesADanglingLinkDuringASaveIsFollowed) {
+  const std::string file = Path("s.ini");
+  int edits = 0;
+  UpdateUserFile(file, [&](const std::string& old) {
+    if (++edits == 1) std::filesystem::create_symlink("kept/s.ini", file);
+    if (edits == 1) std::filesystem::create_directory(Path("kept"));
+    if (edits > 3) throw EProfileError("the save went round in circles");
+    return old + "A=1\n";
+  });
+  EXPECT_TRUE(std::filesystem::is_symlink(file));
+  EXPECT_EQ(ReadAll(Path("kept/s.ini")), "A=1\n");
+}
+
 // Each save reads, changes and writes the file under a lock, so no key is lost.
 TEST_F(UserFile, TwoProgramsSavingAtOnceLoseNoKey) {
   const std::string file = Path("shared.ini");
