@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
@@ -132,8 +134,34 @@ std::string ReadFrom(int fd, const std::string& path) {
   }
 }
 
+// A write past the process's file size limit raises SIGXFSZ, which by default ends the
+// program half-way through a save. Held back (and then taken away) while a save writes, so
+// that the write fails with EFBIG and the old content can be put back.
+class TSizeSignalHeld {
+ public:
+  TSizeSignalHeld() {
+    sigemptyset(&signal_);
+    sigaddset(&signal_, SIGXFSZ);
+    pthread_sigmask(SIG_BLOCK, &signal_, &previous_);
+  }
+  ~TSizeSignalHeld() {
+    if (!sigismember(&previous_, SIGXFSZ)) {  // one already held back is the caller's
+      const timespec none{};
+      while (sigtimedwait(&signal_, nullptr, &none) == SIGXFSZ) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  TSizeSignalHeld(const TSizeSignalHeld&) = delete;
+  TSizeSignalHeld& operator=(const TSizeSignalHeld&) = delete;
+
+ private:
+  sigset_t signal_{}, previous_{};
+};
+
 // 0, or the error that stopped the text from being stored whole.
 int Store(int fd, const std::string& text) {
+  const TSizeSignalHeld held;
   // Written over the old bytes before the rest is cut, so the space they held stays ours.
   for (std::size_t done = 0; done < text.size();) {
     const ssize_t n = pwrite(fd, text.data() + done, text.size() - done, off_t(done));

@@ -78,7 +78,8 @@ std::string AccessAcl() {
 }
 
 // Runs action in a child process that acts as uid with gid and groups; its exit code.
-int RunAs(uid_t uid, gid_t gid, const std::vector<gid_t>& groups, rlim_t sizeLimit,
+// A size limit's signal is ignored unless sizeSignal, when it keeps its default: the end.
+int RunAs(uid_t uid, gid_t gid, const std::vector<gid_t>& groups, rlim_t sizeLimit, bool sizeSignal,
           const std::function<void()>& action) {
   const pid_t child = fork();
   if (child == 0) {
@@ -87,7 +88,7 @@ int RunAs(uid_t uid, gid_t gid, const std::vector<gid_t>& groups, rlim_t sizeLim
       _exit(3);
     }
     if (sizeLimit > 0) {
-      signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+      if (!sizeSignal) signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
       const rlimit limit{sizeLimit, sizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
@@ -132,8 +133,9 @@ struct TSaveCase {
   bool folderAcl = false;    // a default ACL on the folder, which the file does not have
   bool throughLink = false;  // saved through a link in a folder of the saver's
   bool hardLink = false;
-  int inodeFlags = 0;    // added with chattr
-  rlim_t sizeLimit = 0;  // the largest file the saver may write
+  int inodeFlags = 0;       // added with chattr
+  rlim_t sizeLimit = 0;     // the largest file the saver may write
+  bool sizeSignal = false;  // a write past it raises SIGXFSZ, which ends a program by default
   bool saved = true;
   bool replaced = false;  // a new file took its place (else the same file was rewritten)
 };
@@ -188,6 +190,15 @@ const TSaveCase kSaveCases[] = {
      .sizeLimit = 100,
      .saved = false},
     {.name = "root, by rename, on a disk that takes part of it", .sizeLimit = 100, .saved = false},
+    {.name = "root, in place, past a size limit whose signal ends programs",
+     .hardLink = true,
+     .sizeLimit = 100,
+     .sizeSignal = true,
+     .saved = false},
+    {.name = "root, by rename, past a size limit whose signal ends programs",
+     .sizeLimit = 100,
+     .sizeSignal = true,
+     .saved = false},
 };
 
 bool AttributesSupported(const std::string& folder) {
@@ -244,7 +255,7 @@ TEST_F(UserFile, WhoeverSavesKeepsOwnerGroupModeAttributesAndLinks) {
     const struct stat before = Stat(file);
     const std::string acl = Attribute(file, "system.posix_acl_access");
 
-    const int code = RunAs(c.saverUid, c.saverGid, c.saverGroups, c.sizeLimit,
+    const int code = RunAs(c.saverUid, c.saverGid, c.saverGroups, c.sizeLimit, c.sizeSignal,
                            [&] { WriteProfileString(savedAs, "ComPort1", "Port", value); });
     EXPECT_EQ(code, c.saved ? 0 : 1);
 
