@@ -245,6 +245,8 @@ class TTemporary {
   // 0, or the error that stopped its creation.
   int Create() {
     RemoveStaleTemporaries(folder_);
+    // A nameless file gets its name through /proc, which a chroot or container may lack.
+    if (access("/proc/self/fd", F_OK) != 0) return CreateNamed();
     // The umask applies to the 0666 here, as it does to any new file.
     file_.fd = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (file_.fd >= 0) {
