@@ -1,15 +1,14 @@
 #include "UserFile.h"
 
+#include "CarryOver.h"
+
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,6 +58,21 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A link that another user left in a folder all may write (sticky, like /tmp) is followed
+// only if the folder is theirs too: the kernel's rule for such folders, kept here where links
+// are followed by hand, so that nobody can point a save at another file of the saver's.
+void RequireTrustedLink(const std::string& link) {
+  struct stat own {
+  }, folder{};
+  if (lstat(link.c_str(), &own) != 0 || stat(FolderOf(link).c_str(), &folder) != 0) {
+    Fail("Cannot resolve", link, errno);
+  }
+  const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+  if (shared && own.st_uid != geteuid() && own.st_uid != folder.st_uid) {
+    Fail("Cannot resolve", link, EACCES);
+  }
+}
+
 // The file a chain of links ends at, which need not exist yet.
 std::string ResolveLinks(std::string path) {
   for (int hops = 0; hops < kMaxLinks; ++hops) {
@@ -68,6 +82,7 @@ std::string ResolveLinks(std::string path) {
       if (errno == EINVAL || errno == ENOENT) return path;  // not a link, or nothing there
       Fail("Cannot resolve", path, errno);
     }
+    RequireTrustedLink(path);
     const std::string next(target, std::size_t(n));
     path = next.front() == '/' ? next : FolderOf(path) + "/" + next;
   }
@@ -319,90 +334,6 @@ void SyncFolder(const std::string& folder) {
   if (dir.fd >= 0) fsync(dir.fd);
 }
 
-// --- what a replacement must carry over --------------------------------------------------
-
-// The names of a file's extended attributes (an ACL is one); false when they cannot be listed.
-bool AttributeNames(int fd, std::vector<std::string>& names) {
-  names.clear();
-  std::string list;
-  for (;;) {
-    const ssize_t size = flistxattr(fd, nullptr, 0);
-    if (size < 0) return errno == ENOTSUP;  // none can exist here
-    list.resize(std::size_t(size));
-    const ssize_t got = flistxattr(fd, list.data(), list.size());
-    if (got >= 0) {
-      list.resize(std::size_t(got));
-      break;
-    }
-    if (errno != ERANGE) return false;  // it grew in between: ask again
-  }
-  for (std::size_t at = 0; at < list.size(); at += names.back().size() + 1)
-    names.emplace_back(list.c_str() + at);
-  return true;
-}
-
-bool CopyAttribute(int from, int to, const std::string& name) {
-  std::string value;
-  for (;;) {
-    const ssize_t size = fgetxattr(from, name.c_str(), nullptr, 0);
-    if (size < 0) return false;
-    value.resize(std::size_t(size));
-    const ssize_t got = fgetxattr(from, name.c_str(), value.data(), value.size());
-    if (got >= 0) {
-      value.resize(std::size_t(got));
-      break;
-    }
-    if (errno != ERANGE) return false;
-  }
-  return fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0;
-}
-
-// The temporary gets exactly the file's attributes: copies of its own, and none it inherited
-// from the folder that the file lacks.
-bool CopyAttributes(int from, int to) {
-  std::vector<std::string> wanted, present;
-  if (!AttributeNames(from, wanted) || !AttributeNames(to, present)) return false;
-  for (const std::string& name : present) {
-    const bool keep = std::find(wanted.begin(), wanted.end(), name) != wanted.end();
-    if (!keep && fremovexattr(to, name.c_str()) != 0) return false;
-  }
-  for (const std::string& name : wanted) {
-    if (!CopyAttribute(from, to, name)) return false;
-  }
-  return true;
-}
-
-// The flags a user sets with chattr (no dump, no access time, compression, no copy on write).
-constexpr int kUserFlags = FS_FL_USER_MODIFIABLE | FS_NOCOMP_FL | FS_NOCOW_FL;
-
-// Gives the temporary the file's flags, before any data (some take effect only on an empty
-// file); false when they differ afterwards.
-bool CopyFlags(int from, int to) {
-  int wanted = 0, present = 0;
-  if (ioctl(from, FS_IOC_GETFLAGS, &wanted) != 0) return errno == ENOTTY || errno == ENOTSUP;
-  if (ioctl(to, FS_IOC_GETFLAGS, &present) != 0) return false;
-  if (((wanted ^ present) & kUserFlags) == 0) return true;
-  int flags = (present & ~kUserFlags) | (wanted & kUserFlags);
-  if (ioctl(to, FS_IOC_SETFLAGS, &flags) != 0 || ioctl(to, FS_IOC_GETFLAGS, &present) != 0) {
-    return false;
-  }
-  return ((wanted ^ present) & kUserFlags) == 0;
-}
-
-// True when the temporary now has the file's owner, group, mode and flags.
-bool CarryOver(int file, const struct stat& old, int temp) {
-  struct stat st {};
-  if (fstat(temp, &st) != 0 || !CopyFlags(file, temp)) return false;
-  if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) &&
-      fchown(temp, old.st_uid, old.st_gid) != 0) {
-    return false;
-  }
-  // After the owner, which clears set-id bits; before the ACL, which sets the mode's bits.
-  if (fchmod(temp, old.st_mode & 07777) != 0 || !CopyAttributes(file, temp)) return false;
-  if (fstat(temp, &st) != 0) return false;
-  return st.st_uid == old.st_uid && st.st_gid == old.st_gid && st.st_mode == old.st_mode;
-}
-
 // Replaces the file by rename when that loses nothing; false, with the file untouched, when it
 // would.
 bool ReplaceWhole(int file, const struct stat& old, const std::string& target,
@@ -455,7 +386,8 @@ void SetLockWait(std::chrono::milliseconds wait) {
   lockWait = wait.count();
 }
 
-std::optional<std::string> ReadUserFile(const std::string& path) {
+std::optional<std::string> ReadUserFile(const std::string& name) {
+  const std::string path = ResolveLinks(name);
   if (!RegularOrAbsent(path, "Cannot read")) return std::nullopt;
   TDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.fd < 0) {

@@ -345,6 +345,16 @@ TEST_F(Persistence, AUsersFileIsNeverMadeWorse) {
                    "[ComPort1]\rPort=COM7\rBaudRate=9600\rStopBits=1\rDataBits=8\rParity=None\r"
                    "FlowControl=None\r\r[Keep]\rA=1\r");
        }},
+      // As the kernel protects /tmp: such a link could point at any file of the saver's.
+      {"a link another user left in a folder all may write",
+       [&](auto& f) {
+         const std::string folder = f.substr(0, f.rfind('/'));
+         WriteAll(folder + "/victim", keep);
+         std::filesystem::create_symlink("victim", f);
+         ASSERT_EQ(lchown(f.c_str(), 4000, 4000), 0);
+         ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
+       },
+       17, 16, [&](auto& f) { EXPECT_EQ(ReadAll(f.substr(0, f.rfind('/')) + "/victim"), keep); }},
       // Waited for a while, then given up: the window must not freeze.
       {"a lock another program never lets go",
        [&](auto& f) {
