@@ -330,6 +330,8 @@ TEST_F(UserFile, TwoProgramsSavingAtOnceLoseNoKey) {
   for (const char* section : {"First", "Second"}) {
     writers.push_back(fork());
     if (writers.back() == 0) {
+      // 200 saves back to back may keep the other waiting longer than a user's two saves.
+      SetLockWait(std::chrono::minutes(1));
       for (int i = 0; i < kKeys; ++i)
         WriteProfileString(file, section, "Key" + std::to_string(i), std::to_string(i));
       _exit(0);
