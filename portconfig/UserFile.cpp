@@ -1,19 +1,25 @@
 #include "UserFile.h"
 
+#include "CarryOver.h"
+
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -52,6 +58,21 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A link that another user left in a folder all may write (sticky, like /tmp) is followed
+// only if the folder is theirs too: the kernel's rule for such folders, kept here where links
+// are followed by hand, so that nobody can point a save at another file of the saver's.
+void RequireTrustedLink(const std::string& link) {
+  struct stat own {
+  }, folder{};
+  if (lstat(link.c_str(), &own) != 0 || stat(FolderOf(link).c_str(), &folder) != 0) {
+    Fail("Cannot resolve", link, errno);
+  }
+  const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+  if (shared && own.st_uid != geteuid() && own.st_uid != folder.st_uid) {
+    Fail("Cannot resolve", link, EACCES);
+  }
+}
+
 // The file a chain of links ends at, which need not exist yet.
 std::string ResolveLinks(std::string path) {
   for (int hops = 0; hops < kMaxLinks; ++hops) {
@@ -61,6 +82,7 @@ std::string ResolveLinks(std::string path) {
       if (errno == EINVAL || errno == ENOENT) return path;  // not a link, or nothing there
       Fail("Cannot resolve", path, errno);
     }
+    RequireTrustedLink(path);
     const std::string next(target, std::size_t(n));
     path = next.front() == '/' ? next : FolderOf(path) + "/" + next;
   }
@@ -91,9 +113,27 @@ struct stat RequireRegular(int fd, const std::string& path, const char* what) {
   return st;
 }
 
-// A file system that cannot lock leaves the file unlocked rather than unusable.
-void Lock(int fd, int how) {
-  while (flock(fd, how) != 0 && errno == EINTR) {
+std::atomic<std::chrono::milliseconds::rep> lockWait{5000};
+
+[[noreturn]] void FailLocked(const char* what, const std::string& path) {
+  throw EProfileError(std::string(what) + " " + path + ": locked by another program");
+}
+
+// Tries again after a short sleep until the wait is over, so that a program that never lets
+// go costs a reported error rather than a frozen window. False when the wait is over; a file
+// system that cannot lock leaves the file unlocked rather than unusable.
+bool Lock(int fd, int how) {
+  using namespace std::chrono;
+  const auto deadline = steady_clock::now() + milliseconds(lockWait.load());
+  auto pause = microseconds(500);
+  for (;;) {
+    if (flock(fd, how | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return true;
+    const auto now = steady_clock::now();
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(std::min<steady_clock::duration>(pause, deadline - now));
+    pause = std::min<microseconds>(pause * 2, milliseconds(5));
   }
 }
 
@@ -109,8 +149,34 @@ std::string ReadFrom(int fd, const std::string& path) {
   }
 }
 
+// A write past the process's file size limit raises SIGXFSZ, which by default ends the
+// program half-way through a save. Held back (and then taken away) while a save writes, so
+// that the write fails with EFBIG and the old content can be put back.
+class TSizeSignalHeld {
+ public:
+  TSizeSignalHeld() {
+    sigemptyset(&signal_);
+    sigaddset(&signal_, SIGXFSZ);
+    pthread_sigmask(SIG_BLOCK, &signal_, &previous_);
+  }
+  ~TSizeSignalHeld() {
+    if (!sigismember(&previous_, SIGXFSZ)) {  // one already held back is the caller's
+      const timespec none{};
+      while (sigtimedwait(&signal_, nullptr, &none) == SIGXFSZ) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  TSizeSignalHeld(const TSizeSignalHeld&) = delete;
+  TSizeSignalHeld& operator=(const TSizeSignalHeld&) = delete;
+
+ private:
+  sigset_t signal_{}, previous_{};
+};
+
 // 0, or the error that stopped the text from being stored whole.
 int Store(int fd, const std::string& text) {
+  const TSizeSignalHeld held;
   // Written over the old bytes before the rest is cut, so the space they held stays ours.
   for (std::size_t done = 0; done < text.size();) {
     const ssize_t n = pwrite(fd, text.data() + done, text.size() - done, off_t(done));
@@ -194,10 +260,12 @@ class TTemporary {
   // 0, or the error that stopped its creation.
   int Create() {
     RemoveStaleTemporaries(folder_);
+    // A nameless file gets its name through /proc, which a chroot or container may lack.
+    if (access("/proc/self/fd", F_OK) != 0) return CreateNamed();
     // The umask applies to the 0666 here, as it does to any new file.
     file_.fd = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (file_.fd >= 0) {
-      Lock(file_.fd, LOCK_EX);
+      flock(file_.fd, LOCK_EX | LOCK_NB);  // nameless: nobody else can hold it
       return 0;
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
@@ -266,73 +334,6 @@ void SyncFolder(const std::string& folder) {
   if (dir.fd >= 0) fsync(dir.fd);
 }
 
-// --- what a replacement must carry over --------------------------------------------------
-
-// The names of a file's extended attributes (an ACL is one); false when they cannot be listed.
-bool AttributeNames(int fd, std::vector<std::string>& names) {
-  names.clear();
-  std::string list;
-  for (;;) {
-    const ssize_t size = flistxattr(fd, nullptr, 0);
-    if (size < 0) return errno == ENOTSUP;  // none can exist here
-    list.resize(std::size_t(size));
-    const ssize_t got = flistxattr(fd, list.data(), list.size());
-    if (got >= 0) {
-      list.resize(std::size_t(got));
-      break;
-    }
-    if (errno != ERANGE) return false;  // it grew in between: ask again
-  }
-  for (std::size_t at = 0; at < list.size(); at += names.back().size() + 1)
-    names.emplace_back(list.c_str() + at);
-  return true;
-}
-
-bool CopyAttribute(int from, int to, const std::string& name) {
-  std::string value;
-  for (;;) {
-    const ssize_t size = fgetxattr(from, name.c_str(), nullptr, 0);
-    if (size < 0) return false;
-    value.resize(std::size_t(size));
-    const ssize_t got = fgetxattr(from, name.c_str(), value.data(), value.size());
-    if (got >= 0) {
-      value.resize(std::size_t(got));
-      break;
-    }
-    if (errno != ERANGE) return false;
-  }
-  return fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0;
-}
-
-// The temporary gets exactly the file's attributes: copies of its own, and none it inherited
-// from the folder that the file lacks.
-bool CopyAttributes(int from, int to) {
-  std::vector<std::string> wanted, present;
-  if (!AttributeNames(from, wanted) || !AttributeNames(to, present)) return false;
-  for (const std::string& name : present) {
-    const bool keep = std::find(wanted.begin(), wanted.end(), name) != wanted.end();
-    if (!keep && fremovexattr(to, name.c_str()) != 0) return false;
-  }
-  for (const std::string& name : wanted) {
-    if (!CopyAttribute(from, to, name)) return false;
-  }
-  return true;
-}
-
-// True when the temporary now has the file's owner, group and mode.
-bool CarryOver(int file, const struct stat& old, int temp) {
-  struct stat st {};
-  if (fstat(temp, &st) != 0) return false;
-  if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) &&
-      fchown(temp, old.st_uid, old.st_gid) != 0) {
-    return false;
-  }
-  // After the owner, which clears set-id bits; before the ACL, which sets the mode's bits.
-  if (fchmod(temp, old.st_mode & 07777) != 0 || !CopyAttributes(file, temp)) return false;
-  if (fstat(temp, &st) != 0) return false;
-  return st.st_uid == old.st_uid && st.st_gid == old.st_gid && st.st_mode == old.st_mode;
-}
-
 // Replaces the file by rename when that loses nothing; false, with the file untouched, when it
 // would.
 bool ReplaceWhole(int file, const struct stat& old, const std::string& target,
@@ -372,7 +373,7 @@ int OpenLocked(const std::string& target) {
     if (file.fd < 0 && errno == ENOENT) continue;
     if (file.fd < 0) Fail("Cannot write", target, errno);
     const struct stat opened = RequireRegular(file.fd, target, "Cannot write");
-    Lock(file.fd, LOCK_EX);
+    if (!Lock(file.fd, LOCK_EX)) FailLocked("Cannot write", target);
     // Another save may have replaced or removed it while this one waited for the lock.
     struct stat now {};
     if (stat(target.c_str(), &now) == 0 && SameFile(now, opened)) return file.Release();
@@ -381,7 +382,12 @@ int OpenLocked(const std::string& target) {
 
 }  // namespace
 
-std::optional<std::string> ReadUserFile(const std::string& path) {
+void SetLockWait(std::chrono::milliseconds wait) {
+  lockWait = wait.count();
+}
+
+std::optional<std::string> ReadUserFile(const std::string& name) {
+  const std::string path = ResolveLinks(name);
   if (!RegularOrAbsent(path, "Cannot read")) return std::nullopt;
   TDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.fd < 0) {
@@ -389,14 +395,15 @@ std::optional<std::string> ReadUserFile(const std::string& path) {
     Fail("Cannot read", path, errno);
   }
   RequireRegular(file.fd, path, "Cannot read");
-  Lock(file.fd, LOCK_SH);
+  if (!Lock(file.fd, LOCK_SH)) FailLocked("Cannot read", path);
   return ReadFrom(file.fd, path);
 }
 
 void UpdateUserFile(const std::string& path,
                     const std::function<std::string(const std::string& old)>& edit) {
-  const std::string target = ResolveLinks(path);
   for (;;) {
+    // Again on each round: another program may have put a link where the file was missing.
+    const std::string target = ResolveLinks(path);
     TDescriptor file(OpenLocked(target));
     if (file.fd < 0) {
       if (CreateWhole(target, edit(""))) return;

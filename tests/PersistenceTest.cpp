@@ -75,8 +75,12 @@ class Persistence : public ::testing::Test {
     SetRegistryFolder(folder.path().toStdString() + "/registry");
     port.SetName(QStringLiteral("ComPort1"));
     port.SetEvents({});
+    SetLockWait(std::chrono::milliseconds(100));  // a lock never let go fails quickly
   }
-  ~Persistence() override { SetRegistryFolder(""); }
+  ~Persistence() override {
+    SetRegistryFolder("");
+    SetLockWait(std::chrono::seconds(5));
+  }
   std::string Path(const char* name) const { return folder.path().toStdString() + "/" + name; }
   int Code(const std::function<void()>& action) {
     try {
@@ -248,6 +252,7 @@ TEST_F(Persistence, WhatCannotBeWrittenOrAppliedIsReportedByItsCode) {
 // The file is the user's: a save never leaves it worse than it was.
 TEST_F(Persistence, AUsersFileIsNeverMadeWorse) {
   const std::string keep = "[ComPort1]\nPort=COM7\n\n[Keep]\nA=1\n";
+  int held = -1;  // a lock another program keeps
   const struct {
     const char* name;
     std::function<void(const std::string& file)> prepare;
@@ -339,6 +344,28 @@ TEST_F(Persistence, AUsersFileIsNeverMadeWorse) {
          EXPECT_EQ(ReadAll(f),
                    "[ComPort1]\rPort=COM7\rBaudRate=9600\rStopBits=1\rDataBits=8\rParity=None\r"
                    "FlowControl=None\r\r[Keep]\rA=1\r");
+       }},
+      // As the kernel protects /tmp: such a link could point at any file of the saver's.
+      {"a link another user left in a folder all may write",
+       [&](auto& f) {
+         const std::string folder = f.substr(0, f.rfind('/'));
+         WriteAll(folder + "/victim", keep);
+         std::filesystem::create_symlink("victim", f);
+         ASSERT_EQ(lchown(f.c_str(), 4000, 4000), 0);
+         ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
+       },
+       17, 16, [&](auto& f) { EXPECT_EQ(ReadAll(f.substr(0, f.rfind('/')) + "/victim"), keep); }},
+      // Waited for a while, then given up: the window must not freeze.
+      {"a lock another program never lets go",
+       [&](auto& f) {
+         WriteAll(f, keep);
+         held = open(f.c_str(), O_RDONLY | O_CLOEXEC);
+         ASSERT_EQ(flock(held, LOCK_EX), 0);
+       },
+       17, 16,
+       [&](auto& f) {
+         close(held);
+         EXPECT_EQ(ReadAll(f), keep);
        }},
   };
   for (const auto& c : cases) {
