@@ -126,11 +126,13 @@ TEST_P(AdapterUnplug, ReportsTheLossOnceStaysQuietClosesAndOpensAgainAfterReplug
   ReplugAndTalk();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lab, AdapterUnplug,
-    ::testing::Values(TUnplugCase{smThreadSync, scHalfReply}, TUnplugCase{smWindowSync, scHalfReply},
-                      TUnplugCase{smNone, scHalfReply}, TUnplugCase{smThreadSync, scFlood},
-                      TUnplugCase{smWindowSync, scFlood}, TUnplugCase{smNone, scFlood}),
-    [](const auto& info) { return CaseName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Lab, AdapterUnplug,
+                         ::testing::Values(TUnplugCase{smThreadSync, scHalfReply},
+                                           TUnplugCase{smWindowSync, scHalfReply},
+                                           TUnplugCase{smNone, scHalfReply},
+                                           TUnplugCase{smThreadSync, scFlood},
+                                           TUnplugCase{smWindowSync, scFlood},
+                                           TUnplugCase{smNone, scFlood}),
+                         [](const auto& info) { return CaseName(info.param); });
 
 }  // namespace

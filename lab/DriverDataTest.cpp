@@ -33,7 +33,7 @@ class DriverData : public ::testing::TestWithParam<TCase> {};
 std::string ReadAll(TComPort& port, std::size_t count) {
   std::string got;
   char buffer[4096];
-  for (int idle = 0; got.size() < count && idle < 5000; ++idle) {
+  for (int idle = 0; got.size() < count && idle < 15000; ++idle) {
     const int n = port.ReadBytes(buffer, sizeof buffer);
     if (n > 0) idle = 0;
     got.append(buffer, std::size_t(n));
@@ -46,6 +46,8 @@ TEST_P(DriverData, EveryByteGoesOutAndComesBackInOrder) {
   const TCase c = GetParam();
   Tell(std::string("mode ") + c.end + " echo");
   Received(c.end);
+  TProbe probe(c.device);
+  const auto before = probe.Counts();
   TComPort port;
   port.SetPort(c.device);
   port.SetEvents({});
@@ -53,8 +55,13 @@ TEST_P(DriverData, EveryByteGoesOutAndComesBackInOrder) {
   port.Buffer().SetInputSize(16384);
   port.OpenPort();
   const std::string sent = Pattern(6000);
+  // Bytes that come back within moments of the open are sometimes lost before the driver sees
+  // them (its rx count misses them: the first byte on the UART, the last 256 through the
+  // adapter, at 9600 only); the emulated devices settle first.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(port.WriteText(sent), int(sent.size()));
   const std::string back = ReadAll(port, sent.size());
+  EXPECT_EQ(probe.Counts().rx - before.rx, int(sent.size())) << "the driver's count";
   EXPECT_EQ(back.size(), sent.size());
   EXPECT_TRUE(back == sent) << "the bytes came back changed or out of order";
   const TReceived far = Received(c.end);
@@ -135,41 +142,45 @@ TEST(DriverUart, ABreakFromTheFarEndIsReportedOnceAndCounted) {
   EXPECT_EQ(after.overrun, before.overrun);
 }
 
-// The emulated UART's far end is a socket: it has no modem lines of its own, so CTS, DSR and
-// carrier stay as the emulation fixes them and no line ever changes (no evCTS, evDSR, evRLSD
-// or evRing can be produced). DTR and RTS are ours and read back.
+// The emulated UART's far end is a socket, with no modem lines of its own: CTS, DSR and carrier
+// read off until the port is opened and on from then on, and nothing else can move them, so
+// each of evCTS, evDSR and evRLSD comes once, at the open, and evRing never. DTR and RTS are
+// ours and read back.
 TEST(DriverUart, DtrAndRtsFollowTheirControlAndTheInputLinesReadAsTheDriverSays) {
   TProbe probe("/dev/ttyS1");
   TComPort port;
   port.SetPort("/dev/ttyS1");
-  std::string lineEvents;
-  auto note = [&](const char* line) {
-    return TComSignalEvent([&lineEvents, line](QObject*, bool on) {
-      lineEvents += std::string(line) + (on ? "+ " : "- ");
-    });
+  int changes[4] = {};  // CTS, DSR, carrier: turned on; ring
+  int turnedOff = 0;
+  auto note = [&](int line) {
+    return TComSignalEvent([&, line](QObject*, bool on) { on ? ++changes[line] : ++turnedOff; });
   };
-  port.OnCTSChange = note("cts");
-  port.OnDSRChange = note("dsr");
-  port.OnRLSDChange = note("cd");
-  port.OnRing = TNotifyEvent([&](QObject*) { lineEvents += "ring "; });
+  port.OnCTSChange = note(0);
+  port.OnDSRChange = note(1);
+  port.OnRLSDChange = note(2);
+  port.OnRing = TNotifyEvent([&](QObject*) { ++changes[3]; });
+  std::cout << "ttyS1 lines before the open: " << std::hex << probe.ModemLines() << std::dec
+            << "\n";
   port.OpenPort();  // every event watched: the modem watch runs on this driver
   const struct {
     TDTRFlowControl dtr;
     TRTSFlowControl rts;
     bool dtrOn, rtsOn;
   } rows[] = {
-      {dtrEnable, rtsEnable, true, true},     {dtrDisable, rtsEnable, false, true},
-      {dtrDisable, rtsDisable, false, false}, {dtrEnable, rtsDisable, true, false},
+      {dtrEnable, rtsEnable, true, true},
+      {dtrDisable, rtsEnable, false, true},
+      {dtrDisable, rtsDisable, false, false},
+      {dtrEnable, rtsDisable, true, false},
       // Handshake and toggle leave the line to the driver: as it was here.
-      {dtrHandshake, rtsHandshake, true, false}, {dtrDisable, rtsToggle, false, false},
-      {dtrEnable, rtsEnable, true, true},     {dtrHandshake, rtsToggle, true, true},
+      {dtrHandshake, rtsHandshake, true, false},
+      {dtrDisable, rtsToggle, false, false},
+      {dtrEnable, rtsEnable, true, true},
+      {dtrHandshake, rtsToggle, true, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << "dtr " << int(row.dtr) << " rts " << int(row.rts));
     port.FlowControl().SetControlDTR(row.dtr);
     port.FlowControl().SetControlRTS(row.rts);
-    ServeUntil([] { return false; }, 100);
-    std::cout << "row " << int(row.dtr) << int(row.rts) << ": " << lineEvents << "\n";
     const int lines = probe.ModemLines();
     EXPECT_EQ(bool(lines & TIOCM_DTR), row.dtrOn);
     EXPECT_EQ(bool(lines & TIOCM_RTS), row.rtsOn);
@@ -179,9 +190,15 @@ TEST(DriverUart, DtrAndRtsFollowTheirControlAndTheInputLinesReadAsTheDriverSays)
     EXPECT_EQ(status.Contains(msRLSD), bool(lines & TIOCM_CAR));
     EXPECT_EQ(status.Contains(msRing), bool(lines & TIOCM_RNG));
   }
-  std::cout << "ttyS1 input lines: " << std::hex << probe.ModemLines() << std::dec << "\n";
+  EXPECT_EQ(probe.ModemLines() & (TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG),
+            TIOCM_CTS | TIOCM_DSR | TIOCM_CAR);
+  ServeUntil([&] { return changes[0] + changes[1] + changes[2] == 3; }, 2000);
   ServeUntil([] { return false; }, 200);
-  EXPECT_EQ(lineEvents, "");
+  EXPECT_EQ(changes[0], 1);
+  EXPECT_EQ(changes[1], 1);
+  EXPECT_EQ(changes[2], 1);
+  EXPECT_EQ(changes[3], 0);
+  EXPECT_EQ(turnedOff, 0);
   port.ClosePort();  // wakes the modem watch out of the driver's wait
   EXPECT_FALSE(port.Connected());
 }

@@ -52,12 +52,14 @@ struct TSpeedRow {
   std::uint32_t uart, adapter;
 };
 constexpr TSpeedRow kSpeeds[] = {
-    {br110, 0, 110, 110},          {br300, 0, 300, 300},          {br600, 0, 600, 600},
-    {br1200, 0, 1200, 1200},     {br2400, 0, 2400, 2400},       {br4800, 0, 4800, 4800},
-    {br9600, 0, 9600, 9600},     {br14400, 0, 14400, 14400},    {br19200, 0, 19200, 19200},
-    {br38400, 0, 38400, 38400},  {br56000, 0, 56000, 56000},    {br57600, 0, 57600, 57600},
-    {br115200, 0, 115200, 115200}, {br128000, 0, 0, 128000},    {br256000, 0, 0, 256000},
-    {brCustom, 31250, 31250, 31250},
+    {br110, 0, 110, 110},          {br300, 0, 300, 300},
+    {br600, 0, 600, 600},          {br1200, 0, 1200, 1200},
+    {br2400, 0, 2400, 2400},       {br4800, 0, 4800, 4800},
+    {br9600, 0, 9600, 9600},       {br14400, 0, 14400, 14400},
+    {br19200, 0, 19200, 19200},    {br38400, 0, 38400, 38400},
+    {br56000, 0, 56000, 56000},    {br57600, 0, 57600, 57600},
+    {br115200, 0, 115200, 115200}, {br128000, 0, 0, 128000},
+    {br256000, 0, 0, 256000},      {brCustom, 31250, 31250, 31250},
 };
 
 TEST_P(DriverSettings, EverySpeedIsTakenOrRefusedAndAlwaysReadsBackAsTheDriverRunsIt) {
@@ -91,8 +93,8 @@ TEST_P(DriverSettings, EveryFramingReadsBackAsSet) {
   for (int size = 0; size < 4; ++size) {
     for (int parity = 0; parity < 5; ++parity) {
       for (bool two : {false, true}) {
-        SCOPED_TRACE(testing::Message() << "bits " << size + 5 << " parity " << parity
-                                        << " two stops " << two);
+        SCOPED_TRACE(testing::Message()
+                     << "bits " << size + 5 << " parity " << parity << " two stops " << two);
         // With five data bits the longer stop is one and a half bits.
         const TStopBits stop = !two ? sbOneStopBit : size == 0 ? sbOne5StopBits : sbTwoStopBits;
         auto change = [&] {
@@ -103,8 +105,15 @@ TEST_P(DriverSettings, EveryFramingReadsBackAsSet) {
           port.EndBatch();
         };
         constexpr std::uint32_t kFraming = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
-        // ftdi_sio keeps whatever it is given, even where the chip refuses it (the emulated
-        // one has no mark or space parity and says so only in the kernel's log).
+        // Where the chip itself refuses (the emulated one has no mark or space parity), ftdi_sio
+        // says so only in the kernel's log and reads back what it was given.
+        const std::uint32_t before = probe.Termios().cflag;
+        // ftdi_sio has no six-bit characters: it keeps the size it had and takes the rest.
+        if (GetParam().name == std::string("usb") && size == 1) {
+          ExpectRefused(change);
+          EXPECT_EQ(probe.Termios().cflag & kFraming, before & kFraming);
+          continue;
+        }
         change();
         EXPECT_EQ(probe.Termios().cflag & kFraming,
                   kSizes[size] | kParities[parity] | (two ? CSTOPB : 0));

@@ -18,7 +18,8 @@ namespace vardelio::lab {
 
 std::string Pattern(std::size_t count) {
   std::string bytes(count, '\0');
-  for (std::size_t i = 0; i < count; ++i) bytes[i] = char((i * 131 + 7) & 0xFF);
+  for (std::size_t i = 0; i < count; ++i)
+    bytes[i] = char((i * 131 + 7) & 0xFF);
   return bytes;
 }
 
@@ -26,7 +27,8 @@ std::uint32_t Crc32(const std::string& data) {
   std::uint32_t crc = 0xFFFFFFFFu;
   for (unsigned char byte : data) {
     crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
   }
   return ~crc;
 }
@@ -50,7 +52,8 @@ std::string Ask(const std::string& request) {
   if (write(fd, line.data(), line.size()) != ssize_t(line.size())) return "error write";
   std::string answer;
   char c;
-  while (read(fd, &c, 1) == 1 && c != '\n') answer += c;
+  while (read(fd, &c, 1) == 1 && c != '\n')
+    answer += c;
   return answer;
 }
 
