@@ -12,6 +12,8 @@ mkdir -p /dev/pts 2>/dev/null
 mount -t devpts devpts /dev/pts
 mount -t tmpfs tmp /tmp
 mount -t tmpfs run /run
+# Driver complaints (ftdi_sio logs the settings the emulated chip refuses) stay off the results.
+dmesg -n 1
 modprobe virtio_console
 modprobe xhci_pci
 modprobe ftdi_sio

@@ -45,7 +45,13 @@ class FarEnd:
         self.received = bytearray()
         self.lock = threading.Lock()
         self.bridge = None  # a descriptor joined to the line instead of the modes
+        self.closed = False
         threading.Thread(target=self._run, daemon=True).start()
+
+    def close(self):
+        """Ends this far end; its socket closes with the loop."""
+        with self.lock:
+            self.closed = True
 
     def set_mode(self, mode):
         with self.lock:
@@ -67,10 +73,19 @@ class FarEnd:
                 pass
 
     def _run(self):
+        try:
+            self._serve()
+        except OSError:
+            pass  # the machine has gone
+        self.sock.close()
+
+    def _serve(self):
         flooded = 0
         while True:
             with self.lock:
                 mode, bridge = self.mode, self.bridge
+                if self.closed:
+                    return
             reading = [self.sock] if mode != "hold" else []
             if bridge is not None:
                 reading.append(bridge)
@@ -100,7 +115,7 @@ class FarEnd:
         except BlockingIOError:
             return
         if not data:
-            raise SystemExit  # the machine has gone
+            raise OSError("the machine has gone")
         if bridge is not None:
             os.write(bridge, data)
             return
@@ -172,6 +187,34 @@ class Unit:
         os.close(self.fd)
 
 
+def unplug(ends, monitor, state):
+    """Pulls the adapter out by hanging up its far end, on which QEMU detaches the USB device
+    as a pulled cable would; LAB_UNPLUG=device uses device_del instead, which QEMU 7.2 does not
+    always complete and after which a flood can crash it (SIGSEGV)."""
+    ends["usb"].close()  # nothing more is sent down a line that has gone
+    if state.get("how") == "cable":
+        return "ok"
+    error = monitor.execute("device_del", id="usb1")
+    if error:
+        return "error " + error
+    monitor.wait_event("DEVICE_DELETED", 5.0)
+    return "ok"
+
+
+def replug(ends, monitor, state):
+    mode = ends["usb"].mode
+    ends["usb"] = FarEnd(connect_unix(os.path.join(state["work"], "usb")))
+    ends["usb"].set_mode(mode if mode != "flood" else "sink")
+    if state.get("how") == "cable":
+        return "ok"  # QEMU attaches the device again once its far end is there
+    deadline = time.monotonic() + 15
+    while True:  # the old adapter's name is free once QEMU has let it go
+        error = monitor.execute("device_add", driver="usb-serial", id="usb1", chardev="usb")
+        if not error or time.monotonic() > deadline:
+            return "error " + error if error else "ok"
+        time.sleep(0.2)
+
+
 def handle(words, ends, monitor, state):
     """One request of the guest; returns the answer line."""
     verb = words[0]
@@ -187,17 +230,9 @@ def handle(words, ends, monitor, state):
         if error:
             return "error " + error
     elif verb == "unplug":
-        # QEMU 7.2 crashes (SIGSEGV) when bytes keep coming for an adapter it has removed:
-        # the flood ends the moment the adapter is pulled, as a real sender's would.
-        if ends["usb"].mode == "flood":
-            ends["usb"].set_mode("sink")
-        error = monitor.execute("device_del", id="usb1")
-        if error or not monitor.wait_event("DEVICE_DELETED"):
-            return "error " + (error or "the adapter stayed")
+        return unplug(ends, monitor, state)
     elif verb == "replug":
-        error = monitor.execute("device_add", driver="usb-serial", id="usb1", chardev="usb")
-        if error:
-            return "error " + error
+        return replug(ends, monitor, state)
     elif verb == "unit":
         if state.get("unit"):
             state.pop("unit").stop()
@@ -209,7 +244,7 @@ def handle(words, ends, monitor, state):
 
 
 def control_loop(sock, ends, monitor, work, unit_program):
-    state = {"work": work, "program": unit_program}
+    state = {"work": work, "program": unit_program, "how": os.environ.get("LAB_UNPLUG", "cable")}
     file = sock.makefile("rw", encoding="utf-8", newline="\n")
     for line in file:
         words = line.split()
