@@ -142,14 +142,14 @@ TEST(DriverUart, ABreakFromTheFarEndIsReportedOnceAndCounted) {
 }
 
 // The emulated UART's far end is a socket, with no modem lines of its own: CTS, DSR and carrier
-// read on, before the open and after, and nothing can move them. Yet the driver counts one
-// change of each when the modem watch first waits on it, so evCTS, evDSR and evRLSD come once,
-// at the open, and evRing never. DTR and RTS are ours and read back.
+// read on and never move (the driver counts no change), so the modem watch, though it runs on
+// this driver, has nothing to report, and evRing never comes. What comes is the port's own
+// report of each line's state after opening, once. DTR and RTS are ours and read back.
 TEST(DriverUart, DtrAndRtsFollowTheirControlAndTheInputLinesReadAsTheDriverSays) {
   TProbe probe("/dev/ttyS1");
   TComPort port;
   port.SetPort("/dev/ttyS1");
-  int changes[4] = {};  // CTS, DSR, carrier: turned on; ring
+  int changes[4] = {};  // CTS, DSR, carrier: reported on; ring
   int turnedOff = 0;
   auto note = [&](int line) {
     return TComSignalEvent([&, line](QObject*, bool on) { on ? ++changes[line] : ++turnedOff; });
