@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "LabLine.h"
@@ -28,19 +29,8 @@ std::string Name(const TCase& c) {
 
 class DriverData : public ::testing::TestWithParam<TCase> {};
 
-// Reads until `count` bytes have come, or nothing more comes for a while.
-std::string ReadAll(TComPort& port, std::size_t count) {
-  std::string got;
-  char buffer[4096];
-  for (int idle = 0; got.size() < count && idle < 15000; ++idle) {
-    const int n = port.ReadBytes(buffer, sizeof buffer);
-    if (n > 0) idle = 0;
-    got.append(buffer, std::size_t(n));
-    if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return got;
-}
-
+// The port's event thread takes in what arrives while the write is still going out, as the
+// program does: with no flow control, a line nobody reads loses input in the driver.
 TEST_P(DriverData, EveryByteGoesOutAndComesBackInOrder) {
   const TCase c = GetParam();
   Tell(std::string("mode ") + c.end + " echo");
@@ -49,24 +39,37 @@ TEST_P(DriverData, EveryByteGoesOutAndComesBackInOrder) {
   const auto before = probe.Counts();
   TComPort port;
   port.SetPort(c.device);
-  port.SetEvents({});
+  port.SetEvents({evRxChar});
+  port.SetSyncMethod(smNone);
   port.SetBaudRate(c.rate);
   port.Buffer().SetInputSize(16384);
+  std::mutex mutex;
+  std::string back;
+  port.OnRxChar = TRxCharEvent([&](QObject*, int count) {
+    std::string chunk(std::size_t(count), '\0');
+    chunk.resize(std::size_t(port.ReadBytes(chunk.data(), count)));
+    std::lock_guard lock(mutex);
+    back += chunk;
+  });
   port.OpenPort();
   const std::string sent = Pattern(6000);
-  // Bytes that come back within moments of the open are sometimes lost before the driver sees
-  // them (its rx count misses them: the first byte on the UART, the last 256 through the
-  // adapter, at 9600 only); the emulated devices settle first.
+  // At 9600, echoed bytes are sometimes lost before the driver counts them when the write
+  // starts at once after the open: tens on the UART, the last 256 through the adapter. A bare
+  // termios program loses them alike, so the emulated devices get a moment to settle.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(port.WriteText(sent), int(sent.size()));
-  const std::string back = ReadAll(port, sent.size());
+  auto received = [&] {
+    std::lock_guard lock(mutex);
+    return back.size();
+  };
+  ServeUntil([&] { return received() >= sent.size(); }, 20000);
+  port.ClosePort();
   EXPECT_EQ(probe.Counts().rx - before.rx, int(sent.size())) << "the driver's count";
   EXPECT_EQ(back.size(), sent.size());
   EXPECT_TRUE(back == sent) << "the bytes came back changed or out of order";
   const TReceived far = Received(c.end);
   EXPECT_EQ(far.count, sent.size());
   EXPECT_EQ(far.crc, Crc32(sent));
-  port.ClosePort();
   Tell(std::string("mode ") + c.end + " sink");
 }
 
