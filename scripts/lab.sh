@@ -6,6 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${LAB_NO_BUILD:-}" != 1 ]; then
   cmake --preset default >/dev/null
-  cmake --build --preset default --target lab_tests vardelio-unit vardelio
+  cmake --build --preset default --target lab_tests vardelio-unit
 fi
 exec python3 lab/lab.py build/default "$@"
