@@ -11,6 +11,7 @@ packages=(
   qt6-serialport-dev
   clang libclang-rt-14-dev strace
   desktop-file-utils appstream dpkg-dev man-db
+  qemu-system-x86 linux-image-amd64 busybox-static kmod cpio
 )
 
 missing=()

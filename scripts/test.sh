@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the threaded suites under ThreadSanitizer, the fuzz targets for a
-# fixed number of runs, then a plain build.
+# fixed number of runs, then a plain build, whose driver tests also run on real kernel serial
+# drivers in a virtual machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -35,6 +36,9 @@ echo "== default build"
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default
+
+echo "== driver lab (real serial drivers in a virtual machine)"
+bash scripts/lab.sh
 
 echo "== install"
 bash scripts/install-check.sh build/default

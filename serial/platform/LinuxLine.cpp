@@ -258,10 +258,16 @@ int TLinuxLine::SetState(const TDcb& dcb) {
   TTermAttrs wanted;
   if (!TermAttrsFromDcb(dcb, wanted)) return EINVAL;
   if (pseudoTerminal_) LeaveInputUnmarked(wanted);
+  TTermAttrs previous;
+  if (!ReadTermAttrs(fd_, previous)) return errno;
   if (!WriteTermAttrs(fd_, wanted)) return errno;
   TTermAttrs actual;
   if (!ReadTermAttrs(fd_, actual)) return errno;
-  if (!LineTookAttrs(wanted, actual, pseudoTerminal_)) return EINVAL;
+  if (!LineTookAttrs(wanted, actual, pseudoTerminal_)) {
+    // A driver may take part of a setting it refuses: a refused setting changes nothing.
+    WriteTermAttrs(fd_, previous);
+    return EINVAL;
+  }
   SetModemLines(dcb);
   std::lock_guard lock(mutex_);
   baudRate_ = dcb.BaudRate;
