@@ -10,8 +10,9 @@ namespace {
 constexpr std::uint32_t kMagic = 0x950412de;
 constexpr std::uint32_t kSwappedMagic = 0xde120495;
 constexpr std::uint32_t kSegmentsEnd = 0xffffffff;
-constexpr std::size_t kHeaderSize = 28;        // magic, revision, count, two tables, hash table
-constexpr std::size_t kSysdepHeaderSize = 48;  // + segments and two system-dependent tables
+constexpr std::size_t kHeaderSize = 28;         // magic, revision, count, two tables, hash table
+constexpr std::size_t kSysdepHeaderSize = 48;   // + segments and two system-dependent tables
+constexpr std::uint64_t kLongestCharset = 255;  // far beyond any charset's name
 
 // Every place glibc's loader and lookups read, checked before they may: libintl trusts a
 // catalog's offsets, and a damaged file beside the program must not crash or hang it.
@@ -25,6 +26,7 @@ class TCatalogLayout {
     if ((revision >> 16) > 1) return false;  // glibc reads majors 0 and 1 alike
     const std::uint64_t count = Word(8), hashSize = Word(20);
     if (!StringsFit(Word(12), count) || !StringsFit(Word(16), count)) return false;
+    if (!HeadersNameShortCharsets(Word(12), Word(16), count)) return false;
     if ((revision & 0xffff) == 0) {
       return hashSize <= 2 || HashFits(hashSize, Word(24), count, 0);  // 1 or 2: not used
     }
@@ -71,11 +73,46 @@ class TCatalogLayout {
     std::uint64_t budget = size_;
     for (std::uint64_t i = 0; i < count; ++i) {
       if (!SysdepStringFits(Word(originals + 4 * i), segments, budget) ||
-          !SysdepStringFits(Word(translations + 4 * i), segments, budget)) {
+          !SysdepStringFits(Word(translations + 4 * i), segments, budget) ||
+          CanBeEmpty(Word(originals + 4 * i))) {
         return false;
       }
     }
     return true;
+  }
+  // An identifier glibc could take for the header's; msgfmt never writes one.
+  bool CanBeEmpty(std::uint64_t at) const { return Word(at + 4) > 0 && data_[Word(at)] == '\0'; }
+  // glibc copies the header's charset name onto the stack of the thread that first looks a
+  // text up. Any entry whose identifier is empty may be the header.
+  bool HeadersNameShortCharsets(std::uint64_t originals, std::uint64_t translations,
+                                std::uint64_t count) const {
+    const std::vector<bool> longName = LongCharsetNames();
+    for (std::uint64_t i = 0; i < count; ++i) {
+      if (data_[Word(originals + 8 * i + 4)] == '\0' && longName[Word(translations + 8 * i + 4)]) {
+        return false;
+      }
+    }
+    return true;
+  }
+  // For the string starting at each byte: whether its first "charset=" names one longer than
+  // any. One pass from the end, however the strings overlap.
+  std::vector<bool> LongCharsetNames() const {
+    static constexpr char kCharset[] = "charset=";
+    constexpr std::size_t kLength = sizeof kCharset - 1;  // none of its bytes ends a name
+    std::vector<bool> longName(size_, false);
+    std::uint64_t nameEnd = size_;
+    bool verdict = false;
+    for (std::size_t i = size_; i-- > 0;) {
+      const unsigned char c = data_[i];
+      if (c == '\0' || c == ' ' || c == '\t' || c == '\n') nameEnd = i;
+      if (c == '\0') {
+        verdict = false;
+      } else if (size_ - i >= kLength && std::memcmp(data_ + i, kCharset, kLength) == 0) {
+        verdict = nameEnd - i - kLength > kLongestCharset;
+      }
+      longName[i] = verdict;
+    }
+    return longName;
   }
   // The text's offset, then (static size, segment or end) pairs; the static parts together
   // end in a NUL, which the expanded string then holds.

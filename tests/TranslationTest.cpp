@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cinttypes>
 #include <cstdlib>
 #include <fstream>
@@ -65,6 +66,44 @@ void FillHash(std::string& mo, std::uint32_t keep) {
     const std::uint32_t at = MoWord(mo, 24) + 4 * i;
     if (MoWord(mo, at) == 0 && empty++ >= keep) SetMoWord(mo, at, 1);
   }
+}
+
+// The first system-dependent entry turned into one with an empty identifier, and `header`
+// as its translation; the header msgfmt wrote no longer has an empty one.
+std::string WithSysdepHeader(std::string mo, const std::string& header) {
+  const std::uint32_t empty = std::uint32_t(mo.size());
+  mo += '\0';
+  const std::uint32_t text = std::uint32_t(mo.size());
+  mo += header + '\0';
+  const std::uint32_t records[][3] = {
+      {MoWord(mo, MoWord(mo, 40)), empty, 1},
+      {FirstSysdepTranslation(mo), text, std::uint32_t(header.size() + 1)}};
+  for (const auto& [record, at, size] : records) {  // one static part and the end
+    SetMoWord(mo, record, at);
+    SetMoWord(mo, record + 4, size);
+    SetMoWord(mo, record + 8, 0xffffffff);
+  }
+  const std::uint32_t originals = MoWord(mo, 12);  // the header's: a copy of the next one's
+  SetMoWord(mo, originals, MoWord(mo, originals + 8));
+  SetMoWord(mo, originals + 4, MoWord(mo, originals + 12));
+  return mo;
+}
+
+// Runs `lookUp` as a port's event thread would, on a thread with a stack of its own, and
+// raises what it raised.
+void OnItsOwnThread(const std::function<void()>& lookUp) {
+  std::exception_ptr raised;
+  std::unique_ptr<QThread> thread(QThread::create([&] {
+    try {
+      lookUp();
+    } catch (...) {
+      raised = std::current_exception();
+    }
+  }));
+  thread->setStackSize(1u << 20);
+  thread->start();
+  thread->wait();
+  if (raised) std::rethrow_exception(raised);
 }
 
 const char* const kCaptions[] = {"Label1", "Label2", "Label3",  "Label4",
@@ -309,12 +348,20 @@ TEST_F(Catalogs, DamagedCatalogsFailTheLookupBeforeLibintlReadsThem) {
       {"no empty hash slot", Patched(sysdep, [](std::string& mo) { FillHash(mo, 0); }), false},
       {"no empty hash slot once glibc added its strings",
        Patched(sysdep, [](std::string& mo) { FillHash(mo, MoWord(mo, 36)); }), false},
+      {"a charset name longer than the stack glibc copies it to",
+       MoBytes({{"", "Content-Type: text/plain; charset=" + std::string(2u << 20, 'A')}}), false},
+      {"a charset name as long as any", MoBytes({{"", "charset=" + std::string(255, 'A')}}), true},
+      {"an empty system-dependent identifier",
+       WithSysdepHeader(sysdep, "Content-Type: text/plain; charset=" + std::string(2u << 20, 'A')),
+       false},
+      {"a long text beside the charset name",
+       MoBytes({{"", "charset=UTF-8\n" + std::string(2u << 20, 'A')}}), true},
   };
   for (const auto& c : cases) {
     WriteBytes(Catalog("es", "default"), c.bytes);
     UseEngine("es");
     try {
-      engine.TranslateText("Unable to open com port");
+      OnItsOwnThread([&] { engine.TranslateText("Unable to open com port"); });
       EXPECT_TRUE(c.sound) << c.what;
     } catch (const ETranslationError& e) {
       EXPECT_FALSE(c.sound) << c.what;
