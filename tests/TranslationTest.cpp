@@ -2,13 +2,13 @@
 // has looked up per domain and language for the life of the process.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QThread>
 #include <cinttypes>
 #include <cstdlib>
 #include <fstream>
@@ -92,18 +92,27 @@ std::string WithSysdepHeader(std::string mo, const std::string& header) {
 // Runs `lookUp` as a port's event thread would, on a thread with a stack of its own, and
 // raises what it raised.
 void OnItsOwnThread(const std::function<void()>& lookUp) {
-  std::exception_ptr raised;
-  std::unique_ptr<QThread> thread(QThread::create([&] {
+  struct TRun {
+    const std::function<void()>& lookUp;
+    std::exception_ptr raised;
+  } run{lookUp, nullptr};
+  const auto body = [](void* arg) -> void* {
+    auto* r = static_cast<TRun*>(arg);
     try {
-      lookUp();
+      r->lookUp();
     } catch (...) {
-      raised = std::current_exception();
+      r->raised = std::current_exception();
     }
-  }));
-  thread->setStackSize(1u << 20);
-  thread->start();
-  thread->wait();
-  if (raised) std::rethrow_exception(raised);
+    return nullptr;
+  };
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 1u << 20);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, &attributes, body, &run), 0);
+  pthread_attr_destroy(&attributes);
+  pthread_join(thread, nullptr);
+  if (run.raised) std::rethrow_exception(run.raised);
 }
 
 const char* const kCaptions[] = {"Label1", "Label2", "Label3",  "Label4",
