@@ -1,7 +1,10 @@
 #include "CatalogCheck.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace vardelio {
@@ -10,8 +13,19 @@ namespace {
 constexpr std::uint32_t kMagic = 0x950412de;
 constexpr std::uint32_t kSwappedMagic = 0xde120495;
 constexpr std::uint32_t kSegmentsEnd = 0xffffffff;
-constexpr std::size_t kHeaderSize = 28;        // magic, revision, count, two tables, hash table
-constexpr std::size_t kSysdepHeaderSize = 48;  // + segments and two system-dependent tables
+constexpr std::size_t kHeaderSize = 28;         // magic, revision, count, two tables, hash table
+constexpr std::size_t kSysdepHeaderSize = 48;   // + segments and two system-dependent tables
+constexpr std::uint64_t kLongestCharset = 255;  // far beyond any charset's name
+// glibc converts a translation from another charset than UTF-8 afresh from its start for
+// every few KiB it has output: the time grows with the square of the length.
+constexpr std::uint64_t kLongestConverted = 64 * 1024;
+constexpr std::uint64_t kAnyLength = ~std::uint64_t(0);
+
+// What the entries that glibc may take for the header say of their charset.
+struct THeaderCharset {
+  bool tooLong = false;    // glibc would copy it onto the stack
+  bool converted = false;  // not UTF-8
+};
 
 // Every place glibc's loader and lookups read, checked before they may: libintl trusts a
 // catalog's offsets, and a damaged file beside the program must not crash or hang it.
@@ -25,6 +39,9 @@ class TCatalogLayout {
     if ((revision >> 16) > 1) return false;  // glibc reads majors 0 and 1 alike
     const std::uint64_t count = Word(8), hashSize = Word(20);
     if (!StringsFit(Word(12), count) || !StringsFit(Word(16), count)) return false;
+    const THeaderCharset charset = HeaderCharset(Word(12), Word(16), count);
+    const std::uint64_t longest = charset.converted ? kLongestConverted : kAnyLength;
+    if (charset.tooLong || !TranslationsFit(Word(16), count, longest)) return false;
     if ((revision & 0xffff) == 0) {
       return hashSize <= 2 || HashFits(hashSize, Word(24), count, 0);  // 1 or 2: not used
     }
@@ -32,7 +49,7 @@ class TCatalogLayout {
     if (size_ < kSysdepHeaderSize || hashSize <= 2) return false;
     const std::uint64_t segments = Word(28), sysdepCount = Word(36);
     return SegmentsFit(segments, Word(32)) &&
-           SysdepStringsFit(segments, sysdepCount, Word(40), Word(44)) &&
+           SysdepStringsFit(segments, sysdepCount, Word(40), Word(44), longest) &&
            HashFits(hashSize, Word(24), count, sysdepCount);
   }
 
@@ -63,19 +80,80 @@ class TCatalogLayout {
     }
     return true;
   }
+  bool TranslationsFit(std::uint64_t table, std::uint64_t count, std::uint64_t longest) const {
+    for (std::uint64_t i = 0; i < count; ++i) {
+      if (Word(table + 8 * i) > longest) return false;
+    }
+    return true;
+  }
   bool SysdepStringsFit(std::uint64_t segments, std::uint64_t count, std::uint64_t originals,
-                        std::uint64_t translations) const {
+                        std::uint64_t translations, std::uint64_t longest) const {
     if (!Fits(originals, count * 4) || !Fits(translations, count * 4)) return false;
     // msgfmt gives each string its own bytes; strings that share them could make glibc
     // expand far more than the file holds.
     std::uint64_t budget = size_;
     for (std::uint64_t i = 0; i < count; ++i) {
       if (!SysdepStringFits(Word(originals + 4 * i), segments, budget) ||
-          !SysdepStringFits(Word(translations + 4 * i), segments, budget)) {
+          CanBeEmpty(Word(originals + 4 * i))) {
+        return false;
+      }
+      const std::uint64_t left = budget;  // what a record uses bounds what it expands to
+      if (!SysdepStringFits(Word(translations + 4 * i), segments, budget) ||
+          left - budget > longest) {
         return false;
       }
     }
     return true;
+  }
+  // An identifier glibc could take for the header's; msgfmt never writes one.
+  bool CanBeEmpty(std::uint64_t at) const { return Word(at + 4) > 0 && data_[Word(at)] == '\0'; }
+  // glibc copies the header's charset name onto the stack of the thread that first looks a
+  // text up, and converts from it. Any entry whose identifier is empty may be the header.
+  THeaderCharset HeaderCharset(std::uint64_t originals, std::uint64_t translations,
+                               std::uint64_t count) const {
+    std::vector<std::uint64_t> headers;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      if (data_[Word(originals + 8 * i + 4)] == '\0')
+        headers.push_back(Word(translations + 8 * i + 4));
+    }
+    std::sort(headers.begin(), headers.end(), std::greater<>());
+    return CharsetNamedBy(headers);
+  }
+  // What the first "charset=" of each of the strings at `starts` (from the last) names. One
+  // pass from the end, however the strings overlap.
+  THeaderCharset CharsetNamedBy(const std::vector<std::uint64_t>& starts) const {
+    static constexpr char kCharset[] = "charset=";
+    constexpr std::size_t kLength = sizeof kCharset - 1;  // none of its bytes ends a name
+    THeaderCharset named, charset;
+    std::uint64_t nameEnd = size_;
+    auto start = starts.begin();
+    for (std::size_t i = size_; i-- > 0 && start != starts.end();) {
+      const unsigned char c = data_[i];
+      if (c == '\0' || c == ' ' || c == '\t' || c == '\n') nameEnd = i;
+      if (c == '\0') {
+        named = {};
+      } else if (c == kCharset[0] && size_ - i >= kLength &&
+                 std::memcmp(data_ + i, kCharset, kLength) == 0) {
+        named.tooLong = nameEnd - i - kLength > kLongestCharset;
+        named.converted = named.tooLong || !IsUtf8(i + kLength, nameEnd);
+      }
+      for (; start != starts.end() && *start == i; ++start) {
+        charset.tooLong = charset.tooLong || named.tooLong;
+        charset.converted = charset.converted || named.converted;
+      }
+    }
+    return charset;
+  }
+  // "UTF-8" however spelt: upper or lower case, with or without the hyphen.
+  bool IsUtf8(std::uint64_t from, std::uint64_t to) const {
+    static constexpr char kName[] = "UTF8";
+    std::size_t matched = 0;
+    for (std::uint64_t at = from; at < to; ++at) {
+      const char c = char(std::toupper(data_[at]));
+      if (c == '-' || c == '_') continue;
+      if (matched == sizeof kName - 1 || c != kName[matched++]) return false;
+    }
+    return matched == sizeof kName - 1;
   }
   // The text's offset, then (static size, segment or end) pairs; the static parts together
   // end in a NUL, which the expanded string then holds.

@@ -11,11 +11,11 @@
 
 namespace vardelio::test {
 
-// The translations, sorted, with the header entry first; `hash` is written as the hash table
-// when given (no table otherwise).
+// The translations, sorted, with the header entry first (a UTF-8 one unless given); `hash` is
+// written as the hash table when given (no table otherwise).
 inline std::string MoBytes(std::map<std::string, std::string> translations,
                            const std::vector<std::uint32_t>& hash = {}) {
-  translations[""] = "Content-Type: text/plain; charset=UTF-8\n";  // sorted first
+  translations.try_emplace("", "Content-Type: text/plain; charset=UTF-8\n");  // sorted first
   const std::uint32_t count = std::uint32_t(translations.size());
   const std::uint32_t originals = 28, targets = originals + 8 * count;
   const std::uint32_t hashAt = targets + 8 * count;

@@ -2,6 +2,7 @@
 // has looked up per domain and language for the life of the process.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -65,6 +66,53 @@ void FillHash(std::string& mo, std::uint32_t keep) {
     const std::uint32_t at = MoWord(mo, 24) + 4 * i;
     if (MoWord(mo, at) == 0 && empty++ >= keep) SetMoWord(mo, at, 1);
   }
+}
+
+// The first system-dependent entry turned into one with an empty identifier, and `header`
+// as its translation; the header msgfmt wrote no longer has an empty one.
+std::string WithSysdepHeader(std::string mo, const std::string& header) {
+  const std::uint32_t empty = std::uint32_t(mo.size());
+  mo += '\0';
+  const std::uint32_t text = std::uint32_t(mo.size());
+  mo += header + '\0';
+  const std::uint32_t records[][3] = {
+      {MoWord(mo, MoWord(mo, 40)), empty, 1},
+      {FirstSysdepTranslation(mo), text, std::uint32_t(header.size() + 1)}};
+  for (const auto& [record, at, size] : records) {  // one static part and the end
+    SetMoWord(mo, record, at);
+    SetMoWord(mo, record + 4, size);
+    SetMoWord(mo, record + 8, 0xffffffff);
+  }
+  const std::uint32_t originals = MoWord(mo, 12);  // the header's: a copy of the next one's
+  SetMoWord(mo, originals, MoWord(mo, originals + 8));
+  SetMoWord(mo, originals + 4, MoWord(mo, originals + 12));
+  return mo;
+}
+
+// Runs `lookUp` as a port's event thread would, on a thread with a stack of its own, and
+// raises what it raised.
+void OnItsOwnThread(const std::function<void()>& lookUp) {
+  struct TRun {
+    const std::function<void()>& lookUp;
+    std::exception_ptr raised;
+  } run{lookUp, nullptr};
+  const auto body = [](void* arg) -> void* {
+    auto* r = static_cast<TRun*>(arg);
+    try {
+      r->lookUp();
+    } catch (...) {
+      r->raised = std::current_exception();
+    }
+    return nullptr;
+  };
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 1u << 20);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, &attributes, body, &run), 0);
+  pthread_attr_destroy(&attributes);
+  pthread_join(thread, nullptr);
+  if (run.raised) std::rethrow_exception(run.raised);
 }
 
 const char* const kCaptions[] = {"Label1", "Label2", "Label3",  "Label4",
@@ -309,12 +357,32 @@ TEST_F(Catalogs, DamagedCatalogsFailTheLookupBeforeLibintlReadsThem) {
       {"no empty hash slot", Patched(sysdep, [](std::string& mo) { FillHash(mo, 0); }), false},
       {"no empty hash slot once glibc added its strings",
        Patched(sysdep, [](std::string& mo) { FillHash(mo, MoWord(mo, 36)); }), false},
+      {"a charset name longer than the stack glibc copies it to",
+       MoBytes({{"", "Content-Type: text/plain; charset=" + std::string(2u << 20, 'A')}}), false},
+      {"a charset name as long as any", MoBytes({{"", "charset=" + std::string(255, 'A')}}), true},
+      {"an empty system-dependent identifier",
+       WithSysdepHeader(sysdep, "Content-Type: text/plain; charset=" + std::string(2u << 20, 'A')),
+       false},
+      {"a long translation glibc converts from another charset",
+       MoBytes({{"", "Content-Type: text/plain; charset=ISO-8859-1\n"},
+                {"Unable to open com port", std::string(16u << 20, '\xe9')}}),
+       false},
+      {"a translation as long as any glibc converts",
+       MoBytes({{"", "Content-Type: text/plain; charset=ISO-8859-1\n"},
+                {"Unable to open com port", std::string(64u << 10, '\xe9')}}),
+       true},
+      {"a long translation in UTF-8",
+       MoBytes({{"", "Content-Type: text/plain; charset=utf8\n"},
+                {"Unable to open com port", std::string(1u << 20, 'a')}}),
+       true},
+      {"a long text beside the charset name",
+       MoBytes({{"", "charset=UTF-8\n" + std::string(2u << 20, 'A')}}), true},
   };
   for (const auto& c : cases) {
     WriteBytes(Catalog("es", "default"), c.bytes);
     UseEngine("es");
     try {
-      engine.TranslateText("Unable to open com port");
+      OnItsOwnThread([&] { engine.TranslateText("Unable to open com port"); });
       EXPECT_TRUE(c.sound) << c.what;
     } catch (const ETranslationError& e) {
       EXPECT_FALSE(c.sound) << c.what;
