@@ -28,9 +28,10 @@ class TComThread {
   // Whether the caller is inside this thread's own delivery in thread-sync or none: the
   // thread then waits for the caller, so the caller cannot wait for the thread's end.
   bool InOwnDelivery() const;
-  // Stops it from inside its own delivery: it touches the line no more, so the line can be
-  // released at once, and asks its port to reap it once it has ended.
-  void Retire();
+  // Stops it from inside its own delivery: it touches the line and its port no more, so the
+  // line can be released and the port destroyed at once. It is kept among the retired
+  // threads until it has ended.
+  static void Retire(std::unique_ptr<TComThread> thread);
 
   TCustomComPort& OwnerPort;
 
@@ -49,6 +50,12 @@ class TComThread {
   std::atomic<bool> finished_{false};
   std::atomic<bool> retired_{false};
 };
+
+// Joins the retired event threads that have ended; on the main thread only, as their
+// hand-overs belong to it.
+void ReapRetiredComThreads();
+// Retired event threads not joined yet.
+std::size_t RetiredComThreadCount();
 
 // The hidden receiver of the event thread's messages in window-sync delivery.
 class TPortNotifyWindow {

@@ -7,11 +7,13 @@
 #include "RecordingPresenter.h"
 #include "Waiting.h"
 #include "serial/ComPort.h"
+#include "serial/ComThread.h"
 
 using namespace vardelio;
 using vardelio::test::ServeUntil;
 using vardelio::test::TFakeComPlatform;
 using vardelio::test::TRecordingPresenter;
+using vardelio::test::WaitUntil;
 
 namespace {
 
@@ -231,9 +233,14 @@ class Delivery : public ::testing::Test {
     port.OpenPort();
     log.Clear();
   }
-  bool ThreadEnded() {
+  // The loop's end as the port sees it, which comes after the thread's last platform call.
+  bool ThreadEnded() const { return port.EventLoopEnded(); }
+  // The thread's last two steps, one right after the other.
+  bool LastStepsLogged() const {
     const Log calls = fake.Calls();
-    return std::find(calls.begin(), calls.end(), "SetCommMask(0)") != calls.end();
+    const auto mask = std::find(calls.begin(), calls.end(), "SetCommMask(0)");
+    return mask != calls.end() && std::next(mask) != calls.end() &&
+           *std::next(mask) == "PurgeComm(12)";
   }
   TRecordingPresenter boxes;
   TFakeComPlatform fake;
@@ -254,7 +261,7 @@ TEST_F(Delivery, ThreadSyncRunsTheBatchOnTheMainThread) {
   EXPECT_EQ(log.Entries(), (Log{"Break", "Ring"}));
   EXPECT_TRUE(onMainThread);
   port.ClosePort();
-  EXPECT_TRUE(ThreadEnded());
+  EXPECT_TRUE(LastStepsLogged());
 }
 
 TEST_F(Delivery, ThreadSyncCarriesAnExceptionBackAndEndsTheThreadQuietly) {
@@ -314,7 +321,8 @@ TEST_F(Delivery, AFailedWaitEndsTheLoopAndClosingStillWorks) {
   Start(smThreadSync);
   fake.FailWaits();
   ASSERT_TRUE(ServeUntil([&] { return ThreadEnded(); }));
-  EXPECT_TRUE(fake.Calls().back() == "PurgeComm(12)");
+  EXPECT_TRUE(LastStepsLogged());
+  EXPECT_EQ(fake.Calls().back(), "PurgeComm(12)");
   port.ClosePort();
   EXPECT_FALSE(port.Connected());
 }
@@ -322,10 +330,55 @@ TEST_F(Delivery, AFailedWaitEndsTheLoopAndClosingStillWorks) {
 TEST_F(Delivery, ClosingCompletesABatchThatIsBeingHandedOver) {
   Start(smThreadSync);
   fake.PushEvents(EV_RING);
-  // Close without serving the event loop first: the close serves the hand-over itself.
-  QThread::msleep(20);
+  // Close once the thread has taken the batch, without serving the event loop first: the
+  // close serves the hand-over itself.
+  ASSERT_TRUE(WaitUntil([&] { return fake.QueuedEvents() == 0; }));
   port.ClosePort();
   EXPECT_EQ(log.Entries(), (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Ring", "AfterClose"}));
+}
+
+// In each mode, the port's own handler or a link's slot deletes the port: the deletion
+// completes, nothing of the batch runs after it, and the thread ends and is joined.
+TEST(DeletedByItsHandler, CompletesInEveryMode) {
+  const struct {
+    TSyncMethod mode;
+    bool byLink;
+  } cases[] = {{smThreadSync, false}, {smWindowSync, false}, {smNone, false},
+               {smThreadSync, true},  {smWindowSync, true},  {smNone, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + (c.byLink ? " by a link" : " by its handler"));
+    TFakeComPlatform platform;
+    TEventLog log;
+    TComLink reader;  // outlives the port
+    std::atomic<TComPort*> self = new TComPort(nullptr, &platform);
+    const auto deleteSelf = [&] { delete self.exchange(nullptr); };
+    TComPort& port = *self.load();
+    Record(port, log);
+    port.SetSyncMethod(c.mode);
+    if (c.byLink) {
+      reader.OnLinkRxBuf = TRxBufEvent([&](QObject*, const void*, int) {
+        log.Add("link:RxBuf");
+        deleteSelf();
+      });
+      port.AttachLink(&reader);
+    } else {
+      port.OnRxChar = TRxCharEvent([&](QObject*, int) {
+        log.Add("RxChar");
+        deleteSelf();
+      });
+    }
+    port.OpenPort();
+    platform.Locked([&] { platform.input = "ab"; });
+    platform.PushEvents(EV_RXCHAR | EV_RING);  // the ring comes after the deletion: never
+    ASSERT_TRUE(ServeUntil([&] {
+      return self.load() == nullptr && platform.OpenStopSignals() == 0 &&
+             RetiredComThreadCount() == 0;
+    }));
+    EXPECT_TRUE(log.Contains(c.byLink ? "link:RxBuf" : "RxChar"));
+    EXPECT_TRUE(log.Contains("AfterClose"));
+    EXPECT_FALSE(log.Contains("Ring"));
+    EXPECT_EQ(platform.Count("CloseLine"), 1);
+  }
 }
 
 TEST_F(Delivery, APortWithoutEventsHasNoThread) {

@@ -35,6 +35,16 @@ void TFakeComPlatform::PushEvents(std::uint32_t mask) {
   changed_.notify_all();
 }
 
+std::size_t TFakeComPlatform::QueuedEvents() const {
+  std::lock_guard lock(mutex_);
+  return events_.size();
+}
+
+std::size_t TFakeComPlatform::OpenStopSignals() const {
+  std::lock_guard lock(mutex_);
+  return stops_.size();
+}
+
 void TFakeComPlatform::FailWaits() {
   {
     std::lock_guard lock(mutex_);

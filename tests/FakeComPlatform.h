@@ -34,6 +34,10 @@ class TFakeComPlatform : public IComPlatform {
   std::vector<std::string> Calls() const;
   // Events for the next wait; FailWaits() makes waits fail as a vanished line's do.
   void PushEvents(std::uint32_t mask);
+  // Pushed events that no wait has taken yet.
+  std::size_t QueuedEvents() const;
+  // Stop signals created and not closed yet.
+  std::size_t OpenStopSignals() const;
   void FailWaits();
   // Runs `change` on the fake's state under its lock.
   template <typename F>
