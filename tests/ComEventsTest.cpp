@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "FakeComPlatform.h"
 #include "RecordingPresenter.h"
@@ -129,6 +130,26 @@ TEST_F(Processing, ABatchRunsErrorsFirstThenItsFixedOrder) {
   port.ProcessEventSet({evTxEmpty, evRing, evRxFlag});
   EXPECT_EQ(log.Entries(), (Log{"link:Tx-", "link:TxEmpty", "TxEmpty", "link:Ring", "Ring",
                                 "link:RxFlag", "RxFlag"}));
+}
+
+// An error event fires OnError only with errors to tell.
+TEST_F(Processing, AnErrorEventWithoutErrorsFiresNothing) {
+  const struct {
+    std::uint32_t flags;
+    Log expected;
+  } cases[] = {{0, {}},
+               {0x40, {}},         // a flag that maps to no error
+               {CE_RXPARITY, {}},  // parity errors while parity is not checked
+               {CE_FRAME, {"Error1"}}};
+  Open();
+  for (const auto& c : cases) {
+    fake.lineErrors = c.flags;
+    log.Clear();
+    port.ProcessEventSet({evError});
+    EXPECT_EQ(log.Entries(), c.expected) << c.flags;
+    EXPECT_EQ(fake.Count("ClearCommError"), 1) << c.flags;  // asked once, whatever it gives
+    fake.calls.clear();
+  }
 }
 
 TEST_F(Processing, WithoutABufferLinkOnlyTheCountIsToldAndTheBytesStay) {
@@ -378,6 +399,30 @@ TEST(DeletedByItsHandler, CompletesInEveryMode) {
     EXPECT_TRUE(log.Contains("AfterClose"));
     EXPECT_FALSE(log.Contains("Ring"));
     EXPECT_EQ(platform.Count("CloseLine"), 1);
+  }
+}
+
+// The batch is handed over only once the close already waits for the thread's end: the close
+// serves it and returns, in both modes that hand over.
+TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
+  for (const TSyncMethod mode : {smThreadSync, smWindowSync}) {
+    SCOPED_TRACE(int(mode));
+    log.Clear();
+    fake.HoldTakenEvents(true);
+    Start(mode);
+    fake.PushEvents(EV_RING);
+    ASSERT_TRUE(WaitUntil([&] { return fake.QueuedEvents() == 0; }));
+    const int stopsBefore = fake.StopsSet();
+    std::thread release([&] {
+      // The close has set the stop and goes on to wait; the batch comes after that.
+      WaitUntil([&] { return fake.StopsSet() > stopsBefore; });
+      QThread::msleep(50);
+      fake.HoldTakenEvents(false);
+    });
+    port.ClosePort();
+    release.join();
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(log.Entries(), (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Ring", "AfterClose"}));
   }
 }
 

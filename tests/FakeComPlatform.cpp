@@ -45,6 +45,19 @@ std::size_t TFakeComPlatform::OpenStopSignals() const {
   return stops_.size();
 }
 
+int TFakeComPlatform::StopsSet() const {
+  std::lock_guard lock(mutex_);
+  return stopsSet_;
+}
+
+void TFakeComPlatform::HoldTakenEvents(bool hold) {
+  {
+    std::lock_guard lock(mutex_);
+    holdTaken_ = hold;
+  }
+  changed_.notify_all();
+}
+
 void TFakeComPlatform::FailWaits() {
   {
     std::lock_guard lock(mutex_);
@@ -67,6 +80,7 @@ void TFakeComPlatform::SetStopSignal(TStopSignal signal) {
   {
     std::lock_guard lock(mutex_);
     stops_[signal] = true;
+    ++stopsSet_;
   }
   changed_.notify_all();
 }
@@ -87,6 +101,7 @@ TWaitResult TFakeComPlatform::WaitCommEvent(TLineHandle, TStopSignal stop, std::
   }
   mask = events_.front();
   events_.pop_front();
+  changed_.wait(lock, [&] { return !holdTaken_; });
   return TWaitResult::Events;
 }
 

@@ -36,8 +36,11 @@ class TFakeComPlatform : public IComPlatform {
   void PushEvents(std::uint32_t mask);
   // Pushed events that no wait has taken yet.
   std::size_t QueuedEvents() const;
-  // Stop signals created and not closed yet.
+  // Stop signals created and not closed yet, and how often one was set.
   std::size_t OpenStopSignals() const;
+  int StopsSet() const;
+  // While held, a wait that has taken its events does not return them yet.
+  void HoldTakenEvents(bool hold);
   void FailWaits();
   // Runs `change` on the fake's state under its lock.
   template <typename F>
@@ -79,6 +82,8 @@ class TFakeComPlatform : public IComPlatform {
   std::map<TStopSignal, bool> stops_;
   TStopSignal nextStop_ = 100;
   bool waitsFail_ = false;
+  bool holdTaken_ = false;
+  int stopsSet_ = 0;
 };
 
 }  // namespace vardelio::test
