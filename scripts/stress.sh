@@ -30,4 +30,4 @@ done
 echo "== $rounds rounds of the threaded suites ($preset) under $cores CPU hogs"
 # Every passing run is left out; what fails is shown with its output.
 ctest --preset "$preset" -L threads -j "$jobs" --repeat "until-fail:$rounds" --output-on-failure \
-  | grep -avE '^ +(Start +[0-9]+:|Test +#[0-9]+: .* Passed +[0-9.]+ sec$)'
+  | grep -avE '^ *([0-9]+/[0-9]+ +)?(Start +[0-9]+:|Test +#[0-9]+: .* Passed +[0-9.]+ sec$)'

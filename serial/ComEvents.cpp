@@ -151,7 +151,7 @@ void TCustomComPort::ProcessError() {
 
 void TCustomComPort::ProcessRxChar() {
   const TPortAlive alive(this);
-  int count = BytesWaiting();
+  int count = QueuedBytes();
   if (count > 0) SignalLinks(TLinkSignal::RxActivity, true);
   if (alive.Gone()) return;
   DistributeRxData(count);

@@ -221,6 +221,8 @@ class TCustomComPort : public TComponent {
   void ReleaseLineQuietly() noexcept;
   void StartEventThread();
   void StopEventThread();
+  // BytesWaiting for our own code right after the line was looked at: the queue alone.
+  int QueuedBytes();
   void DistributeRxData(int& count);
   // Reads `count` bytes once and hands them to OnRxBuf and every buffer link after `first`.
   void ReadAndDistribute(int count, std::size_t first);

@@ -224,10 +224,20 @@ bool TFakeComPlatform::PurgeComm(TLineHandle line, std::uint32_t flags) {
 }
 
 bool TFakeComPlatform::ClearCommError(TLineHandle line, std::uint32_t& errors, TComStat& status) {
+  return TakeErrors("", line, errors, status);
+}
+
+bool TFakeComPlatform::ClearCommErrorQueued(TLineHandle line, std::uint32_t& errors,
+                                            TComStat& status) {
+  return TakeErrors("queue", line, errors, status);
+}
+
+bool TFakeComPlatform::TakeErrors(const std::string& args, TLineHandle line, std::uint32_t& errors,
+                                  TComStat& status) {
   std::lock_guard lock(mutex_);
   errors = 0;
   status = {};
-  if (!Enter("ClearCommError", "", line)) return false;
+  if (!Enter("ClearCommError", args, line)) return false;
   errors = std::exchange(lineErrors, 0);
   status.cbInQue = std::uint32_t(input.size());
   return true;

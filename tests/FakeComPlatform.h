@@ -64,6 +64,8 @@ class TFakeComPlatform : public IComPlatform {
   bool AwaitCompletion(TLineHandle line, TOverlapped& request, std::uint32_t& transferred) override;
   bool PurgeComm(TLineHandle line, std::uint32_t flags) override;
   bool ClearCommError(TLineHandle line, std::uint32_t& errors, TComStat& status) override;
+  // Logged as "ClearCommError(queue)".
+  bool ClearCommErrorQueued(TLineHandle line, std::uint32_t& errors, TComStat& status) override;
   bool GetCommModemStatus(TLineHandle line, std::uint32_t& status) override;
   TStopSignal CreateStopSignal() override;
   void SetStopSignal(TStopSignal signal) override;
@@ -75,6 +77,8 @@ class TFakeComPlatform : public IComPlatform {
   // Logs the call; false (with the error set) when it is to fail or the handle is not ours.
   // The caller holds mutex_.
   bool Enter(const std::string& name, const std::string& args, TLineHandle line);
+  bool TakeErrors(const std::string& args, TLineHandle line, std::uint32_t& errors,
+                  TComStat& status);
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
