@@ -372,7 +372,11 @@ TEST(DeletedByItsHandler, CompletesInEveryMode) {
     TEventLog log;
     TComLink reader;  // outlives the port
     std::atomic<TComPort*> self = new TComPort(nullptr, &platform);
-    const auto deleteSelf = [&] { delete self.exchange(nullptr); };
+    // Cleared once the deletion has completed: what the test reads next was done by then.
+    const auto deleteSelf = [&] {
+      delete self.load();
+      self = nullptr;
+    };
     TComPort& port = *self.load();
     Record(port, log);
     port.SetSyncMethod(c.mode);

@@ -201,10 +201,19 @@ TEST_P(PtyEvents, AHandlerThatDeletesItsOwnPortCompletes) {
   owned.load()->SetPort(device.DevicePath());
   owned.load()->SetSyncMethod(GetParam());
   framer.SetComPort(owned.load());
-  framer.OnPacket =
-      TComStrEvent([&](QObject*, const std::string&) { delete owned.exchange(nullptr); });
+  // The send reaches the handler through the kernel, which ThreadSanitizer cannot see: the
+  // lock orders what the main thread did before the send ahead of the deletion.
+  std::mutex sent;
+  framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
+    { std::lock_guard lock(sent); }
+    delete owned.load();
+    owned = nullptr;  // once deleted: what the test reads next was done by then
+  });
   owned.load()->OpenPort();
-  device.Send("SOKZSOKZ");
+  {
+    std::lock_guard lock(sent);
+    device.Send("SOKZSOKZ");
+  }
   ASSERT_TRUE(ServeUntil([&] { return owned.load() == nullptr && RetiredComThreadCount() == 0; }));
   EXPECT_EQ(framer.ComPort(), nullptr);
   std::atomic<int> packets = 0;
