@@ -24,6 +24,8 @@ TCustomComPort::~TCustomComPort() {
   } catch (const std::exception&) {
     ReleaseLineQuietly();
   }
+  // A thread retired by a handler that closed the port may still be finishing its batch.
+  AwaitRetiredComThreads(*this);
   buffer_.reset();
   flowControl_.reset();
   timeouts_.reset();

@@ -63,6 +63,24 @@ std::size_t RetiredComThreadCount() {
   return retired.threads.size();
 }
 
+void AwaitRetiredComThreads(const TCustomComPort& port) {
+  if (!OnMainThread()) return;  // only the main thread reaps, so nothing goes meanwhile
+  for (;;) {
+    const TComThread* running = nullptr;
+    {
+      TRetiredThreads& retired = Retired();
+      std::lock_guard lock(retired.mutex);
+      for (const auto& thread : retired.threads) {
+        if (&thread->OwnerPort == &port && thread->ProcessesAlone() && !thread->Finished()) {
+          running = thread.get();
+        }
+      }
+    }
+    if (running == nullptr) return;
+    running->AwaitFinished();
+  }
+}
+
 std::uint32_t EventSetToMask(TComEvents events) {
   std::uint32_t mask = 0;
   for (std::size_t i = 0; i < kEventBits.size(); ++i) {
@@ -160,6 +178,7 @@ void TComThread::Execute() {
     platform_.PurgeComm(line_, PURGE_TXCLEAR | PURGE_RXCLEAR);
   }
   finished_ = true;
+  finished_.notify_all();
   handOver_->Wake();
   if (!retired) return;
   // Joined on the main thread, which outlives this post; the port may be gone already.

@@ -24,6 +24,9 @@ class TComThread {
   void Resume();
   // True once the loop has ended, by a stop, a failed wait or an exception.
   bool Finished() const { return finished_; }
+  // Whether it may still run the port's processing after being retired.
+  bool ProcessesAlone() const { return syncMethod_ == smNone; }
+  void AwaitFinished() const { finished_.wait(false); }
 
   // Whether the caller is inside this thread's own delivery in thread-sync or none: the
   // thread then waits for the caller, so the caller cannot wait for the thread's end.
@@ -56,6 +59,9 @@ class TComThread {
 void ReapRetiredComThreads();
 // Retired event threads not joined yet.
 std::size_t RetiredComThreadCount();
+// On the main thread, for a port being destroyed: waits for its retired threads that may still
+// be processing for it on their own (delivery without hand-over).
+void AwaitRetiredComThreads(const TCustomComPort& port);
 
 // The hidden receiver of the event thread's messages in window-sync delivery.
 class TPortNotifyWindow {

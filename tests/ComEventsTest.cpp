@@ -358,16 +358,26 @@ TEST_F(Delivery, ClosingCompletesABatchThatIsBeingHandedOver) {
   EXPECT_EQ(log.Entries(), (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Ring", "AfterClose"}));
 }
 
-// In each mode, the port's own handler or a link's slot deletes the port: the deletion
+// In each mode, the port's own handler or a link's slot deletes the port, or a handler closes
+// it and the main thread deletes it while the batch is still being processed: the deletion
 // completes, nothing of the batch runs after it, and the thread ends and is joined.
 TEST(DeletedByItsHandler, CompletesInEveryMode) {
+  enum TBy { byHandler, byLink, byMainAfterClose };
   const struct {
     TSyncMethod mode;
-    bool byLink;
-  } cases[] = {{smThreadSync, false}, {smWindowSync, false}, {smNone, false},
-               {smThreadSync, true},  {smWindowSync, true},  {smNone, true}};
+    TBy by;
+  } cases[] = {{smThreadSync, byHandler},
+               {smWindowSync, byHandler},
+               {smNone, byHandler},
+               {smThreadSync, byLink},
+               {smWindowSync, byLink},
+               {smNone, byLink},
+               {smThreadSync, byMainAfterClose},
+               {smWindowSync, byMainAfterClose},
+               {smNone, byMainAfterClose}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.mode) + (c.byLink ? " by a link" : " by its handler"));
+    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.by));
+    std::atomic<bool> closed = false;
     TFakeComPlatform platform;
     TEventLog log;
     TComLink reader;  // outlives the port
@@ -380,7 +390,14 @@ TEST(DeletedByItsHandler, CompletesInEveryMode) {
     TComPort& port = *self.load();
     Record(port, log);
     port.SetSyncMethod(c.mode);
-    if (c.byLink) {
+    if (c.by == byMainAfterClose) {
+      port.OnRxChar = TRxCharEvent([&](QObject*, int) {
+        log.Add("RxChar");
+        port.ClosePort();
+        closed = true;
+        QThread::msleep(20);  // still in the batch when the main thread deletes the port
+      });
+    } else if (c.by == byLink) {
       reader.OnLinkRxBuf = TRxBufEvent([&](QObject*, const void*, int) {
         log.Add("link:RxBuf");
         deleteSelf();
@@ -395,13 +412,20 @@ TEST(DeletedByItsHandler, CompletesInEveryMode) {
     port.OpenPort();
     platform.Locked([&] { platform.input = "ab"; });
     platform.PushEvents(EV_RXCHAR | EV_RING);  // the ring comes after the deletion: never
+    if (c.by == byMainAfterClose) {
+      ASSERT_TRUE(ServeUntil([&] { return closed.load(); }));
+      deleteSelf();
+    }
     ASSERT_TRUE(ServeUntil([&] {
       return self.load() == nullptr && platform.OpenStopSignals() == 0 &&
              RetiredComThreadCount() == 0;
     }));
-    EXPECT_TRUE(log.Contains(c.byLink ? "link:RxBuf" : "RxChar"));
+    EXPECT_TRUE(log.Contains(c.by == byLink ? "link:RxBuf" : "RxChar"));
     EXPECT_TRUE(log.Contains("AfterClose"));
-    EXPECT_FALSE(log.Contains("Ring"));
+    // A window-sync close still serves the messages sent before it, as any close does.
+    if (c.by != byMainAfterClose || c.mode != smWindowSync) {
+      EXPECT_FALSE(log.Contains("Ring"));
+    }
     EXPECT_EQ(platform.Count("CloseLine"), 1);
   }
 }
