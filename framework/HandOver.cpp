@@ -15,7 +15,7 @@ struct THandOver::TItem {
 void THandOverTarget::Serve() {
   if (handOver_ == nullptr) return;
   serving_ = true;
-  handOver_->ServePending();
+  handOver_->ServePosted();
   serving_ = false;
 }
 
@@ -40,12 +40,14 @@ void THandOver::Post(const std::shared_ptr<TItem>& item) {
   {
     std::lock_guard lock(mutex_);
     pending_.push_back(item);
-    // The event loop serves it when the main thread is not waiting in ServeUntil. Posted
-    // under our lock, which the main thread takes before it serves and frees the event:
-    // an order ThreadSanitizer can see, as it cannot see inside Qt.
-    QMetaObject::invokeMethod(target_, "Serve", Qt::QueuedConnection);
   }
-  changed_.notify_all();
+  changed_.notify_all();  // a main thread waiting in ServeUntil serves it now
+  // Otherwise the event loop does. Posted outside the lock, so the main thread need not
+  // wait for it; counted after, so the main thread can order the event's making before its
+  // freeing, for ThreadSanitizer, which cannot see inside Qt.
+  QMetaObject::invokeMethod(target_, "Serve", Qt::QueuedConnection);
+  posted_.fetch_add(1, std::memory_order_release);
+  posted_.notify_all();
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return item->released; });
 }
@@ -89,6 +91,16 @@ void THandOver::Run(TItem& item) {
   }
   --self.running_;
   release();
+}
+
+void THandOver::ServePosted() {
+  // The post that made this event counts itself right after: almost always already done.
+  const std::uint32_t event = ++served_;
+  for (std::uint32_t seen;
+       std::int32_t((seen = posted_.load(std::memory_order_acquire)) - event) < 0;) {
+    posted_.wait(seen, std::memory_order_acquire);
+  }
+  ServePending();
 }
 
 // Serves only what was waiting on entry: a worker that keeps sending must not keep the

@@ -2,7 +2,9 @@
 // Runs work from a worker thread on the main thread while the worker waits for it.
 
 #include <QObject>
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -60,6 +62,8 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   friend class THandOverTarget;
   struct TItem;
   void Post(const std::shared_ptr<TItem>& item);
+  // The target's slot: one call per post.
+  void ServePosted();
   void ServePending();
   static void Run(TItem& item);
 
@@ -67,7 +71,10 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   std::condition_variable changed_;
   std::deque<std::shared_ptr<TItem>> pending_;
   THandOverTarget* target_;
-  int running_ = 0;  // main thread only
+  // Posts made, counted by the worker right after each; posts served by the target.
+  std::atomic<std::uint32_t> posted_{0};
+  std::uint32_t served_ = 0;  // main thread only
+  int running_ = 0;           // main thread only
 };
 
 }  // namespace vardelio

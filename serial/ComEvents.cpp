@@ -28,12 +28,16 @@ void TCustomComPort::DetachLink(TComLink* link) {
 
 namespace {
 
-// Walks the links counted at the start; a link detached meanwhile ends the walk early.
+// Walks the links counted at the start; a link detached meanwhile ends the walk early, and
+// so does a slot that destroys the port.
 template <typename F>
-void ForEachLink(const std::vector<TComLink*>& links, F&& call) {
+void ForEachLink(const TCustomComPort* port, const std::vector<TComLink*>& links, F&& call) {
+  const TPortAlive alive(port);
   const std::size_t count = links.size();
-  for (std::size_t i = 0; i < count && i < links.size(); ++i)
+  for (std::size_t i = 0; i < count && i < links.size(); ++i) {
     call(*links[i]);
+    if (alive.Gone()) return;
+  }
 }
 
 TComSignalEvent TComLink::*SignalSlot(TLinkSignal kind) {
@@ -68,18 +72,26 @@ TNotifyEvent TComLink::*NoticeSlot(TLinkNotice kind) {
 
 }  // namespace
 
+thread_local TPortAlive* TPortAlive::innermost_ = nullptr;
+
+void TPortAlive::PortDestroyed(const TCustomComPort* port) {
+  for (TPortAlive* stretch = innermost_; stretch != nullptr; stretch = stretch->outer_) {
+    if (stretch->port_ == port) stretch->gone_ = true;
+  }
+}
+
 void TCustomComPort::SignalLinks(TLinkSignal kind, bool onOff) {
   const auto slot = SignalSlot(kind);
-  ForEachLink(links_, [&](TComLink& link) { (link.*slot)(this, onOff); });
+  ForEachLink(this, links_, [&](TComLink& link) { (link.*slot)(this, onOff); });
 }
 
 void TCustomComPort::NotifyLinks(TLinkNotice kind) {
   const auto slot = NoticeSlot(kind);
-  ForEachLink(links_, [&](TComLink& link) { (link.*slot)(this); });
+  ForEachLink(this, links_, [&](TComLink& link) { (link.*slot)(this); });
 }
 
 void TCustomComPort::SendTxBufToLinks(const void* buffer, int count) {
-  ForEachLink(links_, [&](TComLink& link) { link.OnLinkTxBuf(this, buffer, count); });
+  ForEachLink(this, links_, [&](TComLink& link) { link.OnLinkTxBuf(this, buffer, count); });
 }
 
 // --- firing the port's own handlers
@@ -138,10 +150,12 @@ void TCustomComPort::ProcessError() {
 }
 
 void TCustomComPort::ProcessRxChar() {
-  int count = BytesWaiting();
+  const TPortAlive alive(this);
+  int count = QueuedBytes();
   if (count > 0) SignalLinks(TLinkSignal::RxActivity, true);
+  if (alive.Gone()) return;
   DistributeRxData(count);
-  if (count > 0) FireRxChar(count);
+  if (count > 0 && !alive.Gone()) FireRxChar(count);
 }
 
 // Either the count goes to OnRxChar, or the data to OnRxBuf and the links: never both.
@@ -162,18 +176,21 @@ void TCustomComPort::DistributeRxData(int& count) {
 void TCustomComPort::ReadAndDistribute(int count, std::size_t first) {
   // Freed on every path, also when a handler raises.
   const auto block = std::make_unique<char[]>(std::size_t(count));
-  ReadBytes(block.get(), count);
+  const TPortAlive alive(this);
+  ReadBytes(block.get(), count);  // may tell the links that reception has ended
+  if (alive.Gone()) return;
   FireRxBuf(block.get(), count);
   const std::size_t walk = links_.size();
-  for (std::size_t i = first; i < walk && i < links_.size(); ++i) {
+  for (std::size_t i = first; i < walk && !alive.Gone() && i < links_.size(); ++i) {
     links_[i]->OnLinkRxBuf(this, block.get(), count);
   }
 }
 
 void TCustomComPort::ProcessTxEmpty() {
+  const TPortAlive alive(this);
   SignalLinks(TLinkSignal::TxActivity, false);
-  NotifyLinks(TLinkNotice::TxEmpty);
-  FireTxEmpty();
+  if (!alive.Gone()) NotifyLinks(TLinkNotice::TxEmpty);
+  if (!alive.Gone()) FireTxEmpty();
 }
 
 void TCustomComPort::ProcessBreak() {
@@ -181,16 +198,18 @@ void TCustomComPort::ProcessBreak() {
 }
 
 void TCustomComPort::ProcessRing() {
+  const TPortAlive alive(this);
   NotifyLinks(TLinkNotice::Ring);
-  FireRing();
+  if (!alive.Gone()) FireRing();
 }
 
 // One query of the modem lines per step, at processing time.
 void TCustomComPort::ReportSignal(TModemSignal line, TLinkSignal kind,
                                   void (TCustomComPort::*fire)(bool)) {
+  const TPortAlive alive(this);
   const bool on = ModemSignals().Contains(line);
   SignalLinks(kind, on);
-  (this->*fire)(on);
+  if (!alive.Gone()) (this->*fire)(on);
 }
 
 void TCustomComPort::ProcessCTSChange() {
@@ -204,8 +223,9 @@ void TCustomComPort::ProcessRLSDChange() {
 }
 
 void TCustomComPort::ProcessRxFlag() {
+  const TPortAlive alive(this);
   NotifyLinks(TLinkNotice::RxFlag);
-  FireRxFlag();
+  if (!alive.Gone()) FireRxFlag();
 }
 
 void TCustomComPort::ProcessRx80Full() {
@@ -219,8 +239,11 @@ void TCustomComPort::ProcessEventSet(TComEvents events) {
       {evRing, &TCustomComPort::ProcessRing},       {evCTS, &TCustomComPort::ProcessCTSChange},
       {evDSR, &TCustomComPort::ProcessDSRChange},   {evRxFlag, &TCustomComPort::ProcessRxFlag},
       {evRLSD, &TCustomComPort::ProcessRLSDChange}, {evRx80Full, &TCustomComPort::ProcessRx80Full}};
+  const TPortAlive alive(this);
   for (const auto& [event, process] : order) {
-    // A handler may have closed the port: the rest of the batch has no line to read.
+    // A handler may have closed the port, or destroyed it: the rest of the batch has no line
+    // to read.
+    if (alive.Gone()) return;
     if (events.Contains(event) && connected_) (this->*process)();
   }
 }

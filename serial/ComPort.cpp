@@ -15,13 +15,17 @@ TCustomComPort::TCustomComPort(QObject* owner, IComPlatform* platform)
 }
 
 TCustomComPort::~TCustomComPort() {
+  // Destroyed by one of its own handlers: what called that handler stops where it is.
+  TPortAlive::PortDestroyed(this);
+  destroying_ = true;
   // A destructor cannot report; whatever closing raises, the line is not leaked.
   try {
     ClosePort();
   } catch (const std::exception&) {
     ReleaseLineQuietly();
   }
-  retiredThreads_.clear();  // each waits for its thread's end
+  // A thread retired by a handler that closed the port may still be finishing its batch.
+  AwaitRetiredComThreads(*this);
   buffer_.reset();
   flowControl_.reset();
   timeouts_.reset();
@@ -168,7 +172,7 @@ void TCustomComPort::ReleaseLineQuietly() noexcept {
 
 void TCustomComPort::OpenPort() {
   if (connected_) return;
-  ReapRetiredThreads();
+  ReapRetiredComThreads();
   ProcessBeforeOpen();
   AcquireLine();
   connected_ = true;

@@ -42,6 +42,29 @@ enum TThreadPriority : std::uint8_t {
   tpTimeCritical
 };
 
+class TCustomComPort;
+
+// Marks a stretch of a port's processing on this thread that calls handlers or links: a
+// handler may destroy the port, after which the stretch must not touch it again.
+class TPortAlive {
+ public:
+  explicit TPortAlive(const TCustomComPort* port) : port_(port), outer_(innermost_) {
+    innermost_ = this;
+  }
+  ~TPortAlive() { innermost_ = outer_; }
+  TPortAlive(const TPortAlive&) = delete;
+  TPortAlive& operator=(const TPortAlive&) = delete;
+  bool Gone() const { return gone_; }
+  // From the port's destructor: every stretch of this thread that runs for it is told.
+  static void PortDestroyed(const TCustomComPort* port);
+
+ private:
+  static thread_local TPortAlive* innermost_;
+  const TCustomComPort* const port_;
+  TPortAlive* const outer_;
+  bool gone_ = false;
+};
+
 class TCustomComPort : public TComponent {
   Q_OBJECT
   friend class TComThread;
@@ -198,7 +221,8 @@ class TCustomComPort : public TComponent {
   void ReleaseLineQuietly() noexcept;
   void StartEventThread();
   void StopEventThread();
-  Q_INVOKABLE void ReapRetiredThreads();
+  // BytesWaiting for our own code right after the line was looked at: the queue alone.
+  int QueuedBytes();
   void DistributeRxData(int& count);
   // Reads `count` bytes once and hands them to OnRxBuf and every buffer link after `first`.
   void ReadAndDistribute(int count, std::size_t first);
@@ -207,8 +231,6 @@ class TCustomComPort : public TComponent {
   IComPlatform* platform_;
   std::shared_ptr<THandOver> handOver_;  // serves the event thread on this thread
   std::unique_ptr<TComThread> eventThread_;
-  // Threads stopped from inside their own delivery, joined once they have ended.
-  std::vector<std::unique_ptr<TComThread>> retiredThreads_;
   bool eventThreadActive_ = false;
   TLineHandle lineHandle_ = kInvalidLineHandle;
   std::unique_ptr<TPortNotifyWindow> notifyWindow_;
@@ -218,6 +240,7 @@ class TCustomComPort : public TComponent {
   TThreadPriority eventWatchPriority_ = tpNormal;
   bool hasBufferLink_ = false;
   bool connected_ = false;
+  bool destroying_ = false;  // no handler runs for a port being destroyed
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;
   std::string port_ = "COM1";

@@ -3,8 +3,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QMetaObject>
+#include <QThread>
 #include <array>
+#include <mutex>
+#include <vector>
 
 #include "framework/Dialogs.h"
 
@@ -20,7 +24,62 @@ constexpr std::array<std::uint32_t, 10> kEventBits = {EV_RXCHAR, EV_TXEMPTY, EV_
 constexpr std::array<TComEvent, 10> kDeliveryOrder = {
     evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
 
+// Threads retired from their own delivery, until they have ended. Left at exit, each is
+// joined then: it has ended or is about to.
+struct TRetiredThreads {
+  std::mutex mutex;
+  std::vector<std::unique_ptr<TComThread>> threads;
+};
+
+TRetiredThreads& Retired() {
+  static TRetiredThreads retired;
+  return retired;
+}
+
+bool OnMainThread() {
+  const QCoreApplication* app = QCoreApplication::instance();
+  return app == nullptr || QThread::currentThread() == app->thread();
+}
+
 }  // namespace
+
+void ReapRetiredComThreads() {
+  if (!OnMainThread()) return;
+  std::vector<std::unique_ptr<TComThread>> ended;
+  {
+    TRetiredThreads& retired = Retired();
+    std::lock_guard lock(retired.mutex);
+    for (auto& thread : retired.threads) {
+      if (thread->Finished()) ended.push_back(std::move(thread));
+    }
+    std::erase(retired.threads, nullptr);
+  }
+  ended.clear();  // joined outside the lock
+}
+
+std::size_t RetiredComThreadCount() {
+  TRetiredThreads& retired = Retired();
+  std::lock_guard lock(retired.mutex);
+  return retired.threads.size();
+}
+
+void AwaitRetiredComThreads(const TCustomComPort& port) {
+  if (!OnMainThread()) return;  // only the main thread reaps, so nothing goes meanwhile
+  for (;;) {
+    const TComThread* running = nullptr;
+    {
+      TRetiredThreads& retired = Retired();
+      std::lock_guard lock(retired.mutex);
+      for (const auto& thread : retired.threads) {
+        if (&thread->OwnerPort == &port && thread->ProcessesAlone() && !thread->Finished()) {
+          running = thread.get();
+        }
+      }
+    }
+    if (running == nullptr) return;
+    running->AwaitFinished();
+  }
+}
 
 std::uint32_t EventSetToMask(TComEvents events) {
   std::uint32_t mask = 0;
@@ -55,6 +114,10 @@ TComThread::TComThread(TCustomComPort& ownerPort, std::shared_ptr<THandOver> han
 }
 
 TComThread::~TComThread() {
+  if (retired_) {  // it ended by itself and closed its stop signal
+    if (thread_.joinable()) thread_.join();
+    return;
+  }
   platform_.SetStopSignal(stopSignal_);
   std::this_thread::yield();
   if (thread_.joinable()) {
@@ -82,9 +145,11 @@ bool TComThread::InOwnDelivery() const {
   return false;
 }
 
-void TComThread::Retire() {
-  retired_ = true;
-  platform_.SetStopSignal(stopSignal_);
+void TComThread::Retire(std::unique_ptr<TComThread> thread) {
+  thread->retired_ = true;
+  TRetiredThreads& retired = Retired();
+  std::lock_guard lock(retired.mutex);
+  retired.threads.push_back(std::move(thread));
 }
 
 void TComThread::ApplyPriority() const {
@@ -106,14 +171,20 @@ void TComThread::Execute() {
     // Raised while processing: it ends the thread and is shown nowhere.
   }
   const bool retired = retired_;
-  if (!retired) {
+  if (retired) {
+    platform_.CloseStopSignal(stopSignal_);  // nobody sets it any more
+  } else {
     platform_.SetCommMask(line_, 0);
     platform_.PurgeComm(line_, PURGE_TXCLEAR | PURGE_RXCLEAR);
   }
   finished_ = true;
+  finished_.notify_all();
   handOver_->Wake();
-  // Posted by name: the port joins it on its own thread, which outlives this post.
-  if (retired) QMetaObject::invokeMethod(&OwnerPort, "ReapRetiredThreads", Qt::QueuedConnection);
+  if (!retired) return;
+  // Joined on the main thread, which outlives this post; the port may be gone already.
+  if (QCoreApplication* app = QCoreApplication::instance()) {
+    QMetaObject::invokeMethod(app, &ReapRetiredComThreads, Qt::QueuedConnection);
+  }
 }
 
 void TComThread::DeliverEvents(TComEvents events) {
@@ -143,7 +214,7 @@ void TPortNotifyWindow::SendPortEvent(std::uint32_t event) {
 }
 
 void TCustomComPort::HandlePortMessage(std::uint32_t event) {
-  if (!connected_) return;
+  if (!connected_ || destroying_) return;
   const TComEvents events = MaskToEventSet(event);
   if (events.Empty() || event != EventSetToMask(events)) return;  // one known event only
   RunReported([&] { ProcessEventSet(events); });
@@ -166,17 +237,13 @@ void TCustomComPort::StartEventThread() {
 
 void TCustomComPort::StopEventThread() {
   if (eventThread_ && eventThread_->InOwnDelivery()) {
-    // A handler closing its own port: the thread ends once the handler has returned.
-    eventThread_->Retire();
-    retiredThreads_.push_back(std::move(eventThread_));
+    // A handler closing or destroying its own port: the thread ends once the handler has
+    // returned.
+    TComThread::Retire(std::move(eventThread_));
   }
   eventThread_.reset();
   notifyWindow_.reset();
   handOver_.reset();
-}
-
-void TCustomComPort::ReapRetiredThreads() {
-  std::erase_if(retiredThreads_, [](const auto& thread) { return thread->Finished(); });
 }
 
 }  // namespace vardelio

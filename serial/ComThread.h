@@ -24,13 +24,17 @@ class TComThread {
   void Resume();
   // True once the loop has ended, by a stop, a failed wait or an exception.
   bool Finished() const { return finished_; }
+  // Whether it may still run the port's processing after being retired.
+  bool ProcessesAlone() const { return syncMethod_ == smNone; }
+  void AwaitFinished() const { finished_.wait(false); }
 
   // Whether the caller is inside this thread's own delivery in thread-sync or none: the
   // thread then waits for the caller, so the caller cannot wait for the thread's end.
   bool InOwnDelivery() const;
-  // Stops it from inside its own delivery: it touches the line no more, so the line can be
-  // released at once, and asks its port to reap it once it has ended.
-  void Retire();
+  // Stops it from inside its own delivery: it touches the line and its port no more, so the
+  // line can be released and the port destroyed at once. It is kept among the retired
+  // threads until it has ended.
+  static void Retire(std::unique_ptr<TComThread> thread);
 
   TCustomComPort& OwnerPort;
 
@@ -49,6 +53,15 @@ class TComThread {
   std::atomic<bool> finished_{false};
   std::atomic<bool> retired_{false};
 };
+
+// Joins the retired event threads that have ended; on the main thread only, as their
+// hand-overs belong to it.
+void ReapRetiredComThreads();
+// Retired event threads not joined yet.
+std::size_t RetiredComThreadCount();
+// On the main thread, for a port being destroyed: waits for its retired threads that may still
+// be processing for it on their own (delivery without hand-over).
+void AwaitRetiredComThreads(const TCustomComPort& port);
 
 // The hidden receiver of the event thread's messages in window-sync delivery.
 class TPortNotifyWindow {

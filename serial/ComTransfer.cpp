@@ -68,7 +68,7 @@ int TCustomComPort::AwaitIo(TIoRequestRef& request) {
     RaiseSystemError(request->Kind == ioWrite ? 2 : 3);
   }
   if (request->Kind == ioRead) {
-    if (BytesWaiting() == 0) SignalLinks(TLinkSignal::RxActivity, false);
+    if (QueuedBytes() == 0) SignalLinks(TLinkSignal::RxActivity, false);
   } else if (request->Data && request->Size > 0) {
     SendTxBufToLinks(request->Data.get(), request->Size);
   }
@@ -90,6 +90,13 @@ int TCustomComPort::BytesWaiting() {
   std::uint32_t errors = 0;
   TComStat status;
   if (!platform_->ClearCommError(lineHandle_, errors, status)) RaiseSystemError(10);
+  return int(status.cbInQue);
+}
+
+int TCustomComPort::QueuedBytes() {
+  std::uint32_t errors = 0;
+  TComStat status;
+  if (!platform_->ClearCommErrorQueued(lineHandle_, errors, status)) RaiseSystemError(10);
   return int(status.cbInQue);
 }
 

@@ -2,16 +2,19 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "FakeComPlatform.h"
 #include "RecordingPresenter.h"
 #include "Waiting.h"
 #include "serial/ComPort.h"
+#include "serial/ComThread.h"
 
 using namespace vardelio;
 using vardelio::test::ServeUntil;
 using vardelio::test::TFakeComPlatform;
 using vardelio::test::TRecordingPresenter;
+using vardelio::test::WaitUntil;
 
 namespace {
 
@@ -129,6 +132,26 @@ TEST_F(Processing, ABatchRunsErrorsFirstThenItsFixedOrder) {
                                 "link:RxFlag", "RxFlag"}));
 }
 
+// An error event fires OnError only with errors to tell.
+TEST_F(Processing, AnErrorEventWithoutErrorsFiresNothing) {
+  const struct {
+    std::uint32_t flags;
+    Log expected;
+  } cases[] = {{0, {}},
+               {0x40, {}},         // a flag that maps to no error
+               {CE_RXPARITY, {}},  // parity errors while parity is not checked
+               {CE_FRAME, {"Error1"}}};
+  Open();
+  for (const auto& c : cases) {
+    fake.lineErrors = c.flags;
+    log.Clear();
+    port.ProcessEventSet({evError});
+    EXPECT_EQ(log.Entries(), c.expected) << c.flags;
+    EXPECT_EQ(fake.Count("ClearCommError"), 1) << c.flags;  // asked once, whatever it gives
+    fake.calls.clear();
+  }
+}
+
 TEST_F(Processing, WithoutABufferLinkOnlyTheCountIsToldAndTheBytesStay) {
   RecordLink(link, log, false);
   port.AttachLink(&link);
@@ -231,9 +254,14 @@ class Delivery : public ::testing::Test {
     port.OpenPort();
     log.Clear();
   }
-  bool ThreadEnded() {
+  // The loop's end as the port sees it, which comes after the thread's last platform call.
+  bool ThreadEnded() const { return port.EventLoopEnded(); }
+  // The thread's last two steps, one right after the other.
+  bool LastStepsLogged() const {
     const Log calls = fake.Calls();
-    return std::find(calls.begin(), calls.end(), "SetCommMask(0)") != calls.end();
+    const auto mask = std::find(calls.begin(), calls.end(), "SetCommMask(0)");
+    return mask != calls.end() && std::next(mask) != calls.end() &&
+           *std::next(mask) == "PurgeComm(12)";
   }
   TRecordingPresenter boxes;
   TFakeComPlatform fake;
@@ -254,7 +282,7 @@ TEST_F(Delivery, ThreadSyncRunsTheBatchOnTheMainThread) {
   EXPECT_EQ(log.Entries(), (Log{"Break", "Ring"}));
   EXPECT_TRUE(onMainThread);
   port.ClosePort();
-  EXPECT_TRUE(ThreadEnded());
+  EXPECT_TRUE(LastStepsLogged());
 }
 
 TEST_F(Delivery, ThreadSyncCarriesAnExceptionBackAndEndsTheThreadQuietly) {
@@ -314,7 +342,8 @@ TEST_F(Delivery, AFailedWaitEndsTheLoopAndClosingStillWorks) {
   Start(smThreadSync);
   fake.FailWaits();
   ASSERT_TRUE(ServeUntil([&] { return ThreadEnded(); }));
-  EXPECT_TRUE(fake.Calls().back() == "PurgeComm(12)");
+  EXPECT_TRUE(LastStepsLogged());
+  EXPECT_EQ(fake.Calls().back(), "PurgeComm(12)");
   port.ClosePort();
   EXPECT_FALSE(port.Connected());
 }
@@ -322,10 +351,107 @@ TEST_F(Delivery, AFailedWaitEndsTheLoopAndClosingStillWorks) {
 TEST_F(Delivery, ClosingCompletesABatchThatIsBeingHandedOver) {
   Start(smThreadSync);
   fake.PushEvents(EV_RING);
-  // Close without serving the event loop first: the close serves the hand-over itself.
-  QThread::msleep(20);
+  // Close once the thread has taken the batch, without serving the event loop first: the
+  // close serves the hand-over itself.
+  ASSERT_TRUE(WaitUntil([&] { return fake.QueuedEvents() == 0; }));
   port.ClosePort();
   EXPECT_EQ(log.Entries(), (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Ring", "AfterClose"}));
+}
+
+// In each mode, the port's own handler or a link's slot deletes the port, or a handler closes
+// it and the main thread deletes it while the batch is still being processed: the deletion
+// completes, nothing of the batch runs after it, and the thread ends and is joined.
+TEST(DeletedByItsHandler, CompletesInEveryMode) {
+  enum TBy { byHandler, byLink, byMainAfterClose };
+  const struct {
+    TSyncMethod mode;
+    TBy by;
+  } cases[] = {{smThreadSync, byHandler},
+               {smWindowSync, byHandler},
+               {smNone, byHandler},
+               {smThreadSync, byLink},
+               {smWindowSync, byLink},
+               {smNone, byLink},
+               {smThreadSync, byMainAfterClose},
+               {smWindowSync, byMainAfterClose},
+               {smNone, byMainAfterClose}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.by));
+    std::atomic<bool> closed = false;
+    TFakeComPlatform platform;
+    TEventLog log;
+    TComLink reader;  // outlives the port
+    std::atomic<TComPort*> self = new TComPort(nullptr, &platform);
+    // Cleared once the deletion has completed: what the test reads next was done by then.
+    const auto deleteSelf = [&] {
+      delete self.load();
+      self = nullptr;
+    };
+    TComPort& port = *self.load();
+    Record(port, log);
+    port.SetSyncMethod(c.mode);
+    if (c.by == byMainAfterClose) {
+      port.OnRxChar = TRxCharEvent([&](QObject*, int) {
+        log.Add("RxChar");
+        port.ClosePort();
+        closed = true;
+        QThread::msleep(20);  // still in the batch when the main thread deletes the port
+      });
+    } else if (c.by == byLink) {
+      reader.OnLinkRxBuf = TRxBufEvent([&](QObject*, const void*, int) {
+        log.Add("link:RxBuf");
+        deleteSelf();
+      });
+      port.AttachLink(&reader);
+    } else {
+      port.OnRxChar = TRxCharEvent([&](QObject*, int) {
+        log.Add("RxChar");
+        deleteSelf();
+      });
+    }
+    port.OpenPort();
+    platform.Locked([&] { platform.input = "ab"; });
+    platform.PushEvents(EV_RXCHAR | EV_RING);  // the ring comes after the deletion: never
+    if (c.by == byMainAfterClose) {
+      ASSERT_TRUE(ServeUntil([&] { return closed.load(); }));
+      deleteSelf();
+    }
+    ASSERT_TRUE(ServeUntil([&] {
+      return self.load() == nullptr && platform.OpenStopSignals() == 0 &&
+             RetiredComThreadCount() == 0;
+    }));
+    EXPECT_TRUE(log.Contains(c.by == byLink ? "link:RxBuf" : "RxChar"));
+    EXPECT_TRUE(log.Contains("AfterClose"));
+    // A window-sync close still serves the messages sent before it, as any close does.
+    if (c.by != byMainAfterClose || c.mode != smWindowSync) {
+      EXPECT_FALSE(log.Contains("Ring"));
+    }
+    EXPECT_EQ(platform.Count("CloseLine"), 1);
+  }
+}
+
+// The batch is handed over only once the close already waits for the thread's end: the close
+// serves it and returns, in both modes that hand over.
+TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
+  for (const TSyncMethod mode : {smThreadSync, smWindowSync}) {
+    SCOPED_TRACE(int(mode));
+    log.Clear();
+    fake.HoldTakenEvents(true);
+    Start(mode);
+    fake.PushEvents(EV_RING);
+    ASSERT_TRUE(WaitUntil([&] { return fake.QueuedEvents() == 0; }));
+    const int stopsBefore = fake.StopsSet();
+    std::thread release([&] {
+      // The close has set the stop and goes on to wait; the batch comes after that.
+      WaitUntil([&] { return fake.StopsSet() > stopsBefore; });
+      QThread::msleep(50);
+      fake.HoldTakenEvents(false);
+    });
+    port.ClosePort();
+    release.join();
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(log.Entries(), (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Ring", "AfterClose"}));
+  }
 }
 
 TEST_F(Delivery, APortWithoutEventsHasNoThread) {

@@ -35,6 +35,29 @@ void TFakeComPlatform::PushEvents(std::uint32_t mask) {
   changed_.notify_all();
 }
 
+std::size_t TFakeComPlatform::QueuedEvents() const {
+  std::lock_guard lock(mutex_);
+  return events_.size();
+}
+
+std::size_t TFakeComPlatform::OpenStopSignals() const {
+  std::lock_guard lock(mutex_);
+  return stops_.size();
+}
+
+int TFakeComPlatform::StopsSet() const {
+  std::lock_guard lock(mutex_);
+  return stopsSet_;
+}
+
+void TFakeComPlatform::HoldTakenEvents(bool hold) {
+  {
+    std::lock_guard lock(mutex_);
+    holdTaken_ = hold;
+  }
+  changed_.notify_all();
+}
+
 void TFakeComPlatform::FailWaits() {
   {
     std::lock_guard lock(mutex_);
@@ -57,6 +80,7 @@ void TFakeComPlatform::SetStopSignal(TStopSignal signal) {
   {
     std::lock_guard lock(mutex_);
     stops_[signal] = true;
+    ++stopsSet_;
   }
   changed_.notify_all();
 }
@@ -77,6 +101,7 @@ TWaitResult TFakeComPlatform::WaitCommEvent(TLineHandle, TStopSignal stop, std::
   }
   mask = events_.front();
   events_.pop_front();
+  changed_.wait(lock, [&] { return !holdTaken_; });
   return TWaitResult::Events;
 }
 
@@ -199,10 +224,20 @@ bool TFakeComPlatform::PurgeComm(TLineHandle line, std::uint32_t flags) {
 }
 
 bool TFakeComPlatform::ClearCommError(TLineHandle line, std::uint32_t& errors, TComStat& status) {
+  return TakeErrors("", line, errors, status);
+}
+
+bool TFakeComPlatform::ClearCommErrorQueued(TLineHandle line, std::uint32_t& errors,
+                                            TComStat& status) {
+  return TakeErrors("queue", line, errors, status);
+}
+
+bool TFakeComPlatform::TakeErrors(const std::string& args, TLineHandle line, std::uint32_t& errors,
+                                  TComStat& status) {
   std::lock_guard lock(mutex_);
   errors = 0;
   status = {};
-  if (!Enter("ClearCommError", "", line)) return false;
+  if (!Enter("ClearCommError", args, line)) return false;
   errors = std::exchange(lineErrors, 0);
   status.cbInQue = std::uint32_t(input.size());
   return true;

@@ -34,6 +34,13 @@ class TFakeComPlatform : public IComPlatform {
   std::vector<std::string> Calls() const;
   // Events for the next wait; FailWaits() makes waits fail as a vanished line's do.
   void PushEvents(std::uint32_t mask);
+  // Pushed events that no wait has taken yet.
+  std::size_t QueuedEvents() const;
+  // Stop signals created and not closed yet, and how often one was set.
+  std::size_t OpenStopSignals() const;
+  int StopsSet() const;
+  // While held, a wait that has taken its events does not return them yet.
+  void HoldTakenEvents(bool hold);
   void FailWaits();
   // Runs `change` on the fake's state under its lock.
   template <typename F>
@@ -57,6 +64,8 @@ class TFakeComPlatform : public IComPlatform {
   bool AwaitCompletion(TLineHandle line, TOverlapped& request, std::uint32_t& transferred) override;
   bool PurgeComm(TLineHandle line, std::uint32_t flags) override;
   bool ClearCommError(TLineHandle line, std::uint32_t& errors, TComStat& status) override;
+  // Logged as "ClearCommError(queue)".
+  bool ClearCommErrorQueued(TLineHandle line, std::uint32_t& errors, TComStat& status) override;
   bool GetCommModemStatus(TLineHandle line, std::uint32_t& status) override;
   TStopSignal CreateStopSignal() override;
   void SetStopSignal(TStopSignal signal) override;
@@ -68,6 +77,8 @@ class TFakeComPlatform : public IComPlatform {
   // Logs the call; false (with the error set) when it is to fail or the handle is not ours.
   // The caller holds mutex_.
   bool Enter(const std::string& name, const std::string& args, TLineHandle line);
+  bool TakeErrors(const std::string& args, TLineHandle line, std::uint32_t& errors,
+                  TComStat& status);
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -75,6 +86,8 @@ class TFakeComPlatform : public IComPlatform {
   std::map<TStopSignal, bool> stops_;
   TStopSignal nextStop_ = 100;
   bool waitsFail_ = false;
+  bool holdTaken_ = false;
+  int stopsSet_ = 0;
 };
 
 }  // namespace vardelio::test

@@ -11,6 +11,7 @@
 #include "Waiting.h"
 #include "serial/ComDataPacket.h"
 #include "serial/ComPort.h"
+#include "serial/ComThread.h"
 
 using namespace vardelio;
 using vardelio::test::ServeUntil;
@@ -188,6 +189,36 @@ TEST_P(PtyEvents, AHandlerThatClosesItsOwnPortCompletes) {
   EXPECT_FALSE(port.Connected());
   std::atomic<int> packets = 0;
   framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) { ++packets; });
+  port.OpenPort();
+  device.Send("SOKZ");
+  ASSERT_TRUE(ServeUntil([&] { return packets == 1; }));
+  port.ClosePort();
+}
+
+// The same with `delete`: what called the handler stops, and the line is released.
+TEST_P(PtyEvents, AHandlerThatDeletesItsOwnPortCompletes) {
+  std::atomic<TComPort*> owned = new TComPort;
+  owned.load()->SetPort(device.DevicePath());
+  owned.load()->SetSyncMethod(GetParam());
+  framer.SetComPort(owned.load());
+  // The send reaches the handler through the kernel, which ThreadSanitizer cannot see: the
+  // lock orders what the main thread did before the send ahead of the deletion.
+  std::mutex sent;
+  framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
+    { std::lock_guard lock(sent); }
+    delete owned.load();
+    owned = nullptr;  // once deleted: what the test reads next was done by then
+  });
+  owned.load()->OpenPort();
+  {
+    std::lock_guard lock(sent);
+    device.Send("SOKZSOKZ");
+  }
+  ASSERT_TRUE(ServeUntil([&] { return owned.load() == nullptr && RetiredComThreadCount() == 0; }));
+  EXPECT_EQ(framer.ComPort(), nullptr);
+  std::atomic<int> packets = 0;
+  framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) { ++packets; });
+  framer.SetComPort(&port);
   port.OpenPort();
   device.Send("SOKZ");
   ASSERT_TRUE(ServeUntil([&] { return packets == 1; }));

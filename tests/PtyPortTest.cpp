@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +60,44 @@ TEST_F(PtyPort, WhatWaitedInTheTerminalBeforeTheOpenIsDropped) {
   char buffer[8] = {};
   EXPECT_EQ(port.ReadBytes(buffer, 8), 3);
   EXPECT_STREQ(buffer, "new");
+}
+
+// A count is never stale: bytes that reach the terminal after a read has completed are in the
+// next count, whether or not the read's completion was awaited first.
+TEST_F(PtyPort, TheCountAfterACompletedReadIncludesWhatArrivedSince) {
+  // Opened before the port holds the device: it sees the terminal's input and takes none.
+  const int watcher = open(device.DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(watcher, 0);
+  const auto inTerminal = [&](int expected) {
+    int held = 0;
+    for (int i = 0; i < 400 && held < expected; ++i) {
+      ioctl(watcher, FIONREAD, &held);
+      if (held < expected) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return held;
+  };
+  port.SetEvents({});
+  port.OpenPort();
+  char buffer[8] = {};
+  for (const bool awaitedFirst : {false, true}) {
+    SCOPED_TRACE(awaitedFirst ? "awaited" : "not awaited yet");
+    device.Send("abcd");
+    ASSERT_EQ(WaitForBytes(4), 4);
+    TIoRequestRef request;
+    NewIoRequest(request);
+    EXPECT_EQ(port.StartRead(buffer, 4, request), 4);
+    if (awaitedFirst) {
+      EXPECT_EQ(port.AwaitIo(request), 4);
+    }
+    device.Send("efgh");
+    ASSERT_EQ(inTerminal(4), 4);
+    EXPECT_EQ(port.BytesWaiting(), 4);
+    if (!awaitedFirst) {
+      EXPECT_EQ(port.AwaitIo(request), 4);
+    }
+    EXPECT_EQ(port.ReadBytes(buffer, 8), 4);
+  }
+  close(watcher);
 }
 
 TEST_F(PtyPort, ASecondOpenOfTheSameDeviceIsBusy) {

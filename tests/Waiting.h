@@ -17,4 +17,13 @@ inline bool ServeUntil(const std::function<bool()>& condition, int limitMs = 500
   return condition();
 }
 
+// The same, without serving the event loop: for what another thread does on its own.
+inline bool WaitUntil(const std::function<bool()>& condition, int limitMs = 5000) {
+  for (int waited = 0; waited < limitMs; waited += 1) {
+    if (condition()) return true;
+    QThread::msleep(1);
+  }
+  return condition();
+}
+
 }  // namespace vardelio::test

@@ -130,8 +130,13 @@ class IComPlatform {
   virtual bool AwaitCompletion(TLineHandle line, TOverlapped& request,
                                std::uint32_t& transferred) = 0;
   virtual bool PurgeComm(TLineHandle line, std::uint32_t flags) = 0;
-  // Gives and clears the latched line errors, and the queue counts.
+  // Gives and clears the latched line errors, and the queue counts as they stand: the input
+  // count includes what the terminal holds now.
   virtual bool ClearCommError(TLineHandle line, std::uint32_t& errors, TComStat& status) = 0;
+  // The same for our own code right after it has looked at the terminal (the count that opens
+  // a delivery, a read's completion): the input count is the layer's queue alone. What the
+  // terminal holds meanwhile is counted by the next ClearCommError or delivered next round.
+  virtual bool ClearCommErrorQueued(TLineHandle line, std::uint32_t& errors, TComStat& status) = 0;
   virtual bool GetCommModemStatus(TLineHandle line, std::uint32_t& status) = 0;
 
   // A one-way signal that ends a wait for line events; set from any thread.

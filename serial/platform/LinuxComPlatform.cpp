@@ -95,7 +95,12 @@ class TLinuxComPlatform final : public IComPlatform {
   bool ClearCommError(TLineHandle h, std::uint32_t& errors, TComStat& status) override {
     errors = 0;
     status = {};
-    return Call(h, [&](TLinuxLine& l) { return l.ClearErrors(errors, status); });
+    return Call(h, [&](TLinuxLine& l) { return l.ClearErrors(errors, status, true); });
+  }
+  bool ClearCommErrorQueued(TLineHandle h, std::uint32_t& errors, TComStat& status) override {
+    errors = 0;
+    status = {};
+    return Call(h, [&](TLinuxLine& l) { return l.ClearErrors(errors, status, false); });
   }
   bool GetCommModemStatus(TLineHandle h, std::uint32_t& status) override {
     status = 0;

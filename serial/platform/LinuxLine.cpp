@@ -211,7 +211,6 @@ void TLinuxLine::DrainLocked() {
     // While our queue is full the terminal keeps the bytes: a pseudo-terminal holds its
     // sender back, a UART's driver counts the overflow.
     const std::size_t room = QueueRoomLocked();
-    terminalEmpty_ = false;
     if (room == 0) return;
     const std::size_t wanted = std::min(room, sizeof chunk);
     const ssize_t n = read(fd_, chunk, wanted);
@@ -220,15 +219,11 @@ void TLinuxLine::DrainLocked() {
       decoded.errors = ClassifyLocked(decoded.errors);
       Append(decoded);
       // A short read took all there was: asking again would only give EAGAIN.
-      if (std::size_t(n) < wanted) {
-        terminalEmpty_ = true;
-        return;
-      }
+      if (std::size_t(n) < wanted) return;
     } else if (n == 0 || errno == EIO) {
       MarkHungUpLocked();  // read() gives 0 only on hang-up with VMIN=1
     } else if (errno != EINTR) {
-      terminalEmpty_ = true;  // EAGAIN: nothing more for now
-      return;
+      return;  // EAGAIN: nothing more for now
     }
   }
 }
@@ -359,9 +354,6 @@ TWaitResult TLinuxLine::WaitEvents(int stopFd, const std::atomic<bool>& stopping
       if (terminalReady) DrainLocked();
       CheckTxEmptyLocked(recheck);
       if (pendingEvents_ != 0) {
-        // The delivery's first count follows at once: the terminal was just found empty. What
-        // comes meanwhile is counted by the next call, or delivered in the next round.
-        skipNextDrain_ = terminalReady && terminalEmpty_;
         mask = std::exchange(pendingEvents_, 0);
         return TWaitResult::Events;
       }
@@ -450,9 +442,6 @@ int TLinuxLine::Read(char* data, std::uint32_t count, std::uint32_t& read) {
       if (n > 0) lastByte = Clock::now();
       if (read == 0 && hungUp_) return EIO;
       if (read == count || plan.returnAtOnce || hungUp_ || (plan.returnOnFirstByte && read > 0)) {
-        // The completion's count comes next and reports the queue; what the terminal holds
-        // is counted by the next call, or delivered in the next round.
-        skipNextDrain_ = true;
         return 0;
       }
     }
@@ -483,9 +472,9 @@ int TLinuxLine::Purge(std::uint32_t flags) {
   return error;
 }
 
-int TLinuxLine::ClearErrors(std::uint32_t& errors, TComStat& status) {
+int TLinuxLine::ClearErrors(std::uint32_t& errors, TComStat& status, bool fromTerminal) {
   std::lock_guard lock(mutex_);
-  if (!std::exchange(skipNextDrain_, false)) DrainLocked();
+  if (fromTerminal) DrainLocked();
   // A line that has gone away keeps answering, with what is still queued and with the
   // error, so whichever caller comes first (a count of waiting bytes, or the error
   // processing of the one error event) the error processing still finds it.

@@ -31,7 +31,8 @@ class TLinuxLine {
   int Write(const char* data, std::uint32_t count, std::uint32_t& written);
   int Read(char* data, std::uint32_t count, std::uint32_t& read);
   int Purge(std::uint32_t flags);
-  int ClearErrors(std::uint32_t& errors, TComStat& status);
+  // `fromTerminal`: the input count takes in what the terminal holds first.
+  int ClearErrors(std::uint32_t& errors, TComStat& status, bool fromTerminal);
   int ModemStatus(std::uint32_t& status);
   // Sleeps until an event of the mask, the stop descriptor, or a failed line (error set).
   // `stopping` is set before the stop descriptor is signalled.
@@ -79,9 +80,6 @@ class TLinuxLine {
   std::uint32_t pendingEvents_ = 0;
   bool txPending_ = false;
   bool waiterBlocked_ = false;      // the event waiter sleeps in poll and needs waking
-  bool terminalEmpty_ = false;      // the last drain took all the terminal had
-  bool skipNextDrain_ = false;      // the next count reports the queue alone: a read just
-                                    // completed, or the waiter just found the terminal empty
   std::uint32_t txLastQueued_ = 0;  // output queued at the last look
   std::uint64_t txRecheckMs_ = 0;
   std::uint32_t baudRate_ = 9600;
