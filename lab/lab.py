@@ -164,10 +164,13 @@ def run_machine(build, tests, gtest_filter, timeout):
         image = build_initramfs(work, version, guest)
         qemu = spawn(qemu_command(work, version, image), stdin=subprocess.DEVNULL,
                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        ends = {"uart": FarEnd(connect_unix(os.path.join(work, "uart"))),
-                "usb": FarEnd(connect_unix(os.path.join(work, "usb")))}
-        monitor = Monitor(connect_unix(os.path.join(work, "qmp")))
-        control = connect_unix(os.path.join(work, "ctl"))
+        try:
+            ends = {name: FarEnd(connect_unix(os.path.join(work, name), server=qemu))
+                    for name in ("uart", "usb")}
+            monitor = Monitor(connect_unix(os.path.join(work, "qmp"), server=qemu))
+            control = connect_unix(os.path.join(work, "ctl"), server=qemu)
+        except (OSError, ValueError) as error:
+            return machine_failed(qemu, error)
         threading.Thread(target=control_loop, args=(control, ends, monitor, state),
                          daemon=True).start()
         return watch_console(qemu, started + timeout)
@@ -178,6 +181,15 @@ def run_machine(build, tests, gtest_filter, timeout):
         if state.get("unit"):  # a guest that failed before it stopped the unit
             state.pop("unit").stop()
         shutil.rmtree(work, ignore_errors=True)
+
+
+def machine_failed(qemu, error):
+    """The emulator ended or never served its sockets: what it said is the diagnosis."""
+    if qemu.poll() is None:
+        qemu.kill()
+    print(qemu.stdout.read().decode("utf-8", "replace"), end="", flush=True)
+    qemu.wait()
+    return "the machine did not start: %s" % error
 
 
 def watch_console(qemu, deadline):

@@ -36,7 +36,8 @@ def spawn(command, **options):
     return subprocess.Popen(command, preexec_fn=die_with_parent, **options)
 
 
-def connect_unix(path, limit=20.0):
+def connect_unix(path, limit=20.0, server=None):
+    """Connects to the socket the server process (if given) serves, once it is there."""
     deadline = time.monotonic() + limit
     while True:
         try:
@@ -45,6 +46,8 @@ def connect_unix(path, limit=20.0):
             return s
         except OSError:
             s.close()
+            if server is not None and server.poll() is not None:
+                raise OSError("it ended with status %d" % server.returncode)
             if time.monotonic() > deadline:
                 raise
             time.sleep(0.05)

@@ -85,6 +85,16 @@ class Harness(unittest.TestCase):
         again.terminate()
         again.wait(10)
 
+    def test_an_emulator_that_ends_at_once_is_a_failed_lab_that_says_why(self):
+        with open(self.fake, "w") as f:
+            f.write("#!/bin/sh\necho 'qemu: could not load kernel'\nexit 1\n")
+        lab = subprocess.run([sys.executable, os.path.join(LAB, "lab.py"), BUILD],
+                             env=dict(os.environ, LAB_QEMU=self.fake), capture_output=True,
+                             text=True, timeout=15)
+        self.assertEqual(lab.returncode, 1)
+        self.assertIn("qemu: could not load kernel", lab.stdout)
+        self.assertIn("FAILED, the machine did not start", lab.stdout)
+
     def test_a_process_the_lab_starts_ends_with_the_thread_that_started_it(self):
         # As the unit is started by the thread that serves the guest's requests.
         child = subprocess.Popen([sys.executable, "-c", textwrap.dedent("""
