@@ -21,6 +21,7 @@ import tempfile
 import threading
 import time
 
+sys.dont_write_bytecode = True  # nothing generated in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from peer import FarEnd, Monitor, connect_unix, control_loop, spawn  # noqa: E402
 

@@ -97,7 +97,7 @@ class Harness(unittest.TestCase):
 
     def test_a_process_the_lab_starts_ends_with_the_thread_that_started_it(self):
         # As the unit is started by the thread that serves the guest's requests.
-        child = subprocess.Popen([sys.executable, "-c", textwrap.dedent("""
+        child = subprocess.Popen([sys.executable, "-B", "-c", textwrap.dedent("""
             import sys, threading, time
             sys.path.insert(0, %r)
             from peer import spawn
