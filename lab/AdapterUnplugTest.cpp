@@ -63,8 +63,9 @@ TEST(AdapterPortList, ListsRealPortsNotGhostsAndFollowsTheAdapter) {
   EXPECT_FALSE(ports.contains("ttyS3"));
   Tell("unplug");
   ASSERT_TRUE(WaitForNode(kAdapter, false));
-  ports = Ports();
-  EXPECT_FALSE(ports.contains("ttyUSB0")) << ports.join(' ').toStdString();
+  // The kernel removes the device node a little before the port's entry in sysfs.
+  EXPECT_TRUE(ServeUntil([&] { return !(ports = Ports()).contains("ttyUSB0"); }, 15000))
+      << ports.join(' ').toStdString();
   EXPECT_TRUE(ports.contains("ttyS1"));
   ReplugAndTalk();
   EXPECT_TRUE(Ports().contains("ttyUSB0"));
@@ -120,6 +121,8 @@ TEST_P(AdapterUnplug, ReportsTheLossOnceStaysQuietClosesAndOpensAgainAfterReplug
   EXPECT_LT(CpuMs() - cpuBefore, 100);
   port.ClosePort();
   EXPECT_FALSE(port.Connected());
+  // The driver hangs the line up before the kernel removes its device node.
+  ASSERT_TRUE(WaitForNode(kAdapter, false));
   const EComPort error = Raised([&] { port.OpenPort(); });
   EXPECT_EQ(error.PortErrorCode(), 1);
   EXPECT_EQ(error.SystemCode(), ENOENT);

@@ -103,6 +103,11 @@ TEST(DriverUart, TransmitEmptyComesOnceWhenTheDriversQueueHasDrained) {
   ASSERT_TRUE(SystemComPlatform().ClearCommError(port.LineHandle(), errors, status));
   EXPECT_GT(status.cbOutQue, 0u);
   EXPECT_GT(probe.OutputQueued(), 0);
+  // While the driver holds the output, its check backs off instead of asking without end.
+  const long cpuBefore = CpuMs();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_LT(CpuMs() - cpuBefore, 100) << "the transmit-empty check spins on a held queue";
+  EXPECT_GT(probe.OutputQueued(), 0);
   ServeUntil([] { return false; }, 300);
   EXPECT_EQ(txEmpty, 0) << "transmit-empty while the driver still held output";
   Tell("mode uart sink");

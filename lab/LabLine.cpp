@@ -103,6 +103,23 @@ TProbe::TCounts TProbe::Counts() const {
   return {c.rx, c.tx, c.brk, c.frame, c.parity, c.overrun};
 }
 
+std::uint32_t TProbe::UartRunsAt() const {
+  serial_struct serial{};
+  if (ioctl(fd_, TIOCGSERIAL, &serial) != 0 || serial.port == 0 || serial.baud_base <= 0) return 0;
+  const int ports = open("/dev/port", O_RDWR | O_CLOEXEC);
+  if (ports < 0) return 0;
+  const off_t base = off_t(serial.port);
+  unsigned char lcr = 0, low = 0, high = 0;
+  bool read = pread(ports, &lcr, 1, base + 3) == 1;
+  const unsigned char latch = lcr | 0x80;  // the divisor latch in place of the data registers
+  read = read && pwrite(ports, &latch, 1, base + 3) == 1;
+  read = read && pread(ports, &low, 1, base) == 1 && pread(ports, &high, 1, base + 1) == 1;
+  read = pwrite(ports, &lcr, 1, base + 3) == 1 && read;
+  close(ports);
+  const unsigned divisor = unsigned(high) << 8 | low;
+  return read && divisor != 0 ? std::uint32_t(serial.baud_base) / divisor : 0;
+}
+
 bool WaitForNode(const std::string& path, bool present, int limitMs) {
   for (int waited = 0; waited < limitMs; waited += 20) {
     struct stat st {};

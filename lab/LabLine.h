@@ -43,6 +43,9 @@ class TProbe {
     int rx, tx, brk, frame, parity, overrun;
   };
   TCounts Counts() const;  // TIOCGICOUNT
+  // The speed a 16550's divisor latch makes it run at, read from the chip itself (through
+  // /dev/port); 0 where that cannot be read.
+  std::uint32_t UartRunsAt() const;
 
  private:
   int fd_ = -1;

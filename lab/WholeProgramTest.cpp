@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest/QTest>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -95,6 +96,7 @@ TEST_F(WholeProgram, TheAdapterPulledWhileWaitingIsToldOnceAndTheSettingsAreStor
   QTest::keyClicks(Find<QLineEdit>("Edit1"), "1B");
   EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "1B");
   form->show();
+  std::remove(SettingsPath().c_str());  // what is there after closing, closing stored
   EXPECT_TRUE(form->close());
   EXPECT_NE(Settings().find("Port=/dev/ttyUSB0"), std::string::npos) << Settings();
   EXPECT_NE(Settings().find("BaudRate=9600"), std::string::npos) << Settings();

@@ -14,14 +14,16 @@ import argparse
 import glob
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
+sys.dont_write_bytecode = True  # nothing generated in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from peer import FarEnd, Monitor, connect_unix, control_loop  # noqa: E402
+from peer import FarEnd, Monitor, connect_unix, control_loop, spawn  # noqa: E402
 
 LAB = os.path.dirname(os.path.abspath(__file__))
 INIT_MODULES = ["9p", "9pnet_virtio", "virtio_pci"]
@@ -86,7 +88,7 @@ def qemu_command(work, version, image):
     def sock(name):
         return "socket,id=%s,path=%s,server=on,wait=off" % (name, os.path.join(work, name))
     return [
-        "qemu-system-x86_64", "-accel", "tcg", "-m", "768", "-smp", "1",
+        os.environ.get("LAB_QEMU", "qemu-system-x86_64"), "-accel", "tcg", "-m", "768", "-smp", "1",
         "-no-reboot", "-display", "none", "-serial", "stdio",
         "-kernel", "/boot/vmlinuz-" + version, "-initrd", image,
         "-append", "console=ttyS0 panic=-1 quiet",
@@ -105,7 +107,29 @@ def qemu_command(work, version, image):
 GROUPS = ["*"]
 
 
+def end_on_signal(number, _frame):
+    """A lab told to stop (a timeout, a closed terminal) cleans up as a failed one does."""
+    raise SystemExit(128 + number)
+
+
+WORK_PREFIX = "vardelio-lab-"
+
+
+def sweep_stale_work():
+    """Removes what a lab that was killed outright left behind: its folder names its process."""
+    for folder in glob.glob(os.path.join(tempfile.gettempdir(), WORK_PREFIX + "*-*")):
+        try:
+            os.kill(int(os.path.basename(folder)[len(WORK_PREFIX):].split("-")[0]), 0)
+        except ProcessLookupError:
+            shutil.rmtree(folder, ignore_errors=True)
+        except (ValueError, PermissionError):
+            pass  # not ours, or its process still runs
+
+
 def main():
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, end_on_signal)
+    sweep_stale_work()
     parser = argparse.ArgumentParser()
     parser.add_argument("build_dir")
     parser.add_argument("--filter", action="append",
@@ -131,27 +155,42 @@ def main():
 def run_machine(build, tests, gtest_filter, timeout):
     """Boots one machine that runs the tests of the filter; returns the guest's result."""
     version = kernel_version()
-    work = tempfile.mkdtemp(prefix="vardelio-lab-")
+    work = tempfile.mkdtemp(prefix="%s%d-" % (WORK_PREFIX, os.getpid()))
     started = time.monotonic()
     qemu = None
+    state = {"work": work, "program": os.path.join(build, "tools", "vardelio-unit"),
+             "how": os.environ.get("LAB_UNPLUG", "cable")}
     try:
         guest = [os.path.join(LAB, "guest.sh"), tests, "'%s'" % gtest_filter]
         image = build_initramfs(work, version, guest)
-        qemu = subprocess.Popen(qemu_command(work, version, image), stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        ends = {"uart": FarEnd(connect_unix(os.path.join(work, "uart"))),
-                "usb": FarEnd(connect_unix(os.path.join(work, "usb")))}
-        monitor = Monitor(connect_unix(os.path.join(work, "qmp")))
-        control = connect_unix(os.path.join(work, "ctl"))
-        unit = os.path.join(build, "tools", "vardelio-unit")
-        threading.Thread(target=control_loop, args=(control, ends, monitor, work, unit),
+        qemu = spawn(qemu_command(work, version, image), stdin=subprocess.DEVNULL,
+                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        try:
+            ends = {name: FarEnd(connect_unix(os.path.join(work, name), server=qemu))
+                    for name in ("uart", "usb")}
+            monitor = Monitor(connect_unix(os.path.join(work, "qmp"), server=qemu))
+            control = connect_unix(os.path.join(work, "ctl"), server=qemu)
+        except (OSError, ValueError) as error:
+            return machine_failed(qemu, error)
+        threading.Thread(target=control_loop, args=(control, ends, monitor, state),
                          daemon=True).start()
         return watch_console(qemu, started + timeout)
     finally:
         if qemu is not None and qemu.poll() is None:
             qemu.kill()
             qemu.wait()
+        if state.get("unit"):  # a guest that failed before it stopped the unit
+            state.pop("unit").stop()
         shutil.rmtree(work, ignore_errors=True)
+
+
+def machine_failed(qemu, error):
+    """The emulator ended or never served its sockets: what it said is the diagnosis."""
+    if qemu.poll() is None:
+        qemu.kill()
+    print(qemu.stdout.read().decode("utf-8", "replace"), end="", flush=True)
+    qemu.wait()
+    return "the machine did not start: %s" % error
 
 
 def watch_console(qemu, deadline):

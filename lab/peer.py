@@ -1,9 +1,11 @@
 """The host's side of the lab: the far ends of the guest's ports, the monitor, and the control
 port on which the guest asks for what only the host can do."""
 
+import ctypes
 import json
 import os
 import select
+import signal
 import socket
 import subprocess
 import threading
@@ -16,7 +18,26 @@ def pattern(count, start=0):
     return bytes(((i * 131) + 7) & 0xFF for i in range(start, start + count))
 
 
-def connect_unix(path, limit=20.0):
+PR_SET_PDEATHSIG = 1
+# Looked up here: a child between fork and exec must take no lock another thread may hold.
+_PRCTL = ctypes.CDLL(None, use_errno=True).prctl
+
+
+def spawn(command, **options):
+    """Starts a process that is killed when the thread that started it ends, so neither a
+    machine nor a unit outlives a lab that was killed or timed out."""
+    parent = os.getpid()
+
+    def die_with_parent():
+        _PRCTL(PR_SET_PDEATHSIG, int(signal.SIGKILL))
+        if os.getppid() != parent:  # the parent was gone before the request took
+            os._exit(1)
+
+    return subprocess.Popen(command, preexec_fn=die_with_parent, **options)
+
+
+def connect_unix(path, limit=20.0, server=None):
+    """Connects to the socket the server process (if given) serves, once it is there."""
     deadline = time.monotonic() + limit
     while True:
         try:
@@ -25,6 +46,8 @@ def connect_unix(path, limit=20.0):
             return s
         except OSError:
             s.close()
+            if server is not None and server.poll() is not None:
+                raise OSError("it ended with status %d" % server.returncode)
             if time.monotonic() > deadline:
                 raise
             time.sleep(0.05)
@@ -168,12 +191,17 @@ class Unit:
 
     def __init__(self, program, work, end, options):
         self.link = os.path.join(work, "unit-link")
-        self.process = subprocess.Popen([program, self.link] + options,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = spawn([program, self.link] + options,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 5
         while not os.path.exists(self.link) and time.monotonic() < deadline:
             time.sleep(0.02)
-        self.fd = os.open(self.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            self.fd = os.open(self.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        except OSError:
+            self.process.kill()
+            self.process.wait()
+            raise
         subprocess.run(["stty", "-F", self.link, "raw", "-echo", "9600"], check=False)
         self.end = end
         with end.lock:
@@ -183,7 +211,11 @@ class Unit:
         with self.end.lock:
             self.end.bridge = None
         self.process.terminate()
-        self.process.wait()
+        try:
+            self.process.wait(5)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
         os.close(self.fd)
 
 
@@ -243,8 +275,7 @@ def handle(words, ends, monitor, state):
     return "ok"
 
 
-def control_loop(sock, ends, monitor, work, unit_program):
-    state = {"work": work, "program": unit_program, "how": os.environ.get("LAB_UNPLUG", "cable")}
+def control_loop(sock, ends, monitor, state):
     file = sock.makefile("rw", encoding="utf-8", newline="\n")
     for line in file:
         words = line.split()
