@@ -99,6 +99,7 @@ void TFileMenu::InUse(const QString& path) {
 void TFileMenu::ListRecent() {
   for (QAction* old : std::exchange(recentActions_, {})) {
     menu_->removeAction(old);
+    old->setObjectName({});
     old->deleteLater();  // it may be the one whose click runs this
   }
   if (recent_.isEmpty()) return;
@@ -111,7 +112,8 @@ void TFileMenu::ListRecent() {
     action->setObjectName(QStringLiteral("RecentFile%1").arg(i + 1));
     action->setStatusTip(path);
     action->setToolTip(path);
-    QObject::connect(action, &QAction::triggered, menu_,
+    // Not the menu as context: a menu drops every connection to itself of an action it loses.
+    QObject::connect(action, &QAction::triggered, window_,
                      [this, path] { RunReported([this, &path] { Open(path); }); });
     recentActions_ << action;
   }
