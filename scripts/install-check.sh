@@ -21,7 +21,7 @@ desktop-file-validate "$prefix/share/applications/$id.desktop"
 xmllint --noout "$prefix/share/mime/packages/$id.xml"
 # The type as a file manager would learn it: built into a database of its own, by name and by
 # content, and offered by the menu entry.
-update-mime-database "$prefix/share/mime" 2>&1 | { ! grep .; } || { echo "install: MIME package refused"; exit 1; }
+XDG_DATA_DIRS="$prefix/share" update-mime-database "$prefix/share/mime" 2>&1 | { ! grep .; } || { echo "install: MIME package refused"; exit 1; }
 type=application/x-vardelio-programming
 [ -f "$prefix/share/mime/$type.xml" ] || { echo "install: $type not in the MIME database"; exit 1; }
 grep -q "\*\.vardelio" "$prefix/share/mime/globs2" || { echo "install: *.vardelio not globbed"; exit 1; }
