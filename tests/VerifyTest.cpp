@@ -171,12 +171,12 @@ TEST_F(Window, AReceiveStartedDuringAVerificationIsAPlainReceive) {
   Start({});
   Fill();
   Find<QAction>("EnviaryVerificar1")->trigger();
-  ASSERT_TRUE(ServeUntil([&] { return Buffer() == "OK"; }));
+  ASSERT_TRUE(EvaluateWhen([&] { return unit->Requests() == 1 && Buffer() == "OK"; }));
+  ASSERT_TRUE(ServeUntil([&] { return unit->Requests() == 2; }));  // the read-back is out
   Find<QAction>("RecibirProgramacin1")->trigger();
-  ASSERT_TRUE(EvaluateWhen([&] { return unit->Requests() == 2 && !Buffer().isEmpty(); }));
+  ASSERT_TRUE(EvaluateWhen([&] { return unit->Requests() == 3 && !Buffer().isEmpty(); }));
   EXPECT_EQ(boxes.messages, QStringList{m::kReceived});
-  QTest::qWait(50);
-  EXPECT_EQ(unit->Requests(), 2);  // no read-back of its own follows
+  EXPECT_TRUE(ShowsWhatWasFilled());  // what the unit holds
 }
 
 TEST_F(Window, OpeningAFileFillsTheWindowAndSendsNothing) {
