@@ -1,8 +1,10 @@
 #include "ProgrammingFile.h"
 
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <array>
 #include <filesystem>
+#include <utility>
 
 #include "EntryRules.h"
 #include "framework/Ansi.h"
@@ -49,8 +51,12 @@ bool NextLine(std::string_view& rest, std::string_view& line) {
   return true;
 }
 
+// A character that shows nothing by itself is named by its code.
 QString Shown(char32_t c) {
-  if (c < 0x20 || c == 0x7F) return QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+  if (!QChar::isPrint(c)) {
+    return QStringLiteral("U+") +
+           QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0'));
+  }
   return QStringLiteral("«%1»").arg(QString::fromUcs4(&c, 1));
 }
 
@@ -82,7 +88,11 @@ std::optional<std::size_t> WordIndex(const std::array<std::string_view, N>& word
 
 // Takes one field's value into `values`, or tells what is wrong with it.
 std::optional<TFileFault> TakeField(int field, std::string_view text, TPanelProgramming& values) {
-  const QString value = QString::fromUtf8(text.data(), qsizetype(text.size()));
+  // Every byte is looked at: a plain conversion would drop a byte-order mark at the start, and
+  // a decoder that keeps state would hold back a sequence cut short at the end.
+  QStringDecoder decoder(QStringDecoder::Utf8,
+                         QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
+  const QString value = decoder(QByteArrayView(text.data(), qsizetype(text.size())));
   const auto unknown = [&] {
     return TFileFault{Caption(field), QStringLiteral("valor «%1» desconocido").arg(value)};
   };
