@@ -6,9 +6,12 @@ namespace vardelio {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: vardelio [--help | --version]\n"
+    "Usage: vardelio [FILE]\n"
+    "       vardelio --help | --version\n"
     "\n"
     "Programs a Vardelio alarm unit over a serial line and reads its programming back.\n"
+    "FILE, a programming file (.vardelio), fills the window at start; nothing is sent.\n"
+    "Archivo > Abrir programacion and Guardar programacion read and write such files.\n"
     "The port, its speed and framing are chosen in Configuracion > Configurar Puerto and\n"
     "kept in ~/.config/vardelio/comporttest.ini.\n"
     "\n"
@@ -25,19 +28,31 @@ constexpr std::string_view kUsage =
 }  // namespace
 
 std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ostream& out,
-                                     std::ostream& errors) {
-  if (argc < 2) return std::nullopt;
-  const std::string_view option = argv[1];
-  if (option == "--help" || option == "-h") {
-    out << kUsage;
-    return 0;
+                                     std::ostream& errors, std::string* file) {
+  bool optionsEnded = false;
+  int files = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (optionsEnded || argument == "-" || !argument.starts_with('-')) {
+      if (++files > 1) {
+        errors << "vardelio: more than one file\n\n" << kUsage;
+        return 2;
+      }
+      if (file != nullptr) *file = argument;
+    } else if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "--help" || argument == "-h") {
+      out << kUsage;
+      return 0;
+    } else if (argument == "--version") {
+      out << "vardelio " VARDELIO_VERSION "\n";
+      return 0;
+    } else {
+      errors << "vardelio: unknown option " << argument << "\n\n" << kUsage;
+      return 2;
+    }
   }
-  if (option == "--version") {
-    out << "vardelio " VARDELIO_VERSION "\n";
-    return 0;
-  }
-  errors << "vardelio: unknown option " << option << "\n\n" << kUsage;
-  return 2;
+  return std::nullopt;
 }
 
 }  // namespace vardelio

@@ -3,12 +3,14 @@
 
 #include <optional>
 #include <ostream>
+#include <string>
 
 namespace vardelio {
 
-// --help and --version print and give the exit code; an unknown option prints the usage to
-// `errors` and gives 2. Nothing (no arguments) means: start the program.
+// --help and --version print and give the exit code; an unknown option or a second file prints
+// the usage to `errors` and gives 2. Nothing means: start the program, with the programming file
+// named, if any, put in `file` (after "--", a name may begin with "-").
 std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ostream& out,
-                                     std::ostream& errors);
+                                     std::ostream& errors, std::string* file = nullptr);
 
 }  // namespace vardelio

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "EntryRules.h"
+#include "FileMenu.h"
 #include "JpegImage.h"
 #include "Workflow.h"
 #include "framework/Dialogs.h"
@@ -49,6 +50,7 @@ TForm1::TForm1(QWidget* parent, IComPlatform* platform)
   CreateComponents(platform);
   ConnectMenus();
   ConnectWorkflow();
+  files_ = std::make_unique<TFileMenu>(this, *workflow_, ui_->Archivo1, ui_->GuardarProgramacin1);
   // A failure here is reported and the window is still created, with the port closed.
   RunReported([this] { FormCreate(); });
 }
@@ -121,6 +123,8 @@ void TForm1::ConnectWorkflow() {
           reported(&TForm1::BitBtn2_RecibirClick));
   connect(ui_->RecibirProgramacin1, &QAction::triggered, this,
           reported(&TForm1::BitBtn2_RecibirClick));
+  connect(ui_->EnviaryVerificar1, &QAction::triggered, this,
+          reported(&TForm1::EnviaryVerificar1Click));
   connect(timer1_, &QTimer::timeout, this, reported(&TForm1::Timer1Timer));
 }
 
@@ -146,6 +150,9 @@ void TForm1::BitBtn1_EnviarClick() {
 }
 void TForm1::BitBtn2_RecibirClick() {
   workflow_->Receive();
+}
+void TForm1::EnviaryVerificar1Click() {
+  workflow_->SendAndVerify();
 }
 void TForm1::ComDataPacket1Packet(QObject*, const std::string& Str) {
   workflow_->Packet(Str);
@@ -195,6 +202,12 @@ void TForm1::SetUpPictures() {
 }
 
 void TForm1::ConnectMenus() {
+  ui_->AbrirProgramacin1->setShortcuts(QKeySequence::Open);
+  ui_->GuardarProgramacin1->setShortcuts(QKeySequence::Save);
+  connect(ui_->AbrirProgramacin1, &QAction::triggered, this,
+          [this] { RunReported([this] { AbrirProgramacin1Click(); }); });
+  connect(ui_->GuardarProgramacin1, &QAction::triggered, this,
+          [this] { RunReported([this] { GuardarProgramacin1Click(); }); });
   connect(ui_->Salir1, &QAction::triggered, this,
           [this] { RunReported([this] { Salir1Click(); }); });
   connect(ui_->Acerdade1, &QAction::triggered, this,
@@ -211,6 +224,13 @@ void TForm1::Edit2KeyPress(QObject*, QChar& Key) {
 }
 void TForm1::Edit3KeyPress(QObject*, QChar& Key) {
   Filter(kPhoneCharacters, Key);
+}
+
+void TForm1::AbrirProgramacin1Click() {
+  files_->OpenClick();
+}
+void TForm1::GuardarProgramacin1Click() {
+  files_->SaveClick();
 }
 
 void TForm1::Salir1Click() {

@@ -17,6 +17,7 @@ namespace vardelio {
 class IComPlatform;
 class TComDataPacket;
 class TComPort;
+class TFileMenu;
 class TProgrammingWorkflow;
 
 inline constexpr int kSalirShortCut = 32851;  // Alt+S
@@ -37,16 +38,20 @@ class TForm1 : public QMainWindow {
   TComPort* ComPort1() const { return comPort1_; }
   TComDataPacket* ComDataPacket1() const { return comDataPacket1_; }
   void SetAboutBox(QDialog* aboutBox) { aboutBox_ = aboutBox; }
+  TFileMenu& Files() const { return *files_; }
 
   void Edit1KeyPress(QObject* Sender, QChar& Key);
   void Edit2KeyPress(QObject* Sender, QChar& Key);
   void Edit3KeyPress(QObject* Sender, QChar& Key);
+  void AbrirProgramacin1Click();
+  void GuardarProgramacin1Click();
   void Salir1Click();
   void Acerdade1Click();
   void ConfigurarPuerto1Click();
   void FormCreate();
   void BitBtn1_EnviarClick();
   void BitBtn2_RecibirClick();
+  void EnviaryVerificar1Click();
   void ComDataPacket1Packet(QObject* Sender, const std::string& Str);
   void Timer1Timer();
 
@@ -68,6 +73,7 @@ class TForm1 : public QMainWindow {
   TComPort* comPort1_ = nullptr;
   TComDataPacket* comDataPacket1_ = nullptr;
   std::unique_ptr<TProgrammingWorkflow> workflow_;
+  std::unique_ptr<TFileMenu> files_;
   QDialog* aboutBox_ = nullptr;
   int tag_ = 0;
   bool shownOnce_ = false;

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "PanelFrames.h"
+#include "ProgrammingFile.h"
 #include "framework/Ansi.h"
 #include "framework/Dialogs.h"
 #include "serial/ComPort.h"
@@ -62,6 +63,31 @@ QString BufferText(const QPlainTextEdit* memo) {
   return text;
 }
 
+QString Quoted(const std::string& text) {
+  return QLatin1Char('"') + FromAnsi(text) + QLatin1Char('"');
+}
+
+template <typename T>
+QString Mode(std::optional<T> value, QString (*caption)(T)) {
+  return value ? caption(*value) : QStringLiteral("ninguno");
+}
+
+// One line for each field read back otherwise than it was sent.
+QString Differences(const TPanelProgramming& sent, const TProgrammingReply& got) {
+  QString lines;
+  const auto differ = [&](const QString& field, const QString& was, const QString& is) {
+    if (was != is) lines += QStringLiteral("\n%1: enviado %2, recibido %3.").arg(field, was, is);
+  };
+  differ(fields::kSubscriber, Quoted(sent.Subscriber), Quoted(got.Subscriber));
+  differ(fields::kMainPhone, Quoted(sent.MainPhone), Quoted(got.MainPhone));
+  differ(fields::kBackupPhone, Quoted(sent.BackupPhone), Quoted(got.BackupPhone));
+  differ(fields::kTerminalBlock, TerminalBlockCaption(sent.TerminalBlock),
+         Mode(got.TerminalBlock, &TerminalBlockCaption));
+  differ(fields::kTestReport, TestReportCaption(sent.TestReport),
+         Mode(got.TestReport, &TestReportCaption));
+  return lines;
+}
+
 }  // namespace
 
 void TProgrammingWorkflow::Append(const QString& text, int progress) {
@@ -80,9 +106,29 @@ void TProgrammingWorkflow::StartTimer() {
 }
 
 void TProgrammingWorkflow::Send() {
+  verifying_ = TVerifying::no;
+  StartSend();
+}
+
+void TProgrammingWorkflow::Receive() {
+  verifying_ = TVerifying::no;
+  StartReceive();
+}
+
+void TProgrammingWorkflow::SendAndVerify() {
+  verifying_ = TVerifying::no;
+  const TPanelProgramming values = Values();
+  // A refused subscriber or a failed write ends it here, as it ends a send.
+  if (!StartSend()) return;
+  sent_ = values;
+  verifying_ = TVerifying::acknowledgement;
+}
+
+// False when the frame did not go out.
+bool TProgrammingWorkflow::StartSend() {
   if (c_.Edit1->text().size() != kSubscriberLength) {
     ShowMessage(messages::kBadSubscriber);
-    return;
+    return false;
   }
   EnableButtons(false);
   c_.Memo1->clear();
@@ -101,9 +147,10 @@ void TProgrammingWorkflow::Send() {
   c_.Edit1->clear();
   c_.Edit2->clear();
   c_.Edit3->clear();
+  return true;
 }
 
-void TProgrammingWorkflow::Receive() {
+void TProgrammingWorkflow::StartReceive() {
   *c_.Tag = 1;
   EnableButtons(false);
   c_.Port->WriteText(std::string(kReadRequest));
@@ -130,13 +177,20 @@ void TProgrammingWorkflow::Evaluate() {
   c_.Timer1->stop();
   if (*c_.Tag == 0) {
     EvaluateSend();
+  } else if (std::exchange(verifying_, TVerifying::no) == TVerifying::readBack) {
+    EvaluateReadBack();
   } else {
     EvaluateReceive();
   }
 }
 
 void TProgrammingWorkflow::EvaluateSend() {
-  if (ToAnsi(BufferText(c_.Memo1)) == kAcknowledgement) {
+  const bool acknowledged = ToAnsi(BufferText(c_.Memo1)) == kAcknowledgement;
+  if (std::exchange(verifying_, TVerifying::no) == TVerifying::acknowledgement && acknowledged) {
+    c_.Progress->setValue(0);
+    verifying_ = TVerifying::readBack;
+    StartReceive();
+  } else if (acknowledged) {
     ShowMessage(messages::kProgrammed);
     c_.Progress->setValue(0);
   } else {
@@ -155,6 +209,38 @@ void TProgrammingWorkflow::EvaluateReceive() {
   }
   c_.Progress->setValue(0);
   EnableButtons(true);
+}
+
+// Reported as a receive reports it, except that matching values are "verified" and differing
+// ones listed; either way the window goes back to what was sent.
+void TProgrammingWorkflow::EvaluateReadBack() {
+  const std::string buffer = ToAnsi(BufferText(c_.Memo1));
+  QString message = messages::kNothingReceived;
+  if (!buffer.empty()) {
+    TWindowSink sink(c_);
+    const TProgrammingReply reply = ParseProgrammingReply(FirstLine(buffer), sink);
+    const QString differences = Differences(sent_, reply);
+    message = reply.Fault             ? messages::kReceiveError
+              : differences.isEmpty() ? messages::kVerified
+                                      : messages::kNotVerified + differences;
+  }
+  Show(sent_);
+  ShowMessage(message);
+  c_.Progress->setValue(0);
+  EnableButtons(true);
+}
+
+TPanelProgramming TProgrammingWorkflow::Values() const {
+  return {ToAnsi(c_.Edit1->text()), ToAnsi(c_.Edit2->text()), ToAnsi(c_.Edit3->text()),
+          TTerminalBlock(CheckedIndex(c_.TerminalBlock)), TTestReport(CheckedIndex(c_.TestReport))};
+}
+
+void TProgrammingWorkflow::Show(const TPanelProgramming& values) {
+  c_.Edit1->setText(FromAnsi(values.Subscriber));
+  c_.Edit2->setText(FromAnsi(values.MainPhone));
+  c_.Edit3->setText(FromAnsi(values.BackupPhone));
+  c_.TerminalBlock[std::size_t(values.TerminalBlock)]->setChecked(true);
+  c_.TestReport[std::size_t(values.TestReport)]->setChecked(true);
 }
 
 }  // namespace vardelio

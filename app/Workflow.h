@@ -1,10 +1,12 @@
 #pragma once
-// The window's two operations, sending and receiving the programming, and the evaluation of
-// the unit's reply one second after each.
+// The window's operations, sending and receiving the programming and sending it with a read-back
+// to verify it, and the evaluation of the unit's reply one second after each frame.
 
 #include <QString>
 #include <array>
 #include <string>
+
+#include "PanelFrames.h"
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -45,6 +47,9 @@ inline const QString kReceiveError = QStringLiteral("Error en Recepcion");
 inline const QString kTimeOver = QStringLiteral(
     "El Tiempo de programación ha finalizado, para continuar programando, por favor apague el "
     "Vardelio y vuelva a encenderlo.");
+inline const QString kVerified = QStringLiteral("Programación Verificada");
+inline const QString kNotVerified =
+    QStringLiteral("La programación leída del equipo no coincide con la enviada:");
 }  // namespace messages
 
 class TProgrammingWorkflow {
@@ -53,19 +58,35 @@ class TProgrammingWorkflow {
 
   void Send();
   void Receive();
+  // A send and, once the unit has acknowledged it, a receive whose values are compared with
+  // those sent; the window then shows what was sent. Any other operation started meanwhile
+  // ends the verification.
+  void SendAndVerify();
   // Every packet the framer completes, whatever operation is pending.
   void Packet(const std::string& text);
   // The one-shot timer: evaluates the buffer once.
   void Evaluate();
 
+  // The values in the window as they stand.
+  TPanelProgramming Values() const;
+  // Fills the entries and radio buttons, as a receive does.
+  void Show(const TPanelProgramming& values);
+
  private:
+  enum class TVerifying { no, acknowledgement, readBack };
+
+  bool StartSend();
+  void StartReceive();
   void Append(const QString& text, int progress);
   void EnableButtons(bool enabled);
   void StartTimer();
   void EvaluateSend();
   void EvaluateReceive();
+  void EvaluateReadBack();
 
   TWorkflowControls c_;
+  TVerifying verifying_ = TVerifying::no;
+  TPanelProgramming sent_;
 };
 
 }  // namespace vardelio

@@ -2,6 +2,7 @@
 
 #include "AboutForm.h"
 #include "CommandLine.h"
+#include "FileMenu.h"
 #include "MainForm.h"
 #include "Program.h"
 #include "framework/Application.h"
@@ -11,7 +12,8 @@
 
 int main(int argc, char** argv) {
   // Answered before the window system is touched: no display is needed for them.
-  if (const auto done = vardelio::HandleCommandLine(argc, argv, std::cout, std::cerr)) {
+  std::string file;
+  if (const auto done = vardelio::HandleCommandLine(argc, argv, std::cout, std::cerr, &file)) {
     return *done;
   }
   vardelio::TApplication application(argc, argv);
@@ -26,5 +28,7 @@ int main(int argc, char** argv) {
   vardelio::TAboutForm AboutForm;
   Form1.SetAboutBox(&AboutForm);
   Form1.show();
+  // Over the window, so a box about a refused file has its place.
+  if (!file.empty()) Form1.Files().Open(QString::fromLocal8Bit(file));
   return application.exec();
 }

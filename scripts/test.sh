@@ -23,8 +23,8 @@ export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 declare -A runs=([framer]=40000 [frames]=200000 [profile_file]=6000 [settings_text]=60000
-                 [input_decoder]=60000 [catalog]=2000)
-for t in framer frames profile_file settings_text input_decoder catalog; do
+                 [input_decoder]=60000 [catalog]=2000 [programming_file]=200000)
+for t in framer frames profile_file settings_text input_decoder catalog programming_file; do
   found="build/fuzz/corpus/$t"
   mkdir -p "$found"
   build/fuzz/fuzz/fuzz_$t "$found" "fuzz/corpus/$t" -runs="${runs[$t]}" -seed=1 2>&1 \

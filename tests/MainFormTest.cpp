@@ -231,9 +231,9 @@ TEST_F(MainWindow, TabOrderRunsThroughTheEntriesFirst) {
 
 TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
   const QList<QPair<QString, QStringList>> expected = {
-      {"&Archivo", {"&Salir"}},
+      {"&Archivo", {"&Abrir programación...", "&Guardar programación...", "", "&Salir"}},
       {"&Configuración", {"&Configurar Puerto"}},
-      {"&Programación", {"&Enviar Programación", "&Recibir Programación"}},
+      {"&Programación", {"&Enviar Programación", "&Recibir Programación", "Enviar y &Verificar"}},
       {"&Ayuda", {"&Acerda de..."}},
   };
   const QList<QAction*> menus = form.menuBar()->actions();
@@ -251,6 +251,9 @@ TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
   auto* salir = Find<QAction>("Salir1");
   ASSERT_NE(salir, nullptr);
   EXPECT_EQ(ShortCutFromKeySequence(salir->shortcut()), kSalirShortCut);
+  EXPECT_EQ(Find<QAction>("AbrirProgramacin1")->shortcut(), QKeySequence(QKeySequence::Open));
+  EXPECT_EQ(Find<QAction>("GuardarProgramacin1")->shortcut(), QKeySequence(QKeySequence::Save));
+  EXPECT_EQ(QKeySequence(QKeySequence::Save), QKeySequence(QStringLiteral("Ctrl+S")));
 }
 
 struct Key {
@@ -396,17 +399,28 @@ TEST(CommandLine, AnsweredBeforeAnyWindow) {
     std::optional<int> code;
     const char* out;  // a part of what is printed
     const char* errors;
+    const char* file = "";  // the programming file to open
   } cases[] = {
       {{"vardelio"}, std::nullopt, "", ""},
       {{"vardelio", "--version"}, 0, "vardelio 1.0\n", ""},
       {{"vardelio", "--help"}, 0, "sudo usermod -aG dialout", ""},
       {{"vardelio", "-h"}, 0, "13      permission denied", ""},
       {{"vardelio", "--port"}, 2, "", "unknown option --port"},
+      {{"vardelio", "--help"}, 0, "FILE, a programming file (.vardelio)", ""},
+      {{"vardelio", "cliente.vardelio"}, std::nullopt, "", "", "cliente.vardelio"},
+      {{"vardelio", "/tmp/a b.vardelio"}, std::nullopt, "", "", "/tmp/a b.vardelio"},
+      {{"vardelio", "--", "-x.vardelio"}, std::nullopt, "", "", "-x.vardelio"},
+      {{"vardelio", "a.vardelio", "b.vardelio"}, 2, "", "more than one file"},
+      {{"vardelio", "a.vardelio", "--bogus"}, 2, "", "unknown option --bogus"},
   };
   for (const auto& c : cases) {
     std::ostringstream out, errors;
-    EXPECT_EQ(HandleCommandLine(int(c.args.size()), c.args.data(), out, errors), c.code)
+    std::string file;
+    EXPECT_EQ(HandleCommandLine(int(c.args.size()), c.args.data(), out, errors, &file), c.code)
         << c.args.back();
+    if (c.code == std::nullopt) {
+      EXPECT_EQ(file, c.file) << c.args.back();
+    }
     EXPECT_NE(out.str().find(c.out), std::string::npos) << c.args.back();
     EXPECT_NE(errors.str().find(c.errors), std::string::npos) << c.args.back();
     if (c.code == std::nullopt) {

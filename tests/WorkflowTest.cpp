@@ -240,6 +240,8 @@ TEST(SimulatedUnit, ItsCommandLineNeverTakesAnOptionForTheLink) {
       {{"/tmp/ttyV", "--delay", "50", "--silent"}, std::nullopt, "/tmp/ttyV", ""},
       {{"--hang-up-after", "1", "/tmp/ttyV"}, std::nullopt, "/tmp/ttyV", ""},
       {{"--", "-odd"}, std::nullopt, "-odd", ""},
+      {{"--alter-on-store", "--silent-on-read", "/tmp/ttyV"}, std::nullopt, "/tmp/ttyV", ""},
+      {{"--help"}, 0, "", "--alter-on-store      store the next test-report period"},
       {{"--help"}, 0, "", "Usage: vardelio-unit"},
       {{"/tmp/ttyV", "-h"}, 0, "", "--hang-up-after N"},
       {{"--verbose"}, 2, "", "bad option --verbose"},

@@ -64,13 +64,18 @@ void TSimulatedUnit::Handle(char byte) {
     if (const std::size_t t = data.find('T'); behaviour_.missingSeparator && t != data.npos) {
       data.erase(t, 1);
     }
-    Answer(behaviour_.timeOver ? "SFZ" : "S" + data + "Z");
+    if (!behaviour_.silentOnRead) Answer(behaviour_.timeOver ? "SFZ" : "S" + data + "Z");
   } else if (!inFrame_ && byte == 'P') {
     inFrame_ = true;
     frame_.clear();
   } else if (inFrame_ && byte == 'Z') {
     inFrame_ = false;
     ++requests_;
+    if (behaviour_.alterOnStore && !frame_.empty()) {
+      // The last digit is the test report's: the next period, as a faulty unit might keep.
+      char& period = frame_.back();
+      period = period >= '0' && period < '3' ? char(period + 1) : '0';
+    }
     if (!behaviour_.timeOver) SetStored(frame_);
     Answer(behaviour_.timeOver ? "SFZ" : "SOKZ");
   } else if (inFrame_) {

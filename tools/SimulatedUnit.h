@@ -16,6 +16,8 @@ struct TUnitBehaviour {
   bool garbage = false;           // answers "SokZ" and noise instead
   bool timeOver = false;          // its programming window is closed: answers "SFZ"
   int hangUpAfter = -1;           // closes its side after this many requests (-1: never)
+  bool alterOnStore = false;      // stores another test-report period than the one sent
+  bool silentOnRead = false;      // acknowledges programming but never answers the read request
   int byteMicros = 1000;          // pace of the line, about 9600 baud
 };
 

@@ -17,6 +17,8 @@ constexpr std::string_view kUsage =
     "  --garbage             answer a lower-case acknowledgement and noise\n"
     "  --time-over           answer every request as after the programming window\n"
     "  --hang-up-after N     close the line after N requests\n"
+    "  --alter-on-store      store the next test-report period instead of the one sent\n"
+    "  --silent-on-read      acknowledge programming but never answer the read request\n"
     "  -h, --help            print this help and exit\n";
 
 bool ParseCount(std::string_view text, int& value) {
@@ -32,6 +34,8 @@ bool ParseOption(int argc, const char* const* argv, int& i, TUnitBehaviour& beha
   if (option == "--missing-separator") return behaviour.missingSeparator = true;
   if (option == "--garbage") return behaviour.garbage = true;
   if (option == "--time-over") return behaviour.timeOver = true;
+  if (option == "--alter-on-store") return behaviour.alterOnStore = true;
+  if (option == "--silent-on-read") return behaviour.silentOnRead = true;
   int* number = option == "--delay"           ? &behaviour.delayMs
                 : option == "--hang-up-after" ? &behaviour.hangUpAfter
                                               : nullptr;

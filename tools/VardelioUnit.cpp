@@ -2,7 +2,7 @@
 // link, for trying the programmer without hardware.
 //
 //   vardelio-unit [--silent] [--delay MS] [--missing-separator] [--garbage]
-//                 [--time-over] [--hang-up-after N] LINK
+//                 [--time-over] [--hang-up-after N] [--alter-on-store] [--silent-on-read] LINK
 
 #include <fcntl.h>
 #include <signal.h>

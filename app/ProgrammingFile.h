@@ -1,0 +1,71 @@
+#pragma once
+// A customer's programming kept in a small text file (".vardelio") an installer can read.
+//
+//   vardelio-programacion 1
+//   abonado=1B2C
+//   telefono-principal=12,34
+//   telefono-respaldo=
+//   bornera=incendio
+//   informe-test=7-dias
+//
+// Blank lines and lines starting with "#" are ignored; LF or CR LF ends a line.
+
+#include <QString>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "PanelFrames.h"
+
+namespace vardelio {
+
+inline constexpr std::string_view kProgrammingFileMagic = "vardelio-programacion";
+inline constexpr std::string_view kProgrammingFileVersion = "1";
+inline constexpr std::string_view kProgrammingFileSuffix = "vardelio";
+
+// The values' names as the window shows them.
+namespace fields {
+inline const QString kSubscriber = QStringLiteral("N° de Abonado");
+inline const QString kMainPhone = QStringLiteral("Teléfono Principal");
+inline const QString kBackupPhone = QStringLiteral("Teléfono de Respaldo");
+inline const QString kTerminalBlock = QStringLiteral("Bornera");
+inline const QString kTestReport = QStringLiteral("Informe de Test");
+}  // namespace fields
+
+QString TerminalBlockCaption(TTerminalBlock value);
+QString TestReportCaption(TTestReport value);
+
+// The first thing wrong with a file or with values to be saved: which field, and what.
+struct TFileFault {
+  QString field;
+  QString problem;
+};
+
+// Values the window's entry rules would take: the typed characters and lengths.
+std::optional<TFileFault> CheckProgramming(const TPanelProgramming& values);
+
+std::string ProgrammingFileText(const TPanelProgramming& values);
+// Values, or the first fault in the file's order; a file is taken whole or not at all.
+struct TProgrammingFileParse {
+  std::optional<TPanelProgramming> values;
+  TFileFault fault;
+};
+TProgrammingFileParse ParseProgrammingFile(std::string_view text);
+
+// A file that could not be opened or saved; what() is the sentence for the operator, naming
+// the file.
+class EProgrammingFile : public std::runtime_error {
+ public:
+  explicit EProgrammingFile(const QString& text);
+  const QString& Text() const { return text_; }
+
+ private:
+  QString text_;
+};
+
+TPanelProgramming LoadProgrammingFile(const std::string& path);
+// Through the settings file's careful save: a failed save leaves the old file as it was.
+void SaveProgrammingFile(const std::string& path, const TPanelProgramming& values);
+
+}  // namespace vardelio

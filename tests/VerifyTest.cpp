@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "FakeComPlatform.h"
+#include "PseudoTerminal.h"
+#include "RecordingPresenter.h"
+#include "SimulatedUnit.h"
+#include "Waiting.h"
+#include "app/FileMenu.h"
+#include "app/MainForm.h"
+#include "app/ProgrammingFile.h"
+#include "app/RecentFiles.h"
+#include "app/Workflow.h"
+#include "serial/ComPort.h"
+
+using namespace vardelio;
+using vardelio::test::ServeUntil;
+using vardelio::test::TRecordingPresenter;
+
+namespace {
+
+namespace m = messages;
+
+std::string ReadAll(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// A window on a port of its own: against the simulated unit, or the recording fake.
+class Window : public ::testing::Test {
+ protected:
+  Window() { std::filesystem::remove(RecentFilesPath()); }  // each test starts with none
+  void Start(TUnitBehaviour behaviour) {
+    std::string device;
+    const int master = OpenPseudoTerminal(device);
+    ASSERT_GE(master, 0);
+    std::ofstream(std::string(qgetenv("XDG_CONFIG_HOME").constData()) + "/vardelio/comporttest.ini")
+        << "[ComPort1]\nPort=" << device << "\n";
+    unit = std::make_unique<TSimulatedUnit>(master, behaviour);
+    unit->Start();
+    form = std::make_unique<TForm1>();
+    // Each evaluation comes once its answer is in (EvaluateWhen), however slow the machine.
+    form->Timer1()->setInterval(kNever);
+    QObject::connect(form->Timer1(), &QTimer::timeout, [this] {
+      ++evaluations;
+      form->Timer1()->setInterval(kNever);  // also for a receive the evaluation has just started
+    });
+  }
+  void StartOnFake() { form = std::make_unique<TForm1>(nullptr, &fake); }
+  bool EvaluateWhen(const std::function<bool()>& answered) {
+    if (!ServeUntil(answered)) return false;
+    const int before = evaluations;
+    form->Timer1()->setInterval(0);
+    return ServeUntil([&] { return evaluations > before; });
+  }
+  template <typename T = QWidget>
+  T* Find(const char* name) {
+    return form->findChild<T*>(QLatin1String(name));
+  }
+  QString Text(const char* field) { return Find<QLineEdit>(field)->text(); }
+  QString Buffer() { return Find<QPlainTextEdit>("Memo1")->toPlainText(); }
+  bool Checked(const char* radio) { return Find<QRadioButton>(radio)->isChecked(); }
+  int Progress() { return Find<QProgressBar>("ProgressBar1")->value(); }
+  bool ButtonsEnabled() {
+    return Find<QPushButton>("BitBtn1_Enviar")->isEnabled() &&
+           Find<QPushButton>("BitBtn2_Recibir")->isEnabled();
+  }
+  void Fill() {
+    Find<QLineEdit>("Edit1")->setText("1B2C");
+    Find<QLineEdit>("Edit2")->setText("12,34");
+    Find<QLineEdit>("Edit3")->setText("#9");
+    Find<QRadioButton>("RadioButton7")->setChecked(true);
+    Find<QRadioButton>("RadioButton3")->setChecked(true);
+  }
+  bool ShowsWhatWasFilled() {
+    return Text("Edit1") == "1B2C" && Text("Edit2") == "12,34" && Text("Edit3") == "#9" &&
+           Checked("RadioButton7") && Checked("RadioButton3");
+  }
+  QString FilePath(const char* name) { return folder.filePath(QString::fromLatin1(name)); }
+
+  static constexpr int kNever = 600000;
+  TRecordingPresenter boxes;
+  vardelio::test::TFakeComPlatform fake;
+  std::unique_ptr<TSimulatedUnit> unit;
+  std::unique_ptr<TForm1> form;
+  int evaluations = 0;
+  QTemporaryDir folder;
+};
+
+TEST_F(Window, SendAndVerifyOutcomes) {
+  const QString differs = m::kNotVerified + "\nInforme de Test: enviado 7 Días, recibido 30 Días.";
+  const struct {
+    const char* name;
+    TUnitBehaviour behaviour;
+    bool readBack;  // the unit acknowledges, so the programming is read back
+    QString message;
+    int progress;
+  } cases[] = {
+      {"values match", {}, true, m::kVerified, 0},
+      {"the unit stores another period", {.alterOnStore = true}, true, differs, 0},
+      {"silent on the read-back", {.silentOnRead = true}, true, m::kNothingReceived, 0},
+      {"a separator missing", {.missingSeparator = true}, true, m::kReceiveError, 0},
+      {"no acknowledgement", {.silent = true}, false, m::kNotProgrammed, 100},
+      {"lower-case acknowledgement", {.garbage = true}, false, m::kNotProgrammed, 100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes.messages.clear();
+    Start(c.behaviour);
+    Fill();
+    Find<QAction>("EnviaryVerificar1")->trigger();
+    // Sent as a send sends: buttons back, entries emptied, the acknowledgement awaited.
+    EXPECT_TRUE(ButtonsEnabled());
+    EXPECT_EQ(Progress(), 100);
+    EXPECT_TRUE(Text("Edit1").isEmpty());
+    EXPECT_EQ(form->Tag(), 0);
+    ASSERT_TRUE(EvaluateWhen(
+        [&] { return unit->Requests() == 1 && (c.behaviour.silent || !Buffer().isEmpty()); }));
+    if (c.readBack) {
+      // Read back as a receive reads: buttons off until its evaluation, and no box yet.
+      EXPECT_EQ(form->Tag(), 1);
+      EXPECT_FALSE(ButtonsEnabled());
+      EXPECT_EQ(Progress(), 10);
+      EXPECT_TRUE(boxes.messages.isEmpty());
+      ASSERT_TRUE(EvaluateWhen([&] {
+        return unit->Requests() == 2 && (c.behaviour.silentOnRead || !Buffer().isEmpty());
+      }));
+      EXPECT_TRUE(ShowsWhatWasFilled());
+    }
+    EXPECT_EQ(boxes.messages, QStringList{c.message});
+    EXPECT_EQ(unit->Requests(), c.readBack ? 2 : 1);
+    EXPECT_EQ(Progress(), c.progress);
+    EXPECT_TRUE(ButtonsEnabled());
+    EXPECT_FALSE(form->Timer1()->isActive());
+    EXPECT_TRUE(boxes.errors.isEmpty());
+    form.reset();
+    unit.reset();
+  }
+}
+
+TEST_F(Window, AVerificationStopsWhereASendWould) {
+  Start({});
+  Find<QLineEdit>("Edit1")->setText("123");
+  Find<QAction>("EnviaryVerificar1")->trigger();
+  EXPECT_EQ(boxes.messages, QStringList{m::kBadSubscriber});
+  EXPECT_FALSE(form->Timer1()->isActive());
+  form->ComPort1()->ClosePort();
+  Fill();
+  Find<QAction>("EnviaryVerificar1")->trigger();
+  EXPECT_EQ(boxes.errors, QStringList{"WriteFile function failed (win error code: 9)"});
+  EXPECT_FALSE(ButtonsEnabled());
+  EXPECT_FALSE(form->Timer1()->isActive());
+  EXPECT_EQ(unit->Requests(), 0);
+}
+
+TEST_F(Window, AReceiveStartedDuringAVerificationIsAPlainReceive) {
+  Start({});
+  Fill();
+  Find<QAction>("EnviaryVerificar1")->trigger();
+  ASSERT_TRUE(EvaluateWhen([&] { return unit->Requests() == 1 && Buffer() == "OK"; }));
+  ASSERT_TRUE(ServeUntil([&] { return unit->Requests() == 2; }));  // the read-back is out
+  Find<QAction>("RecibirProgramacin1")->trigger();
+  ASSERT_TRUE(EvaluateWhen([&] { return unit->Requests() == 3 && !Buffer().isEmpty(); }));
+  EXPECT_EQ(boxes.messages, QStringList{m::kReceived});
+  EXPECT_TRUE(ShowsWhatWasFilled());  // what the unit holds
+}
+
+TEST_F(Window, OpeningAFileFillsTheWindowAndSendsNothing) {
+  StartOnFake();
+  std::ofstream(FilePath("cliente.vardelio").toStdString()) << ProgrammingFileText(
+      {"1B2C", "12,34", "#9", TTerminalBlock::tbIncendio, TTestReport::tr7Dias});
+  fake.calls.clear();
+  form->SetTag(1);
+  ASSERT_TRUE(form->Files().Open(FilePath("cliente.vardelio")));
+  EXPECT_TRUE(ShowsWhatWasFilled());
+  EXPECT_EQ(form->windowTitle(), "Programador Vardelio - cliente.vardelio");
+  EXPECT_EQ(fake.Count("WriteFile"), 0);
+  EXPECT_EQ(form->Tag(), 1);
+  EXPECT_FALSE(form->Timer1()->isActive());
+  EXPECT_TRUE(Buffer().isEmpty());
+  EXPECT_TRUE(boxes.messages.isEmpty() && boxes.errors.isEmpty());
+  auto* recent = Find<QAction>("RecentFile1");
+  ASSERT_NE(recent, nullptr);
+  EXPECT_EQ(recent->text(), "&1 cliente.vardelio");
+  EXPECT_EQ(form->Files().Recent(), QStringList{FilePath("cliente.vardelio")});
+}
+
+TEST_F(Window, ARefusedFileIsNamedAndChangesNothing) {
+  StartOnFake();
+  std::ofstream(FilePath("malo.vardelio").toStdString())
+      << "vardelio-programacion 1\nabonado=1A2C\n";
+  Fill();
+  EXPECT_FALSE(form->Files().Open(FilePath("malo.vardelio")));
+  ASSERT_EQ(boxes.errors.size(), 1);
+  EXPECT_EQ(boxes.errors[0],
+            "No se puede abrir el archivo \"malo.vardelio\".\n\n"
+            "N° de Abonado: el carácter «A» no se admite.");
+  EXPECT_TRUE(ShowsWhatWasFilled());
+  EXPECT_EQ(form->windowTitle(), "Programador Vardelio");
+  EXPECT_TRUE(form->Files().Recent().isEmpty());
+  EXPECT_EQ(Find<QAction>("RecentFile1"), nullptr);
+}
+
+TEST_F(Window, TheMenuAsksForTheFileToSaveAndToOpen) {
+  StartOnFake();
+  QStringList asked;
+  QString answer;
+  form->Files().AskPath = [&](bool save, const QString& suggested) {
+    asked << QStringLiteral("%1 %2").arg(save ? "save" : "open", suggested);
+    return answer;
+  };
+  Fill();
+  form->show();
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QTest::keyClick(Find<QLineEdit>("Edit2"), Qt::Key_S, Qt::ControlModifier);  // cancelled
+  answer = FilePath("nuevo.vardelio");
+  QTest::keyClick(Find<QLineEdit>("Edit2"), Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(ReadAll(answer.toStdString()),
+            ProgrammingFileText(
+                {"1B2C", "12,34", "#9", TTerminalBlock::tbIncendio, TTestReport::tr7Dias}));
+  EXPECT_EQ(form->windowTitle(), "Programador Vardelio - nuevo.vardelio");
+  Find<QLineEdit>("Edit1")->setText("FFFF");
+  QTest::keyClick(Find<QLineEdit>("Edit1"), Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(Text("Edit1"), "1B2C");
+  EXPECT_EQ(asked, (QStringList{"save " + QDir::homePath(), "save " + QDir::homePath(),
+                                "open " + folder.path()}));
+  EXPECT_EQ(boxes.beeps, 0);  // the keys never reached the entries' filters
+  // The recent entry opens its file without a question.
+  Find<QLineEdit>("Edit1")->setText("EEEE");
+  Find<QAction>("RecentFile1")->trigger();
+  EXPECT_EQ(Text("Edit1"), "1B2C");
+  EXPECT_EQ(asked.size(), 3);
+  EXPECT_EQ(boxes.errors, QStringList());
+  // What the window cannot open again is not saved.
+  Find<QLineEdit>("Edit3")->setText(QString(33, '1'));
+  EXPECT_FALSE(form->Files().Save(answer));
+  EXPECT_EQ(boxes.errors.size(), 1);
+  EXPECT_EQ(ReadAll(answer.toStdString()).find("111"), std::string::npos);
+}
+
+TEST_F(Window, RecentFilesAreListedAboveTheLastItems) {
+  StartOnFake();
+  for (const char* name :
+       {"a.vardelio", "b&c.vardelio", "c.vardelio", "d.vardelio", "e.vardelio"}) {
+    Fill();
+    ASSERT_TRUE(form->Files().Save(FilePath(name)));
+  }
+  QStringList items;
+  for (QAction* item : Find<QMenu>("Archivo1")->actions())
+    items << item->text();
+  EXPECT_EQ(items,
+            (QStringList{"&Abrir programación...", "&Guardar programación...", "", "&1 e.vardelio",
+                         "&2 d.vardelio", "&3 c.vardelio", "&4 b&&c.vardelio", "", "&Salir"}));
+  // A new window finds them in the settings folder.
+  form.reset();
+  StartOnFake();
+  EXPECT_EQ(Find<QAction>("RecentFile4")->text(), "&4 b&&c.vardelio");
+  EXPECT_EQ(form->windowTitle(), "Programador Vardelio");
+}
+
+}  // namespace
