@@ -106,7 +106,6 @@ void TProgrammingWorkflow::StartTimer() {
 }
 
 void TProgrammingWorkflow::Send() {
-  verifying_ = TVerifying::no;
   StartSend();
 }
 
@@ -116,7 +115,6 @@ void TProgrammingWorkflow::Receive() {
 }
 
 void TProgrammingWorkflow::SendAndVerify() {
-  verifying_ = TVerifying::no;
   const TPanelProgramming values = Values();
   // A refused subscriber or a failed write ends it here, as it ends a send.
   if (!StartSend()) return;
@@ -124,12 +122,14 @@ void TProgrammingWorkflow::SendAndVerify() {
   verifying_ = TVerifying::acknowledgement;
 }
 
-// False when the frame did not go out.
+// False when the frame did not go out. A refused send starts nothing, so it leaves a
+// verification under way as it is; any send that goes ahead ends it.
 bool TProgrammingWorkflow::StartSend() {
   if (c_.Edit1->text().size() != kSubscriberLength) {
     ShowMessage(messages::kBadSubscriber);
     return false;
   }
+  verifying_ = TVerifying::no;
   EnableButtons(false);
   c_.Memo1->clear();
   *c_.Tag = 0;

@@ -273,4 +273,38 @@ TEST_F(Window, RecentFilesAreListedAboveTheLastItems) {
   EXPECT_EQ(form->windowTitle(), "Programador Vardelio");
 }
 
+// A send refused for its subscriber starts nothing, so a verification under way goes on.
+TEST_F(Window, ARefusedSendLeavesAVerificationGoing) {
+  const struct {
+    const char* name;
+    const char* pressed;  // with the subscriber the send has just emptied
+    bool duringReadBack;
+  } cases[] = {
+      {"send button, send half", "BitBtn1_Enviar", false},
+      {"verify, send half", "EnviaryVerificar1", false},
+      {"send item, read-back", "EnviarProgramacin1", true},
+      {"verify, read-back", "EnviaryVerificar1", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes.messages.clear();
+    Start({});
+    Fill();
+    Find<QAction>("EnviaryVerificar1")->trigger();
+    const auto press = [&] {
+      if (auto* item = Find<QAction>(c.pressed)) return item->trigger();
+      Find<QPushButton>(c.pressed)->click();
+    };
+    if (!c.duringReadBack) press();
+    ASSERT_TRUE(EvaluateWhen([&] { return unit->Requests() == 1 && Buffer() == "OK"; }));
+    ASSERT_TRUE(ServeUntil([&] { return unit->Requests() == 2; }));
+    if (c.duringReadBack) press();
+    ASSERT_TRUE(EvaluateWhen([&] { return !Buffer().isEmpty(); }));
+    EXPECT_EQ(boxes.messages, (QStringList{m::kBadSubscriber, m::kVerified}));
+    EXPECT_TRUE(ShowsWhatWasFilled());
+    form.reset();
+    unit.reset();
+  }
+}
+
 }  // namespace
