@@ -60,6 +60,21 @@ QString Shown(char32_t c) {
   return QStringLiteral("«%1»").arg(QString::fromUcs4(&c, 1));
 }
 
+// What the file holds, quoted in a box: a line at most, and every character visible.
+QString Quoted(std::string_view raw) {
+  constexpr int kLongest = 24;
+  // Enough bytes for one character more than is shown, however long each is.
+  const std::string_view head = raw.substr(0, 4 * (kLongest + 1));
+  const QList<uint> characters = QString::fromUtf8(head.data(), qsizetype(head.size())).toUcs4();
+  QString shown;
+  for (qsizetype i = 0; i < characters.size() && i < kLongest; ++i) {
+    const char32_t c = characters[i];
+    shown += QChar::isPrint(c) ? QString::fromUcs4(&c, 1) : Shown(c);
+  }
+  if (characters.size() > kLongest) shown += QChar(0x2026);
+  return QStringLiteral("«%1»").arg(shown);
+}
+
 // The characters and the length the window's entries take when typed.
 std::optional<TFileFault> CheckText(int field, const QString& value, std::string_view allowed,
                                     int longest) {
@@ -94,7 +109,7 @@ std::optional<TFileFault> TakeField(int field, std::string_view text, TPanelProg
                          QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
   const QString value = decoder(QByteArrayView(text.data(), qsizetype(text.size())));
   const auto unknown = [&] {
-    return TFileFault{Caption(field), QStringLiteral("valor «%1» desconocido").arg(value)};
+    return TFileFault{Caption(field), QStringLiteral("valor %1 desconocido").arg(Quoted(text))};
   };
   switch (field) {
     case fSubscriber:
@@ -193,9 +208,8 @@ TProgrammingFileParse ParseProgrammingFile(std::string_view text) {
   const std::string_view version = space == line.npos ? "" : Trim(line.substr(space));
   if (version != kProgrammingFileVersion) {
     return Refused(QStringLiteral("Versión del formato"),
-                   QStringLiteral("«%1» es desconocida; este programa lee la versión %2")
-                       .arg(QString::fromUtf8(version.data(), qsizetype(version.size())),
-                            QString::fromUtf8(kProgrammingFileVersion.data())));
+                   QStringLiteral("%1 es desconocida; este programa lee la versión %2")
+                       .arg(Quoted(version), QString::fromUtf8(kProgrammingFileVersion.data())));
   }
   TPanelProgramming values;
   std::array<bool, kFieldCount> seen{};
@@ -207,8 +221,7 @@ TProgrammingFileParse ParseProgrammingFile(std::string_view text) {
     const auto field = WordIndex(kKeys, key);
     if (equals == line.npos || !field) {
       return Refused(QStringLiteral("Línea %1").arg(number),
-                     QStringLiteral("«%1» no es un campo de la programación")
-                         .arg(QString::fromUtf8(key.data(), qsizetype(key.size()))));
+                     QStringLiteral("%1 no es un campo de la programación").arg(Quoted(key)));
     }
     if (std::exchange(seen[*field], true)) {
       return Refused(Caption(int(*field)), QStringLiteral("aparece dos veces"));

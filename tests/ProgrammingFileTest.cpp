@@ -133,6 +133,16 @@ TEST(ProgrammingFile, ARefusedFileNamesItsFirstBadField) {
       {"line without =", With("bornera", "bornera"), QStringLiteral("Línea 5"), "«bornera»"},
       {"first bad field wins", With("telefono-respaldo", "telefono-respaldo=X") + "abonado=Y\n",
        fields::kBackupPhone, "«X»"},
+      {"a long unknown mode", With("bornera", "bornera=" + std::string(60000, 'x')),
+       fields::kTerminalBlock, "«xxxxxxxxxxxxxxxxxxxxxxxx…»"},
+      {"a long unknown key", With("bornera", std::string(60000, 'z') + "=1"),
+       QStringLiteral("Línea 5"), "zzz…»"},
+      {"a long version", "vardelio-programacion " + std::string(60000, '9') + kGood.substr(23),
+       version, "999…»"},
+      {"control characters in an unknown mode", With("bornera", "bornera=ro\x1b[0m\rbo"),
+       fields::kTerminalBlock, "«roU+001B[0mU+000Dbo»"},
+      {"a NUL in a key", With("bornera", std::string("bor\0nera=asalto", 15)),
+       QStringLiteral("Línea 5"), "«borU+0000nera»"},
   };
   for (const auto& c : cases) {
     const TProgrammingFileParse parsed = ParseProgrammingFile(c.text);
