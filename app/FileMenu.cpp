@@ -26,9 +26,19 @@ QString AskWithDialog(QWidget* parent, bool save, const QString& suggested) {
   return dialog.selectedFiles().constFirst();
 }
 
+// A file's name as a menu item or a title shows it: a control character (a tab would split a
+// menu item in two) stands out as a replacement character.
+QString ShownName(const QString& path) {
+  QString name = QFileInfo(path).fileName();
+  for (QChar& c : name) {
+    if (c.category() == QChar::Other_Control) c = QChar::ReplacementCharacter;
+  }
+  return name;
+}
+
 // A file name in a menu shows its "&" instead of taking it as an access letter.
 QString MenuText(int number, const QString& path) {
-  QString name = QFileInfo(path).fileName();
+  QString name = ShownName(path);
   name.replace(QLatin1Char('&'), QStringLiteral("&&"));
   return QStringLiteral("&%1 %2").arg(number).arg(name);
 }
@@ -90,7 +100,7 @@ QString TFileMenu::Suggested(bool save) const {
 
 void TFileMenu::InUse(const QString& path) {
   file_ = path;
-  window_->setWindowTitle(caption_ + QStringLiteral(" - ") + QFileInfo(path).fileName());
+  window_->setWindowTitle(caption_ + QStringLiteral(" - ") + ShownName(path));
   recent_ = AddRecentFile(path);
   ListRecent();
 }

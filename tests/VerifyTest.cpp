@@ -307,4 +307,36 @@ TEST_F(Window, ARefusedSendLeavesAVerificationGoing) {
   }
 }
 
+// A file's name shows in the menu and the title as itself: an "&" is no access letter, and a
+// tab or a line break neither splits the item nor breaks the title.
+TEST_F(Window, FileNamesShowAsTheyAreInTheMenuAndTheTitle) {
+  const struct {
+    const char* name;
+    const char* item;  // empty: not listed
+    const char* title;
+  } cases[] = {
+      {"a&b.vardelio", "&1 a&&b.vardelio", "a&b.vardelio"},
+      {"a\tb.vardelio", "&1 a\uFFFDb.vardelio", "a\uFFFDb.vardelio"},
+      {"a\nb.vardelio", "", "a\uFFFDb.vardelio"},
+      {"a\x1b[7mb.vardelio", "&1 a\uFFFD[7mb.vardelio", "a\uFFFD[7mb.vardelio"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(RecentFilesPath());
+    StartOnFake();
+    Fill();
+    ASSERT_TRUE(form->Files().Save(FilePath(c.name)));
+    EXPECT_EQ(form->windowTitle(),
+              QStringLiteral("Programador Vardelio - ") + QString::fromUtf8(c.title));
+    auto* item = Find<QAction>("RecentFile1");
+    if (*c.item == 0) {
+      EXPECT_EQ(item, nullptr);
+    } else {
+      ASSERT_NE(item, nullptr);
+      EXPECT_EQ(item->text(), QString::fromUtf8(c.item));
+    }
+    form.reset();
+  }
+}
+
 }  // namespace
