@@ -120,7 +120,7 @@ void TFileMenu::ListRecent() {
     const QString path = recent_[i];
     auto* action = new QAction(MenuText(i + 1, path), menu_);
     action->setObjectName(QStringLiteral("RecentFile%1").arg(i + 1));
-    action->setStatusTip(path);
+    // The whole path as a tooltip only: the window's status bar holds no text.
     action->setToolTip(path);
     // Not the menu as context: a menu drops every connection to itself of an action it loses.
     QObject::connect(action, &QAction::triggered, window_,

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -334,6 +335,8 @@ TEST_F(Window, FileNamesShowAsTheyAreInTheMenuAndTheTitle) {
     } else {
       ASSERT_NE(item, nullptr);
       EXPECT_EQ(item->text(), QString::fromUtf8(c.item));
+      item->showStatusText(form.get());  // as the menu does when the pointer rests on it
+      EXPECT_EQ(form->statusBar()->currentMessage(), "");  // the status bar holds no text
     }
     form.reset();
   }
