@@ -6,9 +6,17 @@ namespace vardelio {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: vardelio [--help | --version]\n"
+    "Usage: vardelio [--trace FILE]\n"
+    "       vardelio --help | --version\n"
     "\n"
     "Programs a Vardelio alarm unit over a serial line and reads its programming back.\n"
+    "\n"
+    "  --trace FILE   record every byte sent and received on the port, with the port's\n"
+    "                 opening, closing and errors, at the end of FILE (for support; also\n"
+    "                 Archivo > Registro de la linea...)\n"
+    "  -h, --help     print this and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
     "The port, its speed and framing are chosen in Configuracion > Configurar Puerto and\n"
     "kept in ~/.config/vardelio/comporttest.ini.\n"
     "\n"
@@ -25,19 +33,29 @@ constexpr std::string_view kUsage =
 }  // namespace
 
 std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ostream& out,
-                                     std::ostream& errors) {
-  if (argc < 2) return std::nullopt;
-  const std::string_view option = argv[1];
-  if (option == "--help" || option == "-h") {
-    out << kUsage;
-    return 0;
+                                     std::ostream& errors, TStartOptions* start) {
+  TStartOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view option = argv[i];
+    if (option == "--help" || option == "-h") {
+      out << kUsage;
+      return 0;
+    }
+    if (option == "--version") {
+      out << "vardelio " VARDELIO_VERSION "\n";
+      return 0;
+    }
+    if (option == "--trace" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      options.traceFile = argv[++i];
+      continue;
+    }
+    errors << "vardelio: " << (option == "--trace" ? "missing file for " : "unknown option ")
+           << option << "\n\n"
+           << kUsage;
+    return 2;
   }
-  if (option == "--version") {
-    out << "vardelio " VARDELIO_VERSION "\n";
-    return 0;
-  }
-  errors << "vardelio: unknown option " << option << "\n\n" << kUsage;
-  return 2;
+  if (start != nullptr) *start = options;
+  return std::nullopt;
 }
 
 }  // namespace vardelio

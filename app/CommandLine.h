@@ -3,12 +3,19 @@
 
 #include <optional>
 #include <ostream>
+#include <string>
 
 namespace vardelio {
 
-// --help and --version print and give the exit code; an unknown option prints the usage to
-// `errors` and gives 2. Nothing (no arguments) means: start the program.
+// What the program starts with.
+struct TStartOptions {
+  std::string traceFile;  // --trace FILE: record the line in FILE from the start
+};
+
+// --help and --version print and give the exit code; an unknown option or one without its
+// value prints the usage to `errors` and gives 2. Nothing means: start the program, with the
+// options given put in `start`.
 std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ostream& out,
-                                     std::ostream& errors);
+                                     std::ostream& errors, TStartOptions* start = nullptr);
 
 }  // namespace vardelio

@@ -10,6 +10,7 @@
 
 #include "EntryRules.h"
 #include "JpegImage.h"
+#include "PortTrace.h"
 #include "Workflow.h"
 #include "framework/Dialogs.h"
 #include "framework/EntryField.h"
@@ -37,7 +38,7 @@ void Filter(std::string_view allowed, QChar& key) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent, IComPlatform* platform)
+TForm1::TForm1(QWidget* parent, IComPlatform* platform, const std::string& traceFile)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()) {
   ui_->setupUi(this);
   timer1_ = new QTimer(this);
@@ -49,8 +50,9 @@ TForm1::TForm1(QWidget* parent, IComPlatform* platform)
   CreateComponents(platform);
   ConnectMenus();
   ConnectWorkflow();
+  if (!traceFile.empty()) StartLineTrace(traceFile);
   // A failure here is reported and the window is still created, with the port closed.
-  RunReported([this] { FormCreate(); });
+  RunReported([this] { RunTraced([this] { FormCreate(); }); });
 }
 
 TForm1::~TForm1() {
@@ -112,7 +114,9 @@ void TForm1::ConnectWorkflow() {
       comPort1_,
       &tag_});
   const auto reported = [this](void (TForm1::*handler)()) {
-    return [this, handler] { RunReported([this, handler] { (this->*handler)(); }); };
+    return [this, handler] {
+      RunReported([this, handler] { RunTraced([this, handler] { (this->*handler)(); }); });
+    };
   };
   connect(ui_->BitBtn1_Enviar, &QPushButton::clicked, this, reported(&TForm1::BitBtn1_EnviarClick));
   connect(ui_->EnviarProgramacin1, &QAction::triggered, this,
@@ -200,7 +204,10 @@ void TForm1::ConnectMenus() {
   connect(ui_->Acerdade1, &QAction::triggered, this,
           [this] { RunReported([this] { Acerdade1Click(); }); });
   connect(ui_->ConfigurarPuerto1, &QAction::triggered, this,
-          [this] { RunReported([this] { ConfigurarPuerto1Click(); }); });
+          [this] { RunReported([this] { RunTraced([this] { ConfigurarPuerto1Click(); }); }); });
+  connect(ui_->Registrodelalnea1, &QAction::triggered, this, [this](bool checked) {
+    RunReported([this, checked] { Registrodelalnea1Click(checked); });
+  });
 }
 
 void TForm1::Edit1KeyPress(QObject*, QChar& Key) {

@@ -2,6 +2,7 @@
 // The main window: the programming entries, the menus and the about box.
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,7 @@ namespace vardelio {
 class IComPlatform;
 class TComDataPacket;
 class TComPort;
+class TPortTrace;
 class TProgrammingWorkflow;
 
 inline constexpr int kSalirShortCut = 32851;  // Alt+S
@@ -25,8 +27,10 @@ inline constexpr char kSettingsFile[] = "comporttest.ini";
 class TForm1 : public QMainWindow {
   Q_OBJECT
  public:
-  // `platform` is the operating system's unless a test gives its own.
-  explicit TForm1(QWidget* parent = nullptr, IComPlatform* platform = nullptr);
+  // `platform` is the operating system's unless a test gives its own. A `traceFile` records
+  // the line from before the port opens.
+  explicit TForm1(QWidget* parent = nullptr, IComPlatform* platform = nullptr,
+                  const std::string& traceFile = {});
   ~TForm1() override;
 
   // Mode of the operation started last: 0 send, 1 receive.
@@ -49,6 +53,13 @@ class TForm1 : public QMainWindow {
   void BitBtn2_RecibirClick();
   void ComDataPacket1Packet(QObject* Sender, const std::string& Str);
   void Timer1Timer();
+  // Checked: asks for a file and records the line in it; unchecked: stops recording.
+  void Registrodelalnea1Click(bool checked);
+
+  // Appends the line's traffic to `path`; false, after an error box, when it cannot.
+  bool StartLineTrace(const std::string& path);
+  void StopLineTrace();
+  bool LineTraceActive() const { return trace_ != nullptr; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -62,12 +73,17 @@ class TForm1 : public QMainWindow {
   void ConnectMenus();
   void CreateComponents(IComPlatform* platform);
   void ConnectWorkflow();
+  // Runs a handler; a port error it raises is also recorded in the line trace.
+  void RunTraced(const std::function<void()>& handler);
+  void LineTraceFailed(int generation, int error);
 
   std::unique_ptr<Ui::TForm1> ui_;
   QTimer* timer1_;
   TComPort* comPort1_ = nullptr;
   TComDataPacket* comDataPacket1_ = nullptr;
   std::unique_ptr<TProgrammingWorkflow> workflow_;
+  std::unique_ptr<TPortTrace> trace_;
+  int traceGeneration_ = 0;  // tells a stale failure report from the current trace's
   QDialog* aboutBox_ = nullptr;
   int tag_ = 0;
   bool shownOnce_ = false;

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <iostream>
 
 #include "AboutForm.h"
@@ -11,9 +12,13 @@
 
 int main(int argc, char** argv) {
   // Answered before the window system is touched: no display is needed for them.
-  if (const auto done = vardelio::HandleCommandLine(argc, argv, std::cout, std::cerr)) {
+  vardelio::TStartOptions start;
+  if (const auto done = vardelio::HandleCommandLine(argc, argv, std::cout, std::cerr, &start)) {
     return *done;
   }
+  // A file size limit then fails the write (the trace stops, a save is refused) instead of
+  // ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   vardelio::TApplication application(argc, argv);
   vardelio::TTranslationEngine& engine = vardelio::DefaultEngine();
   vardelio::StartTranslationEngine(engine);
@@ -22,7 +27,7 @@ int main(int argc, char** argv) {
   vardelio::InitPortErrorMessages(
       [&engine](const QString& text) { return engine.TranslateText(text); });
   vardelio::NameProgram();
-  vardelio::TForm1 Form1;
+  vardelio::TForm1 Form1(nullptr, nullptr, start.traceFile);
   vardelio::TAboutForm AboutForm;
   Form1.SetAboutBox(&AboutForm);
   Form1.show();
