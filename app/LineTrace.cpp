@@ -65,6 +65,11 @@ void TLineTrace::Note(std::string_view kind, std::string_view text) {
   Push({TTraceClock::now(), std::string(kind), std::string(text), false});
 }
 
+void TLineTrace::Flush() {
+  std::unique_lock lock(mutex_);
+  written_.wait(lock, [this] { return queued_ == 0 || failed_; });
+}
+
 bool TLineTrace::Failed() const {
   const std::lock_guard lock(mutex_);
   return failed_;
@@ -132,9 +137,11 @@ void TLineTrace::Run() {
       queue_.clear();
       queued_ = 0;
       lock.unlock();
+      written_.notify_all();
       if (onFailure_) onFailure_(error);
       return;
     }
+    written_.notify_all();
   }
 }
 

@@ -44,6 +44,9 @@ class TLineTrace {
   // A line such as "OPEN ttyS0 9600 baud" or "ERROR ...".
   void Note(std::string_view kind, std::string_view text);
 
+  // Waits until everything queued so far is written, or the trace has failed.
+  void Flush();
+
   const std::string& Path() const { return path_; }
   bool Failed() const;
 
@@ -66,6 +69,7 @@ class TLineTrace {
   int fd_ = -1;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
+  std::condition_variable written_;
   std::vector<TEntry> queue_;
   std::size_t queued_ = 0;  // the cost of the queue and of the batch being written
   std::uint64_t lostBytes_ = 0;

@@ -231,7 +231,7 @@ TEST_F(MainWindow, TabOrderRunsThroughTheEntriesFirst) {
 
 TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
   const QList<QPair<QString, QStringList>> expected = {
-      {"&Archivo", {"&Salir"}},
+      {"&Archivo", {"Registro de la &línea...", "&Salir"}},
       {"&Configuración", {"&Configurar Puerto"}},
       {"&Programación", {"&Enviar Programación", "&Recibir Programación"}},
       {"&Ayuda", {"&Acerda de..."}},
@@ -248,6 +248,10 @@ TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
     EXPECT_EQ(items, expected[i].second);
   }
   EXPECT_EQ(form.menuBar()->objectName(), "MainMenu1");
+  auto* trace = Find<QAction>("Registrodelalnea1");
+  ASSERT_NE(trace, nullptr);
+  EXPECT_TRUE(trace->isCheckable());
+  EXPECT_FALSE(trace->isChecked());
   auto* salir = Find<QAction>("Salir1");
   ASSERT_NE(salir, nullptr);
   EXPECT_EQ(ShortCutFromKeySequence(salir->shortcut()), kSalirShortCut);
@@ -396,19 +400,28 @@ TEST(CommandLine, AnsweredBeforeAnyWindow) {
     std::optional<int> code;
     const char* out;  // a part of what is printed
     const char* errors;
+    const char* trace;  // the trace file the program starts with
   } cases[] = {
-      {{"vardelio"}, std::nullopt, "", ""},
-      {{"vardelio", "--version"}, 0, "vardelio 1.0\n", ""},
-      {{"vardelio", "--help"}, 0, "sudo usermod -aG dialout", ""},
-      {{"vardelio", "-h"}, 0, "13      permission denied", ""},
-      {{"vardelio", "--port"}, 2, "", "unknown option --port"},
+      {{"vardelio"}, std::nullopt, "", "", ""},
+      {{"vardelio", "--version"}, 0, "vardelio 1.0\n", "", ""},
+      {{"vardelio", "--help"}, 0, "sudo usermod -aG dialout", "", ""},
+      {{"vardelio", "-h"}, 0, "13      permission denied", "", ""},
+      {{"vardelio", "--help"}, 0, "--trace FILE   record every byte", "", ""},
+      {{"vardelio", "--port"}, 2, "", "unknown option --port", ""},
+      {{"vardelio", "--trace", "a b.log"}, std::nullopt, "", "", "a b.log"},
+      {{"vardelio", "--trace", "x.log", "--version"}, 0, "vardelio 1.0\n", "", ""},
+      {{"vardelio", "--trace"}, 2, "", "missing file for --trace\n\nUsage:", ""},
+      {{"vardelio", "--trace", ""}, 2, "", "missing file for --trace", ""},
+      {{"vardelio", "--trace", "x.log", "y.log"}, 2, "", "unknown option y.log", ""},
   };
   for (const auto& c : cases) {
     std::ostringstream out, errors;
-    EXPECT_EQ(HandleCommandLine(int(c.args.size()), c.args.data(), out, errors), c.code)
+    TStartOptions start;
+    EXPECT_EQ(HandleCommandLine(int(c.args.size()), c.args.data(), out, errors, &start), c.code)
         << c.args.back();
     EXPECT_NE(out.str().find(c.out), std::string::npos) << c.args.back();
     EXPECT_NE(errors.str().find(c.errors), std::string::npos) << c.args.back();
+    EXPECT_EQ(start.traceFile, c.trace) << c.args.back();
     if (c.code == std::nullopt) {
       EXPECT_TRUE(out.str().empty() && errors.str().empty());
     }
