@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,8 +17,10 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <fstream>
 #include <optional>
 #include <sstream>
 
@@ -27,6 +30,7 @@
 #include "app/Program.h"
 #include "framework/Dialogs.h"
 #include "framework/ShortCut.h"
+#include "serial/ComPort.h"
 
 using namespace vardelio;
 using vardelio::test::TRecordingPresenter;
@@ -426,6 +430,52 @@ TEST(CommandLine, AnsweredBeforeAnyWindow) {
       EXPECT_TRUE(out.str().empty() && errors.str().empty());
     }
   }
+}
+
+// Answers the file dialogs that open while it lives: with a path typed into the name field,
+// or cancelled when empty.
+std::unique_ptr<QTimer> AnswerFileDialogs(const QString& path) {
+  auto poll = std::make_unique<QTimer>();
+  QObject::connect(poll.get(), &QTimer::timeout, poll.get(), [path] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (path.isEmpty() || name == nullptr) return dialog->reject();
+    name->setText(path);
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  poll->start(10);
+  return poll;
+}
+
+TEST_F(MainWindow, TheLineTraceItemAsksForAFileAndAppendsToIt) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("line.log"));
+  std::ofstream(path.toStdString()) << "kept\n";
+  const struct {
+    const char* name;
+    QString chosen;
+  } cases[] = {{"cancelled", QString()}, {"file chosen", path}};
+  auto* item = Find<QAction>("Registrodelalnea1");
+  for (const auto& c : cases) {
+    const auto answer = AnswerFileDialogs(c.chosen);
+    item->trigger();
+    EXPECT_EQ(item->isChecked(), !c.chosen.isEmpty()) << c.name;
+    EXPECT_EQ(form.LineTraceActive(), !c.chosen.isEmpty()) << c.name;
+  }
+  item->trigger();
+  EXPECT_FALSE(item->isChecked());
+  EXPECT_FALSE(form.LineTraceActive());
+  std::ifstream file(path.toStdString());
+  std::string first, second;
+  std::getline(file, first);
+  std::getline(file, second);
+  EXPECT_EQ(first, "kept");
+  ASSERT_TRUE(form.ComPort1()->Connected());
+  EXPECT_NE(second.find(" OPEN " + form.ComPort1()->Port() + " 9600 baud (already open)"),
+            std::string::npos)
+      << second;
+  EXPECT_TRUE(boxes.errors.isEmpty());
 }
 
 TEST_F(MainWindow, ProgramTextMayExceedTheTypingLimitAndShowsInUpperCase) {
