@@ -75,6 +75,11 @@ bool TLineTrace::Failed() const {
   return failed_;
 }
 
+int TLineTrace::FailureCode() const {
+  const std::lock_guard lock(mutex_);
+  return failureCode_;
+}
+
 std::size_t TLineTrace::Cost(const TEntry& entry) {
   return sizeof(TEntry) + entry.kind.size() + entry.text.size();
 }
@@ -134,11 +139,12 @@ void TLineTrace::Run() {
     queued_ -= cost;
     if (error != 0) {
       failed_ = true;
+      failureCode_ = error;
       queue_.clear();
       queued_ = 0;
+      if (onFailure_) onFailure_();
       lock.unlock();
       written_.notify_all();
-      if (onFailure_) onFailure_(error);
       return;
     }
     written_.notify_all();

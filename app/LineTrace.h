@@ -24,9 +24,11 @@ std::string TraceBytes(std::string_view bytes);
 
 class TLineTrace {
  public:
-  // Told once, on the writer thread, with the system's error code when the file takes no
-  // more (a full disk, a size limit); nothing is traced after it.
-  using TFailure = std::function<void(int error)>;
+  // Told once, on the writer thread, when the file takes no more (a full disk, a size limit);
+  // nothing is traced after it. It runs under the trace's lock, so it must not call the trace:
+  // what it posts to another thread is then seen there after Failed() turned true, an order
+  // ThreadSanitizer can see, as it cannot see inside Qt's event queue.
+  using TFailure = std::function<void()>;
   static constexpr std::size_t kDefaultQueueBytes = std::size_t(1) << 20;
 
   // Opens `path` for appending, creating it; throws std::system_error when it cannot.
@@ -49,6 +51,8 @@ class TLineTrace {
 
   const std::string& Path() const { return path_; }
   bool Failed() const;
+  // The system's error code of the write that failed; 0 while none has.
+  int FailureCode() const;
 
  private:
   struct TEntry {
@@ -76,6 +80,7 @@ class TLineTrace {
   std::uint64_t lostLines_ = 0;
   bool stopping_ = false;
   bool failed_ = false;
+  int failureCode_ = 0;
   std::thread writer_;
 };
 

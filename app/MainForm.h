@@ -75,7 +75,8 @@ class TForm1 : public QMainWindow {
   void ConnectWorkflow();
   // Runs a handler; a port error it raises is also recorded in the line trace.
   void RunTraced(const std::function<void()>& handler);
-  void LineTraceFailed(int generation, int error);
+  // The trace's writer found the file full: stops the trace and says so once.
+  Q_INVOKABLE void LineTraceFailed();
 
   std::unique_ptr<Ui::TForm1> ui_;
   QTimer* timer1_;
@@ -83,7 +84,6 @@ class TForm1 : public QMainWindow {
   TComDataPacket* comDataPacket1_ = nullptr;
   std::unique_ptr<TProgrammingWorkflow> workflow_;
   std::unique_ptr<TPortTrace> trace_;
-  int traceGeneration_ = 0;  // tells a stale failure report from the current trace's
   QDialog* aboutBox_ = nullptr;
   int tag_ = 0;
   bool shownOnce_ = false;

@@ -30,14 +30,10 @@ void TForm1::Registrodelalnea1Click(bool checked) {
 
 bool TForm1::StartLineTrace(const std::string& path) {
   StopLineTrace();
-  const int generation = ++traceGeneration_;
   try {
-    // Told on the writer thread; the window hears of it on its own.
-    auto trace = std::make_unique<TLineTrace>(path, [this, generation](int error) {
-      QMetaObject::invokeMethod(
-          this, [this, generation, error] { LineTraceFailed(generation, error); },
-          Qt::QueuedConnection);
-    });
+    // Told on the writer thread: posted by name, so nothing of ours crosses in the event.
+    auto trace = std::make_unique<TLineTrace>(
+        path, [this] { QMetaObject::invokeMethod(this, "LineTraceFailed", Qt::QueuedConnection); });
     trace_ = std::make_unique<TPortTrace>(*comPort1_, std::move(trace));
   } catch (const std::system_error& error) {
     ShowErrorReport(
@@ -54,8 +50,10 @@ void TForm1::StopLineTrace() {
   ui_->Registrodelalnea1->setChecked(false);
 }
 
-void TForm1::LineTraceFailed(int generation, int error) {
-  if (trace_ == nullptr || generation != traceGeneration_) return;
+// A trace stopped or replaced since it posted has been joined: its report is stale.
+void TForm1::LineTraceFailed() {
+  if (trace_ == nullptr || !trace_->Trace().Failed()) return;
+  const int error = trace_->Trace().FailureCode();
   const QString path = QFile::decodeName(trace_->Trace().Path().c_str());
   StopLineTrace();
   ShowErrorReport(

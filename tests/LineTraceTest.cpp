@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -209,15 +210,13 @@ TEST_F(LineTrace, AFileThatTakesNoMoreStopsTheTraceAndSaysSoOnce) {
   std::atomic<int> reports{0}, reason{0};
   {
     const TFileSizeLimit limit(2100);
-    TLineTrace trace(Path(), [&](int error) {
-      reason = error;
-      ++reports;
-    });
+    TLineTrace trace(Path(), [&] { ++reports; });
     for (int i = 0; i < 50 && !trace.Failed(); ++i) {
       trace.Received("SOKZ", 4);
       trace.Flush();
     }
     EXPECT_TRUE(trace.Failed());
+    reason = trace.FailureCode();
     trace.Sent("P1234TTZ", 8);  // not queued any more
     trace.Flush();
   }
@@ -239,18 +238,24 @@ class TracedWindow : public ::testing::Test {
     unit = std::make_unique<TSimulatedUnit>(master, behaviour);
     unit->Start();
     form = std::make_unique<TForm1>(nullptr, nullptr, traceFile);
-    form->Timer1()->setInterval(100);
   }
   template <typename T = QWidget>
   T* Find(const char* name) {
     return form->findChild<T*>(QLatin1String(name));
   }
   QAction* TraceItem() { return Find<QAction>("Registrodelalnea1"); }
-  // Sends "1234" and waits for the outcome's box.
-  void Send() {
+  // Sends "1234" and waits for the outcome's box, which comes once the unit's whole answer
+  // is in, however long a loaded machine makes the unit take.
+  void Send(bool answered = true) {
     const auto before = boxes.messages.size() + boxes.errors.size();
+    form->Timer1()->setInterval(60000);
     Find<QLineEdit>("Edit1")->setText(QStringLiteral("1234"));
     QTest::mouseClick(Find<QPushButton>("BitBtn1_Enviar"), Qt::LeftButton);
+    auto* memo = Find<QPlainTextEdit>("Memo1");
+    if (answered) {
+      EXPECT_TRUE(ServeUntil([&] { return !memo->toPlainText().isEmpty(); }));
+    }
+    form->Timer1()->setInterval(0);  // restarts the running timer
     EXPECT_TRUE(ServeUntil([&] { return boxes.messages.size() + boxes.errors.size() > before; }));
   }
   std::string Path() { return dir.filePath(QStringLiteral("line.log")).toStdString(); }
@@ -326,7 +331,7 @@ TEST_F(TracedWindow, PortErrorsAreRecorded) {
   Start({.hangUpAfter = 1}, Path());
   Send();
   ASSERT_TRUE(ServeUntil([&] { return form->ComPort1()->EventLoopEnded(); }));
-  Send();
+  Send(false);
   EXPECT_EQ(boxes.errors, QStringList{"WriteFile function failed (win error code: 5)"});
   form->StopLineTrace();
   std::vector<std::string> notes;
