@@ -327,6 +327,20 @@ TEST_F(TracedWindow, AFullDiskStopsTheTraceWithOneBoxAndProgrammingGoesOn) {
   EXPECT_EQ(boxes.errors.size(), 1);
 }
 
+// The full file's report arrives after a second trace has replaced the first: it is stale.
+TEST_F(TracedWindow, AReportFromATraceAlreadyReplacedChangesNothing) {
+  const std::string full = dir.filePath(QStringLiteral("full.log")).toStdString();
+  std::ofstream(full) << std::string(3000, '.');
+  const TFileSizeLimit limit(3000);
+  Start();
+  ASSERT_TRUE(form->StartLineTrace(full));
+  ASSERT_TRUE(form->StartLineTrace(Path()));  // the first is written out, and fails, first
+  QCoreApplication::sendPostedEvents(form.get());
+  EXPECT_TRUE(form->LineTraceActive());
+  EXPECT_TRUE(TraceItem()->isChecked());
+  EXPECT_TRUE(boxes.errors.isEmpty());
+}
+
 TEST_F(TracedWindow, PortErrorsAreRecorded) {
   Start({.hangUpAfter = 1}, Path());
   Send();
