@@ -6,12 +6,20 @@ namespace vardelio {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: vardelio [FILE]\n"
+    "Usage: vardelio [--trace FILE] [FILE]\n"
     "       vardelio --help | --version\n"
     "\n"
     "Programs a Vardelio alarm unit over a serial line and reads its programming back.\n"
     "FILE, a programming file (.vardelio), fills the window at start; nothing is sent.\n"
     "Archivo > Abrir programacion and Guardar programacion read and write such files.\n"
+    "\n"
+    "  --trace FILE   record every byte sent and received on the port, with the port's\n"
+    "                 opening, closing and errors, at the end of FILE (for support; also\n"
+    "                 Archivo > Registro de la linea...)\n"
+    "  --             what follows is FILE, even if its name begins with '-'\n"
+    "  -h, --help     print this and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
     "The port, its speed and framing are chosen in Configuracion > Configurar Puerto and\n"
     "kept in ~/.config/vardelio/comporttest.ini.\n"
     "\n"
@@ -28,7 +36,8 @@ constexpr std::string_view kUsage =
 }  // namespace
 
 std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ostream& out,
-                                     std::ostream& errors, std::string* file) {
+                                     std::ostream& errors, TStartOptions* start) {
+  TStartOptions options;
   bool optionsEnded = false;
   int files = 0;
   for (int i = 1; i < argc; ++i) {
@@ -38,7 +47,7 @@ std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ost
         errors << "vardelio: more than one file\n\n" << kUsage;
         return 2;
       }
-      if (file != nullptr) *file = argument;
+      options.programmingFile = argument;
     } else if (argument == "--") {
       optionsEnded = true;
     } else if (argument == "--help" || argument == "-h") {
@@ -47,11 +56,16 @@ std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ost
     } else if (argument == "--version") {
       out << "vardelio " VARDELIO_VERSION "\n";
       return 0;
+    } else if (argument == "--trace" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      options.traceFile = argv[++i];
     } else {
-      errors << "vardelio: unknown option " << argument << "\n\n" << kUsage;
+      errors << "vardelio: " << (argument == "--trace" ? "missing file for " : "unknown option ")
+             << argument << "\n\n"
+             << kUsage;
       return 2;
     }
   }
+  if (start != nullptr) *start = options;
   return std::nullopt;
 }
 

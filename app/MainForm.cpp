@@ -11,6 +11,7 @@
 #include "EntryRules.h"
 #include "FileMenu.h"
 #include "JpegImage.h"
+#include "PortTrace.h"
 #include "Workflow.h"
 #include "framework/Dialogs.h"
 #include "framework/EntryField.h"
@@ -38,7 +39,7 @@ void Filter(std::string_view allowed, QChar& key) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent, IComPlatform* platform)
+TForm1::TForm1(QWidget* parent, IComPlatform* platform, const TStartOptions& start)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()) {
   ui_->setupUi(this);
   timer1_ = new QTimer(this);
@@ -51,8 +52,10 @@ TForm1::TForm1(QWidget* parent, IComPlatform* platform)
   ConnectMenus();
   ConnectWorkflow();
   files_ = std::make_unique<TFileMenu>(this, *workflow_, ui_->Archivo1, ui_->GuardarProgramacin1);
+  startFile_ = QString::fromLocal8Bit(start.programmingFile);
+  if (!start.traceFile.empty()) StartLineTrace(start.traceFile);
   // A failure here is reported and the window is still created, with the port closed.
-  RunReported([this] { FormCreate(); });
+  RunReported([this] { RunTraced([this] { FormCreate(); }); });
 }
 
 TForm1::~TForm1() {
@@ -114,7 +117,9 @@ void TForm1::ConnectWorkflow() {
       comPort1_,
       &tag_});
   const auto reported = [this](void (TForm1::*handler)()) {
-    return [this, handler] { RunReported([this, handler] { (this->*handler)(); }); };
+    return [this, handler] {
+      RunReported([this, handler] { RunTraced([this, handler] { (this->*handler)(); }); });
+    };
   };
   connect(ui_->BitBtn1_Enviar, &QPushButton::clicked, this, reported(&TForm1::BitBtn1_EnviarClick));
   connect(ui_->EnviarProgramacin1, &QAction::triggered, this,
@@ -213,7 +218,10 @@ void TForm1::ConnectMenus() {
   connect(ui_->Acerdade1, &QAction::triggered, this,
           [this] { RunReported([this] { Acerdade1Click(); }); });
   connect(ui_->ConfigurarPuerto1, &QAction::triggered, this,
-          [this] { RunReported([this] { ConfigurarPuerto1Click(); }); });
+          [this] { RunReported([this] { RunTraced([this] { ConfigurarPuerto1Click(); }); }); });
+  connect(ui_->Registrodelalnea1, &QAction::triggered, this, [this](bool checked) {
+    RunReported([this, checked] { Registrodelalnea1Click(checked); });
+  });
 }
 
 void TForm1::Edit1KeyPress(QObject*, QChar& Key) {
@@ -249,6 +257,11 @@ void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (std::exchange(shownOnce_, true)) return;
   CentreOnScreen(this);
+  // Once the window is up: a box about a refused file is then shown over it.
+  if (!startFile_.isEmpty()) {
+    QTimer::singleShot(
+        0, this, [this] { RunReported([this] { files_->Open(std::exchange(startFile_, {})); }); });
+  }
 }
 
 }  // namespace vardelio

@@ -2,8 +2,11 @@
 // The main window: the programming entries, the menus and the about box.
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "CommandLine.h"
 
 class QDialog;
 class QTimer;
@@ -18,6 +21,7 @@ class IComPlatform;
 class TComDataPacket;
 class TComPort;
 class TFileMenu;
+class TPortTrace;
 class TProgrammingWorkflow;
 
 inline constexpr int kSalirShortCut = 32851;  // Alt+S
@@ -26,8 +30,11 @@ inline constexpr char kSettingsFile[] = "comporttest.ini";
 class TForm1 : public QMainWindow {
   Q_OBJECT
  public:
-  // `platform` is the operating system's unless a test gives its own.
-  explicit TForm1(QWidget* parent = nullptr, IComPlatform* platform = nullptr);
+  // `platform` is the operating system's unless a test gives its own. The start's trace file
+  // records the line from before the port opens; its programming file is opened once the
+  // window is first shown, so a box refusing it has the window under it.
+  explicit TForm1(QWidget* parent = nullptr, IComPlatform* platform = nullptr,
+                  const TStartOptions& start = {});
   ~TForm1() override;
 
   // Mode of the operation started last: 0 send, 1 receive.
@@ -54,6 +61,13 @@ class TForm1 : public QMainWindow {
   void EnviaryVerificar1Click();
   void ComDataPacket1Packet(QObject* Sender, const std::string& Str);
   void Timer1Timer();
+  // Checked: asks for a file and records the line in it; unchecked: stops recording.
+  void Registrodelalnea1Click(bool checked);
+
+  // Appends the line's traffic to `path`; false, after an error box, when it cannot.
+  bool StartLineTrace(const std::string& path);
+  void StopLineTrace();
+  bool LineTraceActive() const { return trace_ != nullptr; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -67,6 +81,10 @@ class TForm1 : public QMainWindow {
   void ConnectMenus();
   void CreateComponents(IComPlatform* platform);
   void ConnectWorkflow();
+  // Runs a handler; a port error it raises is also recorded in the line trace.
+  void RunTraced(const std::function<void()>& handler);
+  // The trace's writer found the file full: stops the trace and says so once.
+  Q_INVOKABLE void LineTraceFailed();
 
   std::unique_ptr<Ui::TForm1> ui_;
   QTimer* timer1_;
@@ -74,6 +92,8 @@ class TForm1 : public QMainWindow {
   TComDataPacket* comDataPacket1_ = nullptr;
   std::unique_ptr<TProgrammingWorkflow> workflow_;
   std::unique_ptr<TFileMenu> files_;
+  std::unique_ptr<TPortTrace> trace_;
+  QString startFile_;
   QDialog* aboutBox_ = nullptr;
   int tag_ = 0;
   bool shownOnce_ = false;

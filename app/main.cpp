@@ -1,8 +1,8 @@
+#include <csignal>
 #include <iostream>
 
 #include "AboutForm.h"
 #include "CommandLine.h"
-#include "FileMenu.h"
 #include "MainForm.h"
 #include "Program.h"
 #include "framework/Application.h"
@@ -12,10 +12,13 @@
 
 int main(int argc, char** argv) {
   // Answered before the window system is touched: no display is needed for them.
-  std::string file;
-  if (const auto done = vardelio::HandleCommandLine(argc, argv, std::cout, std::cerr, &file)) {
+  vardelio::TStartOptions start;
+  if (const auto done = vardelio::HandleCommandLine(argc, argv, std::cout, std::cerr, &start)) {
     return *done;
   }
+  // A file size limit then fails the write (the trace stops, a save is refused) instead of
+  // ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   vardelio::TApplication application(argc, argv);
   vardelio::TTranslationEngine& engine = vardelio::DefaultEngine();
   vardelio::StartTranslationEngine(engine);
@@ -24,11 +27,9 @@ int main(int argc, char** argv) {
   vardelio::InitPortErrorMessages(
       [&engine](const QString& text) { return engine.TranslateText(text); });
   vardelio::NameProgram();
-  vardelio::TForm1 Form1;
+  vardelio::TForm1 Form1(nullptr, nullptr, start);
   vardelio::TAboutForm AboutForm;
   Form1.SetAboutBox(&AboutForm);
   Form1.show();
-  // Over the window, so a box about a refused file has its place.
-  if (!file.empty()) Form1.Files().Open(QString::fromLocal8Bit(file));
   return application.exec();
 }

@@ -15,7 +15,7 @@ ctest --preset asan
 
 echo "== tsan build (threaded suites)"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target serial_tests pty_tests
+cmake --build --preset tsan --target serial_tests pty_tests trace_tests
 ctest --preset tsan -L threads
 
 echo "== fuzz targets (a fixed number of runs each, over the seed corpora)"

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,8 +17,10 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <fstream>
 #include <optional>
 #include <sstream>
 
@@ -27,6 +30,7 @@
 #include "app/Program.h"
 #include "framework/Dialogs.h"
 #include "framework/ShortCut.h"
+#include "serial/ComPort.h"
 
 using namespace vardelio;
 using vardelio::test::TRecordingPresenter;
@@ -231,7 +235,9 @@ TEST_F(MainWindow, TabOrderRunsThroughTheEntriesFirst) {
 
 TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
   const QList<QPair<QString, QStringList>> expected = {
-      {"&Archivo", {"&Abrir programación...", "&Guardar programación...", "", "&Salir"}},
+      {"&Archivo",
+       {"&Abrir programación...", "&Guardar programación...", "", "Registro de la &línea...", "",
+        "&Salir"}},
       {"&Configuración", {"&Configurar Puerto"}},
       {"&Programación", {"&Enviar Programación", "&Recibir Programación", "Enviar y &Verificar"}},
       {"&Ayuda", {"&Acerda de..."}},
@@ -248,6 +254,10 @@ TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
     EXPECT_EQ(items, expected[i].second);
   }
   EXPECT_EQ(form.menuBar()->objectName(), "MainMenu1");
+  auto* trace = Find<QAction>("Registrodelalnea1");
+  ASSERT_NE(trace, nullptr);
+  EXPECT_TRUE(trace->isCheckable());
+  EXPECT_FALSE(trace->isChecked());
   auto* salir = Find<QAction>("Salir1");
   ASSERT_NE(salir, nullptr);
   EXPECT_EQ(ShortCutFromKeySequence(salir->shortcut()), kSalirShortCut);
@@ -399,7 +409,8 @@ TEST(CommandLine, AnsweredBeforeAnyWindow) {
     std::optional<int> code;
     const char* out;  // a part of what is printed
     const char* errors;
-    const char* file = "";  // the programming file to open
+    const char* file = "";   // the programming file to open
+    const char* trace = "";  // the trace file the program starts with
   } cases[] = {
       {{"vardelio"}, std::nullopt, "", ""},
       {{"vardelio", "--version"}, 0, "vardelio 1.0\n", ""},
@@ -407,26 +418,83 @@ TEST(CommandLine, AnsweredBeforeAnyWindow) {
       {{"vardelio", "-h"}, 0, "13      permission denied", ""},
       {{"vardelio", "--port"}, 2, "", "unknown option --port"},
       {{"vardelio", "--help"}, 0, "FILE, a programming file (.vardelio)", ""},
+      {{"vardelio", "--help"}, 0, "Usage: vardelio [--trace FILE] [FILE]\n", ""},
+      {{"vardelio", "--help"}, 0, "--trace FILE   record every byte", ""},
       {{"vardelio", "cliente.vardelio"}, std::nullopt, "", "", "cliente.vardelio"},
       {{"vardelio", "/tmp/a b.vardelio"}, std::nullopt, "", "", "/tmp/a b.vardelio"},
       {{"vardelio", "--", "-x.vardelio"}, std::nullopt, "", "", "-x.vardelio"},
+      {{"vardelio", "--", "--trace"}, std::nullopt, "", "", "--trace"},
       {{"vardelio", "a.vardelio", "b.vardelio"}, 2, "", "more than one file"},
       {{"vardelio", "a.vardelio", "--bogus"}, 2, "", "unknown option --bogus"},
+      {{"vardelio", "--trace", "a b.log"}, std::nullopt, "", "", "", "a b.log"},
+      {{"vardelio", "--trace", "x.log", "--version"}, 0, "vardelio 1.0\n", ""},
+      {{"vardelio", "--trace"}, 2, "", "missing file for --trace\n\nUsage:"},
+      {{"vardelio", "--trace", ""}, 2, "", "missing file for --trace"},
+      {{"vardelio", "a.vardelio", "--trace"}, 2, "", "missing file for --trace"},
+      {{"vardelio", "--trace", "x.log", "y.vardelio"}, std::nullopt, "", "", "y.vardelio", "x.log"},
+      {{"vardelio", "y.vardelio", "--trace", "x.log"}, std::nullopt, "", "", "y.vardelio", "x.log"},
+      {{"vardelio", "--trace", "x.log", "a.vardelio", "b.vardelio"}, 2, "", "more than one file"},
+      {{"vardelio", "--trace", "x.log", "--", "--trace"}, std::nullopt, "", "", "--trace", "x.log"},
   };
   for (const auto& c : cases) {
     std::ostringstream out, errors;
-    std::string file;
-    EXPECT_EQ(HandleCommandLine(int(c.args.size()), c.args.data(), out, errors, &file), c.code)
+    TStartOptions start;
+    EXPECT_EQ(HandleCommandLine(int(c.args.size()), c.args.data(), out, errors, &start), c.code)
         << c.args.back();
-    if (c.code == std::nullopt) {
-      EXPECT_EQ(file, c.file) << c.args.back();
-    }
+    EXPECT_EQ(start.programmingFile, c.file) << c.args.back();
     EXPECT_NE(out.str().find(c.out), std::string::npos) << c.args.back();
     EXPECT_NE(errors.str().find(c.errors), std::string::npos) << c.args.back();
+    EXPECT_EQ(start.traceFile, c.trace) << c.args.back();
     if (c.code == std::nullopt) {
       EXPECT_TRUE(out.str().empty() && errors.str().empty());
     }
   }
+}
+
+// Answers the file dialogs that open while it lives: with a path typed into the name field,
+// or cancelled when empty.
+std::unique_ptr<QTimer> AnswerFileDialogs(const QString& path) {
+  auto poll = std::make_unique<QTimer>();
+  QObject::connect(poll.get(), &QTimer::timeout, poll.get(), [path] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (path.isEmpty() || name == nullptr) return dialog->reject();
+    name->setText(path);
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  poll->start(10);
+  return poll;
+}
+
+TEST_F(MainWindow, TheLineTraceItemAsksForAFileAndAppendsToIt) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("line.log"));
+  std::ofstream(path.toStdString()) << "kept\n";
+  const struct {
+    const char* name;
+    QString chosen;
+  } cases[] = {{"cancelled", QString()}, {"file chosen", path}};
+  auto* item = Find<QAction>("Registrodelalnea1");
+  for (const auto& c : cases) {
+    const auto answer = AnswerFileDialogs(c.chosen);
+    item->trigger();
+    EXPECT_EQ(item->isChecked(), !c.chosen.isEmpty()) << c.name;
+    EXPECT_EQ(form.LineTraceActive(), !c.chosen.isEmpty()) << c.name;
+  }
+  item->trigger();
+  EXPECT_FALSE(item->isChecked());
+  EXPECT_FALSE(form.LineTraceActive());
+  std::ifstream file(path.toStdString());
+  std::string first, second;
+  std::getline(file, first);
+  std::getline(file, second);
+  EXPECT_EQ(first, "kept");
+  ASSERT_TRUE(form.ComPort1()->Connected());
+  EXPECT_NE(second.find(" OPEN " + form.ComPort1()->Port() + " 9600 baud (already open)"),
+            std::string::npos)
+      << second;
+  EXPECT_TRUE(boxes.errors.isEmpty());
 }
 
 TEST_F(MainWindow, ProgramTextMayExceedTheTypingLimitAndShowsInUpperCase) {

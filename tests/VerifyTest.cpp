@@ -61,7 +61,9 @@ class Window : public ::testing::Test {
       form->Timer1()->setInterval(kNever);  // also for a receive the evaluation has just started
     });
   }
-  void StartOnFake() { form = std::make_unique<TForm1>(nullptr, &fake); }
+  void StartOnFake(const TStartOptions& start = {}) {
+    form = std::make_unique<TForm1>(nullptr, &fake, start);
+  }
   bool EvaluateWhen(const std::function<bool()>& answered) {
     if (!ServeUntil(answered)) return false;
     const int before = evaluations;
@@ -264,9 +266,9 @@ TEST_F(Window, RecentFilesAreListedAboveTheLastItems) {
   QStringList items;
   for (QAction* item : Find<QMenu>("Archivo1")->actions())
     items << item->text();
-  EXPECT_EQ(items,
-            (QStringList{"&Abrir programación...", "&Guardar programación...", "", "&1 e.vardelio",
-                         "&2 d.vardelio", "&3 c.vardelio", "&4 b&&c.vardelio", "", "&Salir"}));
+  EXPECT_EQ(items, (QStringList{"&Abrir programación...", "&Guardar programación...", "",
+                                "&1 e.vardelio", "&2 d.vardelio", "&3 c.vardelio",
+                                "&4 b&&c.vardelio", "", "Registro de la &línea...", "", "&Salir"}));
   // A new window finds them in the settings folder.
   form.reset();
   StartOnFake();

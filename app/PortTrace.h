@@ -1,0 +1,43 @@
+#pragma once
+// Records a port's traffic, its opening and closing and its errors in a line trace, through a
+// link of its own, so the port's other links and handlers see the line as before.
+
+#include <QPointer>
+#include <memory>
+#include <string_view>
+
+#include "LineTrace.h"
+#include "serial/ComLink.h"
+
+namespace vardelio {
+
+class TCustomComPort;
+
+class TPortTrace {
+ public:
+  // Attaches to `port`; an open port is recorded as open at once.
+  TPortTrace(TCustomComPort& port, std::unique_ptr<TLineTrace> trace);
+  // Detaches, then writes out what is queued.
+  ~TPortTrace();
+  TPortTrace(const TPortTrace&) = delete;
+  TPortTrace& operator=(const TPortTrace&) = delete;
+
+  // An operation of the port failed with this message.
+  void Error(std::string_view message);
+  TLineTrace& Trace() { return *trace_; }
+
+ private:
+  void Connect(QObject* sender, bool open);
+  void LineErrors(QObject* sender, TComErrors errors);
+  void NoteOpen(const char* suffix);
+
+  QPointer<TCustomComPort> port_;
+  std::unique_ptr<TLineTrace> trace_;
+  TComLink link_;
+  TComErrorEvent previousOnError_;
+};
+
+// "framing, overrun": the names of the line errors in a set.
+std::string LineErrorNames(TComErrors errors);
+
+}  // namespace vardelio
