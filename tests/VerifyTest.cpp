@@ -202,6 +202,33 @@ TEST_F(Window, OpeningAFileFillsTheWindowAndSendsNothing) {
   EXPECT_EQ(form->Files().Recent(), QStringList{FilePath("cliente.vardelio")});
 }
 
+// As the command line starts it: the file is opened over the shown window, the line traced
+// from the start; a refused file leaves the caption and the trace as they are.
+TEST_F(Window, TheStartFileOpensOnceTheWindowIsShown) {
+  std::ofstream(FilePath("cliente.vardelio").toStdString()) << ProgrammingFileText(
+      {"1B2C", "12,34", "#9", TTerminalBlock::tbIncendio, TTestReport::tr7Dias});
+  std::ofstream(FilePath("malo.vardelio").toStdString()) << "vardelio-programacion 1\nabonado=A\n";
+  for (const char* name : {"cliente.vardelio", "malo.vardelio"}) {
+    SCOPED_TRACE(name);
+    const bool refused = name[0] == 'm';
+    boxes.errors.clear();
+    TStartOptions start;
+    start.programmingFile = FilePath(name).toLocal8Bit().toStdString();
+    start.traceFile = FilePath("linea.log").toLocal8Bit().toStdString();
+    StartOnFake(start);
+    EXPECT_TRUE(Text("Edit1").isEmpty());  // not before the window is up
+    form->show();
+    ASSERT_TRUE(ServeUntil([&] { return Text("Edit1") == "1B2C" || !boxes.errors.isEmpty(); }));
+    EXPECT_EQ(boxes.errors.size(), refused ? 1 : 0);
+    EXPECT_EQ(ShowsWhatWasFilled(), !refused);
+    EXPECT_EQ(form->windowTitle(),
+              refused ? "Programador Vardelio" : "Programador Vardelio - cliente.vardelio");
+    EXPECT_EQ(fake.Count("WriteFile"), 0);
+    EXPECT_TRUE(form->LineTraceActive());
+    form.reset();
+  }
+}
+
 TEST_F(Window, ARefusedFileIsNamedAndChangesNothing) {
   StartOnFake();
   std::ofstream(FilePath("malo.vardelio").toStdString())
