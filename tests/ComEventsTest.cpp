@@ -454,6 +454,34 @@ TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
   }
 }
 
+// A window-sync handler waits in a nested event loop (a message box); the next message's
+// handler closes the port, or closes and reopens it, inside that loop. The outer handler then
+// returns into a hand-over that only it still holds.
+TEST_F(Delivery, AHandlerMayCloseThePortInsideAnotherHandlersNestedLoop) {
+  for (const bool reopen : {false, true}) {
+    SCOPED_TRACE(reopen);
+    Start(smWindowSync);
+    bool closedInside = false;
+    port.OnRing = TNotifyEvent([&](QObject*) {
+      log.Add("Ring");
+      ServeUntil([&] { return closedInside; });
+      log.Add("Ring returns");
+    });
+    port.OnRLSDChange = TComSignalEvent([&](QObject*, bool) {
+      if (std::exchange(closedInside, true)) return;
+      port.ClosePort();
+      if (reopen) port.OpenPort();
+    });
+    fake.PushEvents(EV_RING | EV_RLSD);
+    ASSERT_TRUE(ServeUntil([&] { return log.Contains("Ring returns"); }));
+    EXPECT_TRUE(log.Contains("AfterClose"));
+    EXPECT_EQ(port.Connected(), reopen);
+    port.ClosePort();
+    port.OnRing = TNotifyEvent();
+    port.OnRLSDChange = TComSignalEvent();
+  }
+}
+
 TEST_F(Delivery, APortWithoutEventsHasNoThread) {
   port.SetEvents({});
   Start(smThreadSync);
