@@ -1,5 +1,7 @@
 #include "ComPort.h"
 
+#include <QScopeGuard>
+
 #include "ComThread.h"
 
 #include "framework/Dialogs.h"
@@ -199,15 +201,21 @@ void TCustomComPort::OpenPort() {
 }
 
 void TCustomComPort::ClosePort() {
-  if (!connected_) return;
-  ProcessBeforeClose();
-  CancelPendingIo();
-  if (eventThreadActive_) {
-    StopEventThread();
-    eventThreadActive_ = false;
+  // While the close waits for the event thread it serves the thread's batch, whose handlers may
+  // close or reopen the port: the close under way goes on, and the port ends closed.
+  if (!connected_ || closing_) return;
+  closing_ = true;
+  {
+    const auto closed = qScopeGuard([this] { closing_ = false; });
+    ProcessBeforeClose();
+    CancelPendingIo();
+    if (eventThreadActive_) {
+      StopEventThread();
+      eventThreadActive_ = false;
+    }
+    ReleaseLine();
+    connected_ = false;
   }
-  ReleaseLine();
-  connected_ = false;
   ProcessAfterClose();
 }
 

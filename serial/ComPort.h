@@ -240,6 +240,7 @@ class TCustomComPort : public TComponent {
   TThreadPriority eventWatchPriority_ = tpNormal;
   bool hasBufferLink_ = false;
   bool connected_ = false;
+  bool closing_ = false;     // from the start of a close until the line is released
   bool destroying_ = false;  // no handler runs for a port being destroyed
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;

@@ -431,13 +431,31 @@ TEST(DeletedByItsHandler, CompletesInEveryMode) {
 }
 
 // The batch is handed over only once the close already waits for the thread's end: the close
-// serves it and returns, in both modes that hand over.
+// serves it and returns, in both modes that hand over. A handler that closes the port, or
+// closes and reopens it, meanwhile finds the close under way and changes nothing.
 TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
-  for (const TSyncMethod mode : {smThreadSync, smWindowSync}) {
-    SCOPED_TRACE(int(mode));
+  enum TRing { logs, closes, closesAndReopens };
+  const struct {
+    TSyncMethod mode;
+    TRing ring;
+  } cases[] = {{smThreadSync, logs},
+               {smWindowSync, logs},
+               {smThreadSync, closes},
+               {smWindowSync, closes},
+               {smThreadSync, closesAndReopens},
+               {smWindowSync, closesAndReopens}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.ring));
     log.Clear();
     fake.HoldTakenEvents(true);
-    Start(mode);
+    Start(c.mode);
+    if (c.ring != logs) {
+      port.OnRing = TNotifyEvent([&](QObject*) {
+        log.Add("Ring");
+        port.ClosePort();
+        if (c.ring == closesAndReopens) port.OpenPort();
+      });
+    }
     fake.PushEvents(EV_RING);
     ASSERT_TRUE(WaitUntil([&] { return fake.QueuedEvents() == 0; }));
     const int stopsBefore = fake.StopsSet();
@@ -450,7 +468,10 @@ TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
     port.ClosePort();
     release.join();
     EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(port.EventThreadActive());
     EXPECT_EQ(log.Entries(), (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Ring", "AfterClose"}));
+    EXPECT_EQ(fake.OpenStopSignals(), 0u);  // no thread is left running
+    EXPECT_EQ(fake.Count("CloseLine"), fake.Count("OpenLine"));
   }
 }
 
