@@ -233,7 +233,7 @@ class TCustomComPort : public TComponent {
   std::unique_ptr<TComThread> eventThread_;
   bool eventThreadActive_ = false;
   TLineHandle lineHandle_ = kInvalidLineHandle;
-  std::unique_ptr<TPortNotifyWindow> notifyWindow_;
+  std::shared_ptr<TPortNotifyWindow> notifyWindow_;
   std::int32_t batchDepth_ = 0;
   std::vector<TComLink*> links_;
   bool rxCharTriggerEnabled_ = true;

@@ -100,13 +100,13 @@ TComEvents MaskToEventSet(std::uint32_t mask) {
 // --- the thread
 
 TComThread::TComThread(TCustomComPort& ownerPort, std::shared_ptr<THandOver> handOver,
-                       TPortNotifyWindow* notifyWindow)
+                       std::shared_ptr<TPortNotifyWindow> notifyWindow)
     : OwnerPort(ownerPort),
       platform_(ownerPort.Platform()),
       line_(ownerPort.LineHandle()),
       syncMethod_(ownerPort.SyncMethod()),
       handOver_(std::move(handOver)),
-      notifyWindow_(notifyWindow),
+      notifyWindow_(std::move(notifyWindow)),
       stopSignal_(platform_.CreateStopSignal()) {
   // Without it the thread could never be stopped, and closing would wait for ever.
   if (stopSignal_ == kNoStopSignal) throw EComPort(1, platform_.LastError());
@@ -209,7 +209,7 @@ void TComThread::DeliverEvents(TComEvents events) {
 void TPortNotifyWindow::SendPortEvent(std::uint32_t event) {
   handOver_.Send([this, event](const THandOver::TRelease& release) {
     release();  // the event thread goes back to the line before the handlers run
-    port_.HandlePortMessage(event);
+    if (port_ != nullptr) port_->HandlePortMessage(event);
   });
 }
 
@@ -229,9 +229,9 @@ bool TCustomComPort::EventLoopEnded() const {
 void TCustomComPort::StartEventThread() {
   handOver_ = std::make_shared<THandOver>();
   if (syncMethod_ == smWindowSync) {
-    notifyWindow_ = std::make_unique<TPortNotifyWindow>(*this, *handOver_);
+    notifyWindow_ = std::make_shared<TPortNotifyWindow>(*this, *handOver_);
   }
-  eventThread_ = std::make_unique<TComThread>(*this, handOver_, notifyWindow_.get());
+  eventThread_ = std::make_unique<TComThread>(*this, handOver_, notifyWindow_);
   eventThread_->Resume();
 }
 
@@ -241,7 +241,11 @@ void TCustomComPort::StopEventThread() {
     // returned.
     TComThread::Retire(std::move(eventThread_));
   }
-  eventThread_.reset();
+  const TPortAlive alive(this);
+  std::unique_ptr<TComThread> stopping = std::move(eventThread_);
+  stopping.reset();
+  // Destroyed by a handler that this wait served: its destructor released the rest.
+  if (alive.Gone()) return;
   notifyWindow_.reset();
   handOver_.reset();
 }

@@ -15,7 +15,7 @@ class TComThread {
   // Created suspended, with the line's event mask taken from the port's Events now; it
   // delivers through the port's hand-over and, in window-sync, its notify window.
   TComThread(TCustomComPort& ownerPort, std::shared_ptr<THandOver> handOver,
-             TPortNotifyWindow* notifyWindow);
+             std::shared_ptr<TPortNotifyWindow> notifyWindow);
   // Stops the thread and waits for its end, serving its hand-overs meanwhile.
   ~TComThread();
   TComThread(const TComThread&) = delete;
@@ -47,7 +47,8 @@ class TComThread {
   const TLineHandle line_;
   const TSyncMethod syncMethod_;
   const std::shared_ptr<THandOver> handOver_;
-  TPortNotifyWindow* const notifyWindow_;
+  // Shared, as a port destroyed by a handler its own close serves goes before the thread.
+  const std::shared_ptr<TPortNotifyWindow> notifyWindow_;
   TStopSignal stopSignal_;
   std::thread thread_;
   std::atomic<bool> finished_{false};
@@ -66,12 +67,15 @@ void AwaitRetiredComThreads(const TCustomComPort& port);
 // The hidden receiver of the event thread's messages in window-sync delivery.
 class TPortNotifyWindow {
  public:
-  TPortNotifyWindow(TCustomComPort& port, THandOver& handOver) : port_(port), handOver_(handOver) {}
+  TPortNotifyWindow(TCustomComPort& port, THandOver& handOver)
+      : port_(&port), handOver_(handOver) {}
   // From the event thread: returns once the handler has taken the message.
   void SendPortEvent(std::uint32_t event);
+  // On the main thread, from the port's destructor: later messages do nothing.
+  void Detach() { port_ = nullptr; }
 
  private:
-  TCustomComPort& port_;
+  TCustomComPort* port_;  // read and cleared on the main thread only
   THandOver& handOver_;
 };
 

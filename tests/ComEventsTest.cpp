@@ -359,10 +359,11 @@ TEST_F(Delivery, ClosingCompletesABatchThatIsBeingHandedOver) {
 }
 
 // In each mode, the port's own handler or a link's slot deletes the port, or a handler closes
-// it and the main thread deletes it while the batch is still being processed: the deletion
-// completes, nothing of the batch runs after it, and the thread ends and is joined.
+// it and the main thread deletes it while the batch is still being processed, or a handler
+// deletes it while the main thread's close serves the batch: the deletion completes, nothing of
+// the batch runs after it, and the thread ends and is joined.
 TEST(DeletedByItsHandler, CompletesInEveryMode) {
-  enum TBy { byHandler, byLink, byMainAfterClose };
+  enum TBy { byHandler, byLink, byMainAfterClose, byHandlerWhileClosing };
   const struct {
     TSyncMethod mode;
     TBy by;
@@ -374,7 +375,9 @@ TEST(DeletedByItsHandler, CompletesInEveryMode) {
                {smNone, byLink},
                {smThreadSync, byMainAfterClose},
                {smWindowSync, byMainAfterClose},
-               {smNone, byMainAfterClose}};
+               {smNone, byMainAfterClose},
+               {smThreadSync, byHandlerWhileClosing},
+               {smWindowSync, byHandlerWhileClosing}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.by));
     std::atomic<bool> closed = false;
@@ -411,10 +414,22 @@ TEST(DeletedByItsHandler, CompletesInEveryMode) {
     }
     port.OpenPort();
     platform.Locked([&] { platform.input = "ab"; });
+    platform.HoldTakenEvents(c.by == byHandlerWhileClosing);
     platform.PushEvents(EV_RXCHAR | EV_RING);  // the ring comes after the deletion: never
     if (c.by == byMainAfterClose) {
       ASSERT_TRUE(ServeUntil([&] { return closed.load(); }));
       deleteSelf();
+    }
+    if (c.by == byHandlerWhileClosing) {
+      // The batch is handed over once the close waits for the thread's end.
+      ASSERT_TRUE(WaitUntil([&] { return platform.QueuedEvents() == 0; }));
+      std::thread release([&] {
+        WaitUntil([&] { return platform.StopsSet() > 0; });
+        QThread::msleep(20);
+        platform.HoldTakenEvents(false);
+      });
+      port.ClosePort();
+      release.join();
     }
     ASSERT_TRUE(ServeUntil([&] {
       return self.load() == nullptr && platform.OpenStopSignals() == 0 &&
