@@ -183,7 +183,9 @@ void TCustomComPort::ReleaseLineQuietly() noexcept {
 void TCustomComPort::OpenPort() {
   if (connected_) return;
   ReapRetiredComThreads();
+  const TPortAlive alive(this);
   ProcessBeforeOpen();
+  if (alive.Gone()) return;
   AcquireLine();
   connected_ = true;
   try {

@@ -445,6 +445,65 @@ TEST(DeletedByItsHandler, CompletesInEveryMode) {
   }
 }
 
+// A link's slot or a handler deletes the port in the middle of the notices of opening or
+// closing: the notices stop there, and the line is released if it was taken.
+TEST(DeletedByItsHandler, InTheOpenAndCloseNotices) {
+  using TDelete = std::function<void()>;
+  using TArm = std::function<void(TComPort&, TComLink&, const TDelete&)>;
+  const auto when = [](bool wanted, const TDelete& del) {
+    return TComSignalEvent([=](QObject*, bool on) {
+      if (on == wanted) del();
+    });
+  };
+  const struct {
+    const char* name;
+    TArm arm;
+    bool onClose;
+  } cases[] = {
+      {"BeforeOpen",
+       [](TComPort& p, TComLink&, const TDelete& del) {
+         p.OnBeforeOpen = TNotifyEvent([=](QObject*) { del(); });
+       },
+       false},
+      {"link:Connect+",
+       [&](TComPort&, TComLink& l, const TDelete& del) { l.OnLinkConnect = when(true, del); },
+       false},
+      {"AfterOpen",
+       [](TComPort& p, TComLink&, const TDelete& del) {
+         p.OnAfterOpen = TNotifyEvent([=](QObject*) { del(); });
+       },
+       false},
+      {"CTS+", [&](TComPort& p, TComLink&, const TDelete& del) { p.OnCTSChange = when(true, del); },
+       false},
+      {"link:CTS-",
+       [&](TComPort&, TComLink& l, const TDelete& del) { l.OnLinkCTSChange = when(false, del); },
+       true},
+      {"CTS-",
+       [&](TComPort& p, TComLink&, const TDelete& del) { p.OnCTSChange = when(false, del); }, true},
+      {"link:Connect-",
+       [&](TComPort&, TComLink& l, const TDelete& del) { l.OnLinkConnect = when(false, del); },
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFakeComPlatform platform;
+    platform.modemStatus = MS_CTS_ON;
+    TComLink link;  // outlives the port
+    TComPort* self = new TComPort(nullptr, &platform);
+    self->SetEvents({});
+    self->AttachLink(&link);
+    c.arm(*self, link, [&self] { delete std::exchange(self, nullptr); });
+    self->OpenPort();
+    if (c.onClose) {
+      ASSERT_NE(self, nullptr);
+      self->ClosePort();
+    }
+    EXPECT_EQ(self, nullptr);
+    EXPECT_EQ(platform.Count("CloseLine"), platform.Count("OpenLine"));
+    EXPECT_FALSE(platform.open);
+  }
+}
+
 // The batch is handed over only once the close already waits for the thread's end: the close
 // serves it and returns, in both modes that hand over. A handler that closes the port, or
 // closes and reopens it, meanwhile finds the close under way and changes nothing.
