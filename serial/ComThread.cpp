@@ -29,11 +29,29 @@ constexpr std::array<TComEvent, 10> kDeliveryOrder = {
 struct TRetiredThreads {
   std::mutex mutex;
   std::vector<std::unique_ptr<TComThread>> threads;
+  bool appGoing = false;  // the application object is being destroyed: post nothing to it
 };
 
 TRetiredThreads& Retired() {
   static TRetiredThreads retired;
   return retired;
+}
+
+// Called by the application's destructor before it frees anything.
+void ApplicationGoing() {
+  TRetiredThreads& retired = Retired();
+  std::lock_guard lock(retired.mutex);
+  retired.appGoing = true;
+}
+
+// From a retired thread at its end: the main thread joins it. Under the lock, so the
+// application cannot go between the look and the post.
+void PostReap() {
+  TRetiredThreads& retired = Retired();
+  std::lock_guard lock(retired.mutex);
+  QCoreApplication* app = QCoreApplication::instance();
+  if (retired.appGoing || app == nullptr) return;
+  QMetaObject::invokeMethod(app, &ReapRetiredComThreads, Qt::QueuedConnection);
 }
 
 bool OnMainThread() {
@@ -147,6 +165,8 @@ bool TComThread::InOwnDelivery() const {
 
 void TComThread::Retire(std::unique_ptr<TComThread> thread) {
   thread->retired_ = true;
+  static std::once_flag watchApplication;
+  std::call_once(watchApplication, [] { qAddPostRoutine(&ApplicationGoing); });
   TRetiredThreads& retired = Retired();
   std::lock_guard lock(retired.mutex);
   retired.threads.push_back(std::move(thread));
@@ -180,11 +200,8 @@ void TComThread::Execute() {
   finished_ = true;
   finished_.notify_all();
   handOver_->Wake();
-  if (!retired) return;
-  // Joined on the main thread, which outlives this post; the port may be gone already.
-  if (QCoreApplication* app = QCoreApplication::instance()) {
-    QMetaObject::invokeMethod(app, &ReapRetiredComThreads, Qt::QueuedConnection);
-  }
+  // Joined on the main thread; the port may be gone already.
+  if (retired) PostReap();
 }
 
 void TComThread::DeliverEvents(TComEvents events) {
