@@ -156,7 +156,7 @@ bool TComThread::InOwnDelivery() const {
     case smThreadSync:
       return handOver_->Serving();  // only this thread hands work over to it
     case smNone:
-      return std::this_thread::get_id() == thread_.get_id();
+      return std::this_thread::get_id() == ownId_.load();
     case smWindowSync:
       break;  // the thread was released before the handler ran
   }
@@ -180,6 +180,8 @@ void TComThread::ApplyPriority() const {
 }
 
 void TComThread::Execute() {
+  // Its own record: the std::thread may not be stored yet when the first batch arrives.
+  ownId_ = std::this_thread::get_id();
   ApplyPriority();
   try {
     std::uint32_t mask = 0;

@@ -51,6 +51,7 @@ class TComThread {
   const std::shared_ptr<TPortNotifyWindow> notifyWindow_;
   TStopSignal stopSignal_;
   std::thread thread_;
+  std::atomic<std::thread::id> ownId_;
   std::atomic<bool> finished_{false};
   std::atomic<bool> retired_{false};
 };
