@@ -30,6 +30,7 @@ struct TRetiredThreads {
   std::mutex mutex;
   std::vector<std::unique_ptr<TComThread>> threads;
   bool appGoing = false;  // the application object is being destroyed: post nothing to it
+  TRetiredReaper* reaper = nullptr;  // lives on the main thread until the application goes
 };
 
 TRetiredThreads& Retired() {
@@ -42,6 +43,7 @@ void ApplicationGoing() {
   TRetiredThreads& retired = Retired();
   std::lock_guard lock(retired.mutex);
   retired.appGoing = true;
+  delete std::exchange(retired.reaper, nullptr);
 }
 
 // From a retired thread at its end: the main thread joins it. Under the lock, so the
@@ -49,9 +51,21 @@ void ApplicationGoing() {
 void PostReap() {
   TRetiredThreads& retired = Retired();
   std::lock_guard lock(retired.mutex);
+  if (retired.reaper != nullptr)
+    QMetaObject::invokeMethod(retired.reaper, "Reap", Qt::QueuedConnection);
+}
+
+// Made by the first retirement, on whichever thread, and handed to the main thread.
+void MakeReaper() {
   QCoreApplication* app = QCoreApplication::instance();
-  if (retired.appGoing || app == nullptr) return;
-  QMetaObject::invokeMethod(app, &ReapRetiredComThreads, Qt::QueuedConnection);
+  {
+    TRetiredThreads& retired = Retired();
+    std::lock_guard lock(retired.mutex);
+    if (retired.reaper != nullptr || retired.appGoing || app == nullptr) return;
+    retired.reaper = new TRetiredReaper;
+    retired.reaper->moveToThread(app->thread());
+  }
+  qAddPostRoutine(&ApplicationGoing);  // outside the lock, which the routine takes
 }
 
 bool OnMainThread() {
@@ -165,8 +179,7 @@ bool TComThread::InOwnDelivery() const {
 
 void TComThread::Retire(std::unique_ptr<TComThread> thread) {
   thread->retired_ = true;
-  static std::once_flag watchApplication;
-  std::call_once(watchApplication, [] { qAddPostRoutine(&ApplicationGoing); });
+  MakeReaper();
   TRetiredThreads& retired = Retired();
   std::lock_guard lock(retired.mutex);
   retired.threads.push_back(std::move(thread));

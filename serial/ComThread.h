@@ -2,6 +2,7 @@
 // The port's event thread: waits on the line and delivers each batch of events as the
 // port's delivery mode says.
 
+#include <QObject>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -59,6 +60,14 @@ class TComThread {
 // Joins the retired event threads that have ended; on the main thread only, as their
 // hand-overs belong to it.
 void ReapRetiredComThreads();
+// On the main thread, the receiver of a retired thread's request to be joined: asked by name,
+// so what is posted is made inside Qt, and the slot takes the lock the post was made under.
+class TRetiredReaper : public QObject {
+  Q_OBJECT
+ public slots:
+  void Reap() { ReapRetiredComThreads(); }
+};
+
 // Retired event threads not joined yet.
 std::size_t RetiredComThreadCount();
 // On the main thread, for a port being destroyed: waits for its retired threads that may still
