@@ -14,15 +14,16 @@ struct THandOver::TItem {
 
 void THandOverTarget::Serve() {
   if (handOver_ == nullptr) return;
-  serving_ = true;
+  ++serving_;
   handOver_->ServePosted();
-  serving_ = false;
+  --serving_;
 }
 
 void THandOverTarget::Orphan() {
   handOver_ = nullptr;
-  // Inside its own slot, the event system still uses it once the slot returns.
-  if (serving_) {
+  // Inside its own slot, the event system still uses it once the slot returns; a nested event
+  // loop may have run the slot again meanwhile, so only the outermost call may free it.
+  if (serving_ > 0) {
     deleteLater();
   } else {
     delete this;

@@ -28,7 +28,7 @@ class THandOverTarget : public QObject {
 
  private:
   THandOver* handOver_;
-  bool serving_ = false;
+  int serving_ = 0;  // calls of Serve on the stack
 };
 
 // Shared, so that a message being run keeps its hand-over alive even when the work drops

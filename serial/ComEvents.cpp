@@ -1,6 +1,8 @@
 // Links, and the processing of each line event: links first, then the port's own handler.
 
 #include <algorithm>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 
 #include "ComPort.h"
@@ -250,31 +252,41 @@ void TCustomComPort::ProcessEventSet(TComEvents events) {
 
 // --- lifecycle notices
 
+namespace {
+
+// Each notice may destroy the port: the rest are not given.
+void NotifyWhileAlive(const TCustomComPort* port,
+                      std::initializer_list<std::function<void()>> notices) {
+  const TPortAlive alive(port);
+  for (const auto& notice : notices) {
+    if (alive.Gone()) return;
+    notice();
+  }
+}
+
+}  // namespace
+
 void TCustomComPort::ProcessBeforeOpen() {
   FireBeforeOpen();
 }
 
 void TCustomComPort::ProcessAfterOpen() {
-  SignalLinks(TLinkSignal::Connect, true);
-  FireAfterOpen();
-  ProcessCTSChange();
-  ProcessDSRChange();
-  ProcessRLSDChange();
+  NotifyWhileAlive(this, {[this] { SignalLinks(TLinkSignal::Connect, true); },
+                          [this] { FireAfterOpen(); }, [this] { ProcessCTSChange(); },
+                          [this] { ProcessDSRChange(); }, [this] { ProcessRLSDChange(); }});
 }
 
 void TCustomComPort::ProcessBeforeClose() {
-  SignalLinks(TLinkSignal::CTS, false);
-  SignalLinks(TLinkSignal::DSR, false);
-  SignalLinks(TLinkSignal::RLSD, false);
-  FireCTSChange(false);
-  FireDSRChange(false);
-  FireRLSDChange(false);
-  FireBeforeClose();
+  NotifyWhileAlive(this, {[this] { SignalLinks(TLinkSignal::CTS, false); },
+                          [this] { SignalLinks(TLinkSignal::DSR, false); },
+                          [this] { SignalLinks(TLinkSignal::RLSD, false); },
+                          [this] { FireCTSChange(false); }, [this] { FireDSRChange(false); },
+                          [this] { FireRLSDChange(false); }, [this] { FireBeforeClose(); }});
 }
 
 void TCustomComPort::ProcessAfterClose() {
-  SignalLinks(TLinkSignal::Connect, false);
-  FireAfterClose();
+  NotifyWhileAlive(
+      this, {[this] { SignalLinks(TLinkSignal::Connect, false); }, [this] { FireAfterClose(); }});
 }
 
 }  // namespace vardelio

@@ -1,5 +1,7 @@
 #include "ComPort.h"
 
+#include <QScopeGuard>
+
 #include "ComThread.h"
 
 #include "framework/Dialogs.h"
@@ -18,9 +20,17 @@ TCustomComPort::~TCustomComPort() {
   // Destroyed by one of its own handlers: what called that handler stops where it is.
   TPortAlive::PortDestroyed(this);
   destroying_ = true;
+  if (notifyWindow_) notifyWindow_->Detach();  // its thread may still be sending
   // A destructor cannot report; whatever closing raises, the line is not leaked.
   try {
-    ClosePort();
+    if (closing_) {
+      // Destroyed by a handler that its own close ran: that close stops where it is, and the
+      // rest of it is done here.
+      ReleaseLineQuietly();
+      ProcessAfterClose();
+    } else {
+      ClosePort();
+    }
   } catch (const std::exception&) {
     ReleaseLineQuietly();
   }
@@ -173,7 +183,9 @@ void TCustomComPort::ReleaseLineQuietly() noexcept {
 void TCustomComPort::OpenPort() {
   if (connected_) return;
   ReapRetiredComThreads();
+  const TPortAlive alive(this);
   ProcessBeforeOpen();
+  if (alive.Gone()) return;
   AcquireLine();
   connected_ = true;
   try {
@@ -199,15 +211,26 @@ void TCustomComPort::OpenPort() {
 }
 
 void TCustomComPort::ClosePort() {
-  if (!connected_) return;
-  ProcessBeforeClose();
-  CancelPendingIo();
-  if (eventThreadActive_) {
-    StopEventThread();
-    eventThreadActive_ = false;
+  // While the close waits for the event thread it serves the thread's batch, whose handlers may
+  // close or reopen the port: the close under way goes on, and the port ends closed.
+  if (!connected_ || closing_) return;
+  const TPortAlive alive(this);
+  closing_ = true;
+  {
+    const auto closed = qScopeGuard([&] {
+      if (!alive.Gone()) closing_ = false;
+    });
+    ProcessBeforeClose();
+    if (alive.Gone()) return;
+    CancelPendingIo();
+    if (eventThreadActive_) {
+      StopEventThread();
+      if (alive.Gone()) return;
+      eventThreadActive_ = false;
+    }
+    ReleaseLine();
+    connected_ = false;
   }
-  ReleaseLine();
-  connected_ = false;
   ProcessAfterClose();
 }
 

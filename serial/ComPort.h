@@ -233,13 +233,14 @@ class TCustomComPort : public TComponent {
   std::unique_ptr<TComThread> eventThread_;
   bool eventThreadActive_ = false;
   TLineHandle lineHandle_ = kInvalidLineHandle;
-  std::unique_ptr<TPortNotifyWindow> notifyWindow_;
+  std::shared_ptr<TPortNotifyWindow> notifyWindow_;
   std::int32_t batchDepth_ = 0;
   std::vector<TComLink*> links_;
   bool rxCharTriggerEnabled_ = true;
   TThreadPriority eventWatchPriority_ = tpNormal;
   bool hasBufferLink_ = false;
   bool connected_ = false;
+  bool closing_ = false;     // from the start of a close until the line is released
   bool destroying_ = false;  // no handler runs for a port being destroyed
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;

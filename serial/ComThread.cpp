@@ -29,11 +29,43 @@ constexpr std::array<TComEvent, 10> kDeliveryOrder = {
 struct TRetiredThreads {
   std::mutex mutex;
   std::vector<std::unique_ptr<TComThread>> threads;
+  bool appGoing = false;  // the application object is being destroyed: post nothing to it
+  TRetiredReaper* reaper = nullptr;  // lives on the main thread until the application goes
 };
 
 TRetiredThreads& Retired() {
   static TRetiredThreads retired;
   return retired;
+}
+
+// Called by the application's destructor before it frees anything.
+void ApplicationGoing() {
+  TRetiredThreads& retired = Retired();
+  std::lock_guard lock(retired.mutex);
+  retired.appGoing = true;
+  delete std::exchange(retired.reaper, nullptr);
+}
+
+// From a retired thread at its end: the main thread joins it. Under the lock, so the
+// application cannot go between the look and the post.
+void PostReap() {
+  TRetiredThreads& retired = Retired();
+  std::lock_guard lock(retired.mutex);
+  if (retired.reaper != nullptr)
+    QMetaObject::invokeMethod(retired.reaper, "Reap", Qt::QueuedConnection);
+}
+
+// Made by the first retirement, on whichever thread, and handed to the main thread.
+void MakeReaper() {
+  QCoreApplication* app = QCoreApplication::instance();
+  {
+    TRetiredThreads& retired = Retired();
+    std::lock_guard lock(retired.mutex);
+    if (retired.reaper != nullptr || retired.appGoing || app == nullptr) return;
+    retired.reaper = new TRetiredReaper;
+    retired.reaper->moveToThread(app->thread());
+  }
+  qAddPostRoutine(&ApplicationGoing);  // outside the lock, which the routine takes
 }
 
 bool OnMainThread() {
@@ -100,13 +132,13 @@ TComEvents MaskToEventSet(std::uint32_t mask) {
 // --- the thread
 
 TComThread::TComThread(TCustomComPort& ownerPort, std::shared_ptr<THandOver> handOver,
-                       TPortNotifyWindow* notifyWindow)
+                       std::shared_ptr<TPortNotifyWindow> notifyWindow)
     : OwnerPort(ownerPort),
       platform_(ownerPort.Platform()),
       line_(ownerPort.LineHandle()),
       syncMethod_(ownerPort.SyncMethod()),
       handOver_(std::move(handOver)),
-      notifyWindow_(notifyWindow),
+      notifyWindow_(std::move(notifyWindow)),
       stopSignal_(platform_.CreateStopSignal()) {
   // Without it the thread could never be stopped, and closing would wait for ever.
   if (stopSignal_ == kNoStopSignal) throw EComPort(1, platform_.LastError());
@@ -138,7 +170,7 @@ bool TComThread::InOwnDelivery() const {
     case smThreadSync:
       return handOver_->Serving();  // only this thread hands work over to it
     case smNone:
-      return std::this_thread::get_id() == thread_.get_id();
+      return std::this_thread::get_id() == ownId_.load();
     case smWindowSync:
       break;  // the thread was released before the handler ran
   }
@@ -147,6 +179,7 @@ bool TComThread::InOwnDelivery() const {
 
 void TComThread::Retire(std::unique_ptr<TComThread> thread) {
   thread->retired_ = true;
+  MakeReaper();
   TRetiredThreads& retired = Retired();
   std::lock_guard lock(retired.mutex);
   retired.threads.push_back(std::move(thread));
@@ -160,6 +193,8 @@ void TComThread::ApplyPriority() const {
 }
 
 void TComThread::Execute() {
+  // Its own record: the std::thread may not be stored yet when the first batch arrives.
+  ownId_ = std::this_thread::get_id();
   ApplyPriority();
   try {
     std::uint32_t mask = 0;
@@ -180,11 +215,8 @@ void TComThread::Execute() {
   finished_ = true;
   finished_.notify_all();
   handOver_->Wake();
-  if (!retired) return;
-  // Joined on the main thread, which outlives this post; the port may be gone already.
-  if (QCoreApplication* app = QCoreApplication::instance()) {
-    QMetaObject::invokeMethod(app, &ReapRetiredComThreads, Qt::QueuedConnection);
-  }
+  // Joined on the main thread; the port may be gone already.
+  if (retired) PostReap();
 }
 
 void TComThread::DeliverEvents(TComEvents events) {
@@ -209,7 +241,7 @@ void TComThread::DeliverEvents(TComEvents events) {
 void TPortNotifyWindow::SendPortEvent(std::uint32_t event) {
   handOver_.Send([this, event](const THandOver::TRelease& release) {
     release();  // the event thread goes back to the line before the handlers run
-    port_.HandlePortMessage(event);
+    if (port_ != nullptr) port_->HandlePortMessage(event);
   });
 }
 
@@ -229,9 +261,9 @@ bool TCustomComPort::EventLoopEnded() const {
 void TCustomComPort::StartEventThread() {
   handOver_ = std::make_shared<THandOver>();
   if (syncMethod_ == smWindowSync) {
-    notifyWindow_ = std::make_unique<TPortNotifyWindow>(*this, *handOver_);
+    notifyWindow_ = std::make_shared<TPortNotifyWindow>(*this, *handOver_);
   }
-  eventThread_ = std::make_unique<TComThread>(*this, handOver_, notifyWindow_.get());
+  eventThread_ = std::make_unique<TComThread>(*this, handOver_, notifyWindow_);
   eventThread_->Resume();
 }
 
@@ -241,7 +273,11 @@ void TCustomComPort::StopEventThread() {
     // returned.
     TComThread::Retire(std::move(eventThread_));
   }
-  eventThread_.reset();
+  const TPortAlive alive(this);
+  std::unique_ptr<TComThread> stopping = std::move(eventThread_);
+  stopping.reset();
+  // Destroyed by a handler that this wait served: its destructor released the rest.
+  if (alive.Gone()) return;
   notifyWindow_.reset();
   handOver_.reset();
 }

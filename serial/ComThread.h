@@ -2,6 +2,7 @@
 // The port's event thread: waits on the line and delivers each batch of events as the
 // port's delivery mode says.
 
+#include <QObject>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -15,7 +16,7 @@ class TComThread {
   // Created suspended, with the line's event mask taken from the port's Events now; it
   // delivers through the port's hand-over and, in window-sync, its notify window.
   TComThread(TCustomComPort& ownerPort, std::shared_ptr<THandOver> handOver,
-             TPortNotifyWindow* notifyWindow);
+             std::shared_ptr<TPortNotifyWindow> notifyWindow);
   // Stops the thread and waits for its end, serving its hand-overs meanwhile.
   ~TComThread();
   TComThread(const TComThread&) = delete;
@@ -47,9 +48,11 @@ class TComThread {
   const TLineHandle line_;
   const TSyncMethod syncMethod_;
   const std::shared_ptr<THandOver> handOver_;
-  TPortNotifyWindow* const notifyWindow_;
+  // Shared, as a port destroyed by a handler its own close serves goes before the thread.
+  const std::shared_ptr<TPortNotifyWindow> notifyWindow_;
   TStopSignal stopSignal_;
   std::thread thread_;
+  std::atomic<std::thread::id> ownId_;
   std::atomic<bool> finished_{false};
   std::atomic<bool> retired_{false};
 };
@@ -57,6 +60,14 @@ class TComThread {
 // Joins the retired event threads that have ended; on the main thread only, as their
 // hand-overs belong to it.
 void ReapRetiredComThreads();
+// On the main thread, the receiver of a retired thread's request to be joined: asked by name,
+// so what is posted is made inside Qt, and the slot takes the lock the post was made under.
+class TRetiredReaper : public QObject {
+  Q_OBJECT
+ public slots:
+  void Reap() { ReapRetiredComThreads(); }
+};
+
 // Retired event threads not joined yet.
 std::size_t RetiredComThreadCount();
 // On the main thread, for a port being destroyed: waits for its retired threads that may still
@@ -66,12 +77,15 @@ void AwaitRetiredComThreads(const TCustomComPort& port);
 // The hidden receiver of the event thread's messages in window-sync delivery.
 class TPortNotifyWindow {
  public:
-  TPortNotifyWindow(TCustomComPort& port, THandOver& handOver) : port_(port), handOver_(handOver) {}
+  TPortNotifyWindow(TCustomComPort& port, THandOver& handOver)
+      : port_(&port), handOver_(handOver) {}
   // From the event thread: returns once the handler has taken the message.
   void SendPortEvent(std::uint32_t event);
+  // On the main thread, from the port's destructor: later messages do nothing.
+  void Detach() { port_ = nullptr; }
 
  private:
-  TCustomComPort& port_;
+  TCustomComPort* port_;  // read and cleared on the main thread only
   THandOver& handOver_;
 };
 

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <thread>
 
+#include "EventRecording.h"
 #include "FakeComPlatform.h"
 #include "RecordingPresenter.h"
 #include "Waiting.h"
@@ -11,87 +12,16 @@
 #include "serial/ComThread.h"
 
 using namespace vardelio;
+using vardelio::test::Log;
+using vardelio::test::Record;
+using vardelio::test::RecordLink;
 using vardelio::test::ServeUntil;
+using vardelio::test::TEventLog;
 using vardelio::test::TFakeComPlatform;
 using vardelio::test::TRecordingPresenter;
 using vardelio::test::WaitUntil;
 
 namespace {
-
-using Log = std::vector<std::string>;
-
-// Writes down every handler and link slot as it is called, from any thread.
-class TEventLog {
- public:
-  void Add(const std::string& entry) {
-    std::lock_guard lock(mutex_);
-    log_.push_back(entry);
-  }
-  Log Entries() const {
-    std::lock_guard lock(mutex_);
-    return log_;
-  }
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    log_.clear();
-  }
-  bool Contains(const std::string& entry) const {
-    const Log l = Entries();
-    return std::find(l.begin(), l.end(), entry) != l.end();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  Log log_;
-};
-
-std::string OnOff(const char* name, bool on) {
-  return std::string(name) + (on ? "+" : "-");
-}
-
-void Record(TComPort& port, TEventLog& log) {
-  port.OnAfterOpen = TNotifyEvent([&](QObject*) { log.Add("AfterOpen"); });
-  port.OnBeforeClose = TNotifyEvent([&](QObject*) { log.Add("BeforeClose"); });
-  port.OnAfterClose = TNotifyEvent([&](QObject*) { log.Add("AfterClose"); });
-  port.OnRxChar = TRxCharEvent([&](QObject*, int n) { log.Add("RxChar" + std::to_string(n)); });
-  port.OnRxBuf = TRxBufEvent([&](QObject*, const void* b, int n) {
-    log.Add("RxBuf:" + std::string(static_cast<const char*>(b), std::size_t(n)));
-  });
-  port.OnTxEmpty = TNotifyEvent([&](QObject*) { log.Add("TxEmpty"); });
-  port.OnBreak = TNotifyEvent([&](QObject*) { log.Add("Break"); });
-  port.OnRing = TNotifyEvent([&](QObject*) { log.Add("Ring"); });
-  port.OnRxFlag = TNotifyEvent([&](QObject*) { log.Add("RxFlag"); });
-  port.OnRx80Full = TNotifyEvent([&](QObject*) { log.Add("Rx80Full"); });
-  port.OnCTSChange = TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("CTS", on)); });
-  port.OnDSRChange = TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("DSR", on)); });
-  port.OnRLSDChange = TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("RLSD", on)); });
-  port.OnError = TComErrorEvent(
-      [&](QObject*, TComErrors e) { log.Add("Error" + std::to_string(e.ToBits())); });
-}
-
-void RecordLink(TComLink& link, TEventLog& log, bool wantsData) {
-  link.OnLinkConnect =
-      TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:Connect", on)); });
-  link.OnLinkCTSChange =
-      TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:CTS", on)); });
-  link.OnLinkDSRChange =
-      TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:DSR", on)); });
-  link.OnLinkRLSDChange =
-      TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:RLSD", on)); });
-  link.OnLinkRxActive = TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:Rx", on)); });
-  link.OnLinkTxActive = TComSignalEvent([&](QObject*, bool on) { log.Add(OnOff("link:Tx", on)); });
-  link.OnLinkTxEmpty = TNotifyEvent([&](QObject*) { log.Add("link:TxEmpty"); });
-  link.OnLinkRing = TNotifyEvent([&](QObject*) { log.Add("link:Ring"); });
-  link.OnLinkRxFlag = TNotifyEvent([&](QObject*) { log.Add("link:RxFlag"); });
-  link.OnLinkTxBuf = TRxBufEvent([&](QObject*, const void* b, int n) {
-    log.Add("link:TxBuf:" + std::string(static_cast<const char*>(b), std::size_t(n)));
-  });
-  if (wantsData) {
-    link.OnLinkRxBuf = TRxBufEvent([&](QObject*, const void* b, int n) {
-      log.Add("link:RxBuf:" + std::string(static_cast<const char*>(b), std::size_t(n)));
-    });
-  }
-}
 
 // Processing called directly, without an event thread.
 class Processing : public ::testing::Test {
@@ -358,86 +288,32 @@ TEST_F(Delivery, ClosingCompletesABatchThatIsBeingHandedOver) {
   EXPECT_EQ(log.Entries(), (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Ring", "AfterClose"}));
 }
 
-// In each mode, the port's own handler or a link's slot deletes the port, or a handler closes
-// it and the main thread deletes it while the batch is still being processed: the deletion
-// completes, nothing of the batch runs after it, and the thread ends and is joined.
-TEST(DeletedByItsHandler, CompletesInEveryMode) {
-  enum TBy { byHandler, byLink, byMainAfterClose };
+// The batch is handed over only once the close already waits for the thread's end: the close
+// serves it and returns, in both modes that hand over. A handler that closes the port, or
+// closes and reopens it, meanwhile finds the close under way and changes nothing.
+TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
+  enum TRing { logs, closes, closesAndReopens };
   const struct {
     TSyncMethod mode;
-    TBy by;
-  } cases[] = {{smThreadSync, byHandler},
-               {smWindowSync, byHandler},
-               {smNone, byHandler},
-               {smThreadSync, byLink},
-               {smWindowSync, byLink},
-               {smNone, byLink},
-               {smThreadSync, byMainAfterClose},
-               {smWindowSync, byMainAfterClose},
-               {smNone, byMainAfterClose}};
+    TRing ring;
+  } cases[] = {{smThreadSync, logs},
+               {smWindowSync, logs},
+               {smThreadSync, closes},
+               {smWindowSync, closes},
+               {smThreadSync, closesAndReopens},
+               {smWindowSync, closesAndReopens}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.by));
-    std::atomic<bool> closed = false;
-    TFakeComPlatform platform;
-    TEventLog log;
-    TComLink reader;  // outlives the port
-    std::atomic<TComPort*> self = new TComPort(nullptr, &platform);
-    // Cleared once the deletion has completed: what the test reads next was done by then.
-    const auto deleteSelf = [&] {
-      delete self.load();
-      self = nullptr;
-    };
-    TComPort& port = *self.load();
-    Record(port, log);
-    port.SetSyncMethod(c.mode);
-    if (c.by == byMainAfterClose) {
-      port.OnRxChar = TRxCharEvent([&](QObject*, int) {
-        log.Add("RxChar");
-        port.ClosePort();
-        closed = true;
-        QThread::msleep(20);  // still in the batch when the main thread deletes the port
-      });
-    } else if (c.by == byLink) {
-      reader.OnLinkRxBuf = TRxBufEvent([&](QObject*, const void*, int) {
-        log.Add("link:RxBuf");
-        deleteSelf();
-      });
-      port.AttachLink(&reader);
-    } else {
-      port.OnRxChar = TRxCharEvent([&](QObject*, int) {
-        log.Add("RxChar");
-        deleteSelf();
-      });
-    }
-    port.OpenPort();
-    platform.Locked([&] { platform.input = "ab"; });
-    platform.PushEvents(EV_RXCHAR | EV_RING);  // the ring comes after the deletion: never
-    if (c.by == byMainAfterClose) {
-      ASSERT_TRUE(ServeUntil([&] { return closed.load(); }));
-      deleteSelf();
-    }
-    ASSERT_TRUE(ServeUntil([&] {
-      return self.load() == nullptr && platform.OpenStopSignals() == 0 &&
-             RetiredComThreadCount() == 0;
-    }));
-    EXPECT_TRUE(log.Contains(c.by == byLink ? "link:RxBuf" : "RxChar"));
-    EXPECT_TRUE(log.Contains("AfterClose"));
-    // A window-sync close still serves the messages sent before it, as any close does.
-    if (c.by != byMainAfterClose || c.mode != smWindowSync) {
-      EXPECT_FALSE(log.Contains("Ring"));
-    }
-    EXPECT_EQ(platform.Count("CloseLine"), 1);
-  }
-}
-
-// The batch is handed over only once the close already waits for the thread's end: the close
-// serves it and returns, in both modes that hand over.
-TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
-  for (const TSyncMethod mode : {smThreadSync, smWindowSync}) {
-    SCOPED_TRACE(int(mode));
+    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.ring));
     log.Clear();
     fake.HoldTakenEvents(true);
-    Start(mode);
+    Start(c.mode);
+    if (c.ring != logs) {
+      port.OnRing = TNotifyEvent([&](QObject*) {
+        log.Add("Ring");
+        port.ClosePort();
+        if (c.ring == closesAndReopens) port.OpenPort();
+      });
+    }
     fake.PushEvents(EV_RING);
     ASSERT_TRUE(WaitUntil([&] { return fake.QueuedEvents() == 0; }));
     const int stopsBefore = fake.StopsSet();
@@ -450,7 +326,38 @@ TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
     port.ClosePort();
     release.join();
     EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(port.EventThreadActive());
     EXPECT_EQ(log.Entries(), (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Ring", "AfterClose"}));
+    EXPECT_EQ(fake.OpenStopSignals(), 0u);  // no thread is left running
+    EXPECT_EQ(fake.Count("CloseLine"), fake.Count("OpenLine"));
+  }
+}
+
+// A window-sync handler waits in a nested event loop (a message box); the next message's
+// handler closes the port, or closes and reopens it, inside that loop. The outer handler then
+// returns into a hand-over that only it still holds.
+TEST_F(Delivery, AHandlerMayCloseThePortInsideAnotherHandlersNestedLoop) {
+  for (const bool reopen : {false, true}) {
+    SCOPED_TRACE(reopen);
+    Start(smWindowSync);
+    bool closedInside = false;
+    port.OnRing = TNotifyEvent([&](QObject*) {
+      log.Add("Ring");
+      ServeUntil([&] { return closedInside; });
+      log.Add("Ring returns");
+    });
+    port.OnRLSDChange = TComSignalEvent([&](QObject*, bool) {
+      if (std::exchange(closedInside, true)) return;
+      port.ClosePort();
+      if (reopen) port.OpenPort();
+    });
+    fake.PushEvents(EV_RING | EV_RLSD);
+    ASSERT_TRUE(ServeUntil([&] { return log.Contains("Ring returns"); }));
+    EXPECT_TRUE(log.Contains("AfterClose"));
+    EXPECT_EQ(port.Connected(), reopen);
+    port.ClosePort();
+    port.OnRing = TNotifyEvent();
+    port.OnRLSDChange = TComSignalEvent();
   }
 }
 
