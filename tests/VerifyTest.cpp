@@ -65,11 +65,22 @@ class Window : public ::testing::Test {
     });
   }
   void StartOnFake() { form = std::make_unique<TForm1>(nullptr, &fake); }
+  // A verification's read-back starts within the evaluation and purges after its write: the
+  // unit keeps its answers back until the evaluation is over.
   bool EvaluateWhen(const std::function<bool()>& answered) {
     if (!ServeUntil(answered)) return false;
     const int before = evaluations;
+    unit->Hold();
     form->Timer1()->setInterval(0);
-    return ServeUntil([&] { return evaluations > before; });
+    const bool evaluated = ServeUntil([&] { return evaluations > before; });
+    unit->Release();
+    return evaluated;
+  }
+  // Starts a receive of the menu's with the unit's answer held until the purge is done.
+  void Receive() {
+    unit->Hold();
+    Find<QAction>("RecibirProgramacin1")->trigger();
+    unit->Release();
   }
   template <typename T = QWidget>
   T* Find(const char* name) {
@@ -178,7 +189,7 @@ TEST_F(Window, AReceiveStartedDuringAVerificationIsAPlainReceive) {
   // The read-back is answered but not yet evaluated: the receive's purge cannot cut that
   // answer short and leave its tail to pass for the receive's.
   ASSERT_TRUE(ServeUntil([&] { return UnitAnswered(2); }));
-  Find<QAction>("RecibirProgramacin1")->trigger();
+  Receive();
   EXPECT_TRUE(Buffer().isEmpty());
   ASSERT_TRUE(EvaluateWhen([&] { return UnitAnswered(3); }));
   EXPECT_EQ(boxes.messages, QStringList{m::kReceived});

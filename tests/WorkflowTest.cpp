@@ -94,7 +94,7 @@ class Workflow : public ::testing::Test {
   // Runs `start` and lets the evaluation come once `answered`, however long a loaded machine
   // makes the unit take.
   void EvaluateWhen(const std::function<void()>& start, const std::function<bool()>& answered) {
-    EXPECT_TRUE(vardelio::test::EvaluateOnceAnswered(form->Timer1(), start, answered));
+    EXPECT_TRUE(vardelio::test::EvaluateOnceAnswered(form->Timer1(), *unit, start, answered));
   }
   // The same, once the unit's whole answer to its `requests`th request is in the buffer.
   void EvaluateOnceAnswered(const std::function<void()>& start, bool silent = false,
@@ -154,14 +154,11 @@ TEST_F(Workflow, ASendWithoutAProperAcknowledgementIsNotProgrammed) {
 TEST_F(Workflow, OnlyTheLastPacketCounts) {
   Start();
   Type("Edit1", "1234");
-  EvaluateWhen(
-      [&] {
-        Click("BitBtn1_Enviar");
-        EXPECT_TRUE(ServeUntil([&] { return Answered(*unit, Buffer(), 1); }));
-        EXPECT_EQ(Buffer()->toPlainText(), "OK");
-        unit->SendRaw("SXZ");
-      },
-      [&] { return Buffer()->toPlainText() == "X"; });
+  form->Timer1()->setInterval(vardelio::test::kNoEvaluation);
+  Click("BitBtn1_Enviar");
+  ASSERT_TRUE(ServeUntil([&] { return Answered(*unit, Buffer(), 1); }));
+  EXPECT_EQ(Buffer()->toPlainText(), "OK");
+  EvaluateWhen([&] { unit->SendRaw("SXZ"); }, [&] { return Buffer()->toPlainText() == "X"; });
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(boxes.messages, QStringList{m::kNotProgrammed});
 }

@@ -23,6 +23,11 @@ void TSimulatedUnit::Start() {
 
 void TSimulatedUnit::Stop() {
   if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  released_.notify_all();
   const std::uint64_t one = 1;
   [[maybe_unused]] ssize_t n = write(stop_, &one, sizeof one);
   thread_.join();
@@ -88,8 +93,26 @@ void TSimulatedUnit::Handle(char byte) {
   }
 }
 
+void TSimulatedUnit::Hold() {
+  std::lock_guard lock(mutex_);
+  held_ = true;
+}
+
+void TSimulatedUnit::Release() {
+  {
+    std::lock_guard lock(mutex_);
+    held_ = false;
+  }
+  released_.notify_all();
+}
+
 void TSimulatedUnit::Answer(const std::string& reply) {
   if (behaviour_.silent) return;
+  {
+    std::unique_lock lock(mutex_);
+    released_.wait(lock, [this] { return !held_ || stopping_; });
+    if (stopping_) return;
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(behaviour_.delayMs));
   const std::string text = behaviour_.garbage ? "x#SokZ\xff" : reply;
   for (const char byte : text) {
