@@ -483,10 +483,12 @@ TEST_F(Workflow, AFailedStoreKeepsTheWindowOpenAndALaterCloseTriesAgain) {
 
 TEST_F(Workflow, AUnitThatHangsUpMidSessionGivesTheWriteErrorAndClosingStillSaves) {
   Start({.hangUpAfter = 1});
+  unit->KeepLineOpen(true);
   Type("Edit1", "1234");
   EvaluateOnceAnswered([&] { Click("BitBtn1_Enviar"); });
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(boxes.messages, QStringList{m::kProgrammed});
+  unit->KeepLineOpen(false);  // the acknowledgement is in: now it may hang up
   ASSERT_TRUE(ServeUntil([&] { return form->ComPort1()->EventLoopEnded(); }));
   Type("Edit1", "1234");
   Click("BitBtn1_Enviar");

@@ -89,6 +89,9 @@ void TSimulatedUnit::Handle(char byte) {
   if (behaviour_.hangUpAfter >= 0 && requests_ >= behaviour_.hangUpAfter && master_ >= 0) {
     // The kernel drops what the other side has not read yet: let the last answer be heard.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::unique_lock lock(mutex_);
+    released_.wait(lock, [this] { return !keepOpen_ || stopping_; });
+    lock.unlock();
     HangUp();
   }
 }
@@ -102,6 +105,14 @@ void TSimulatedUnit::Release() {
   {
     std::lock_guard lock(mutex_);
     held_ = false;
+  }
+  released_.notify_all();
+}
+
+void TSimulatedUnit::KeepLineOpen(bool keep) {
+  {
+    std::lock_guard lock(mutex_);
+    keepOpen_ = keep;
   }
   released_.notify_all();
 }

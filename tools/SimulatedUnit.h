@@ -41,6 +41,9 @@ class TSimulatedUnit {
   // window finish what it does after a write before any answer can arrive.
   void Hold();
   void Release();
+  // While kept open, a hang-up the behaviour asks for waits: only a test sees when the other
+  // side has read the last answer, which the kernel drops at a hang-up.
+  void KeepLineOpen(bool keep);
 
  private:
   void Run();
@@ -58,6 +61,7 @@ class TSimulatedUnit {
   std::atomic<int> requests_{0};
   std::condition_variable released_;
   bool held_ = false;
+  bool keepOpen_ = false;
   bool stopping_ = false;
   std::thread thread_;
 };
