@@ -94,7 +94,9 @@ class Workflow : public ::testing::Test {
   // Runs `start` and lets the evaluation come once `answered`, however long a loaded machine
   // makes the unit take.
   void EvaluateWhen(const std::function<void()>& start, const std::function<bool()>& answered) {
-    EXPECT_TRUE(vardelio::test::EvaluateOnceAnswered(form->Timer1(), *unit, start, answered));
+    EXPECT_TRUE(vardelio::test::EvaluateOnceAnswered(form->Timer1(), *unit, start, answered))
+        << "requests taken " << unit->Requests() << ", buffer \""
+        << Buffer()->toPlainText().toStdString() << '"';
   }
   // The same, once the unit's whole answer to its `requests`th request is in the buffer.
   void EvaluateOnceAnswered(const std::function<void()>& start, bool silent = false,
