@@ -12,8 +12,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -24,6 +26,7 @@
 #include "PseudoTerminal.h"
 #include "RecordingPresenter.h"
 #include "SimulatedUnit.h"
+#include "UnitAnswer.h"
 #include "UnitCommandLine.h"
 #include "Waiting.h"
 #include "app/MainForm.h"
@@ -33,6 +36,7 @@
 #include "serial/ComPort.h"
 
 using namespace vardelio;
+using vardelio::test::Answered;
 using vardelio::test::ServeUntil;
 using vardelio::test::TRecordingPresenter;
 
@@ -86,15 +90,18 @@ class Workflow : public ::testing::Test {
   bool WaitForMessages(int count) {
     return ServeUntil([&] { return boxes.messages.size() >= count; });
   }
-  // Runs `start` and lets the evaluation come once the unit's whole answer is in the buffer,
-  // however long a loaded machine makes the unit take.
-  void EvaluateOnceAnswered(bool silent, const std::function<void()>& start) {
-    form->Timer1()->setInterval(60000);
-    start();
-    auto* memo = Find<QPlainTextEdit>("Memo1");
-    EXPECT_TRUE(ServeUntil(
-        [&] { return unit->Requests() == 1 && (silent || !memo->toPlainText().isEmpty()); }));
-    form->Timer1()->setInterval(0);  // restarts the running timer
+  QPlainTextEdit* Buffer() { return Find<QPlainTextEdit>("Memo1"); }
+  // Runs `start` and lets the evaluation come once `answered`, however long a loaded machine
+  // makes the unit take.
+  void EvaluateWhen(const std::function<void()>& start, const std::function<bool()>& answered) {
+    EXPECT_TRUE(vardelio::test::EvaluateOnceAnswered(form->Timer1(), *unit, start, answered))
+        << "requests taken " << unit->Requests() << ", buffer \""
+        << Buffer()->toPlainText().toStdString() << '"';
+  }
+  // The same, once the unit's whole answer to its `requests`th request is in the buffer.
+  void EvaluateOnceAnswered(const std::function<void()>& start, bool silent = false,
+                            int requests = 1) {
+    EvaluateWhen(start, [&] { return Answered(*unit, Buffer(), requests, silent); });
   }
   int Progress() { return Find<QProgressBar>("ProgressBar1")->value(); }
   bool ButtonsEnabled() {
@@ -115,10 +122,12 @@ TEST_F(Workflow, ASendTheUnitAcknowledgesIsReportedAsProgrammed) {
   Type("Edit2", "12,34");
   Find<QRadioButton>("RadioButton7")->setChecked(true);
   Find<QRadioButton>("RadioButton3")->setChecked(true);
-  Click("BitBtn1_Enviar");
-  EXPECT_TRUE(ButtonsEnabled());
-  EXPECT_EQ(Progress(), 100);
-  EXPECT_TRUE(Find<QLineEdit>("Edit1")->text().isEmpty());
+  EvaluateOnceAnswered([&] {
+    Click("BitBtn1_Enviar");
+    EXPECT_TRUE(ButtonsEnabled());
+    EXPECT_EQ(Progress(), 100);
+    EXPECT_TRUE(Find<QLineEdit>("Edit1")->text().isEmpty());
+  });
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(boxes.messages, QStringList{m::kProgrammed});
   EXPECT_EQ(Progress(), 0);
@@ -135,7 +144,7 @@ TEST_F(Workflow, ASendWithoutAProperAcknowledgementIsNotProgrammed) {
     Start(c.behaviour);
     boxes.messages.clear();
     Type("Edit1", "1234");
-    Click("BitBtn1_Enviar");
+    EvaluateOnceAnswered([&] { Click("BitBtn1_Enviar"); }, c.behaviour.silent);
     ASSERT_TRUE(WaitForMessages(1)) << c.name;
     EXPECT_EQ(boxes.messages, QStringList{m::kNotProgrammed}) << c.name;
     EXPECT_EQ(Progress(), 100) << c.name;
@@ -147,10 +156,11 @@ TEST_F(Workflow, ASendWithoutAProperAcknowledgementIsNotProgrammed) {
 TEST_F(Workflow, OnlyTheLastPacketCounts) {
   Start();
   Type("Edit1", "1234");
+  form->Timer1()->setInterval(vardelio::test::kNoEvaluation);
   Click("BitBtn1_Enviar");
-  ASSERT_TRUE(ServeUntil([&] { return unit->Requests() == 1; }));
-  QTest::qWait(60);  // the acknowledgement is in
-  unit->SendRaw("SXZ");
+  ASSERT_TRUE(ServeUntil([&] { return Answered(*unit, Buffer(), 1); }));
+  EXPECT_EQ(Buffer()->toPlainText(), "OK");
+  EvaluateWhen([&] { unit->SendRaw("SXZ"); }, [&] { return Buffer()->toPlainText() == "X"; });
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(boxes.messages, QStringList{m::kNotProgrammed});
 }
@@ -167,7 +177,9 @@ TEST_F(Workflow, TheBufferEndsAtANul) {
 TEST_F(Workflow, TimeOverIsToldAtOnceAndTheSendIsNotProgrammed) {
   Start({.timeOver = true});
   Type("Edit1", "1234");
-  Click("BitBtn1_Enviar");
+  // The answer is told as it comes; the evaluation follows it.
+  EvaluateWhen([&] { Click("BitBtn1_Enviar"); },
+               [&] { return unit->Requests() == 1 && !boxes.messages.isEmpty(); });
   ASSERT_TRUE(WaitForMessages(2));
   EXPECT_EQ(boxes.messages, (QStringList{m::kTimeOver, m::kNotProgrammed}));
 }
@@ -175,9 +187,11 @@ TEST_F(Workflow, TimeOverIsToldAtOnceAndTheSendIsNotProgrammed) {
 TEST_F(Workflow, AReceiveFillsTheWindowWithTheUnitsValues) {
   Start();
   unit->SetStored("1B2C12345678T87654321T21");
-  Click("BitBtn2_Recibir");
-  EXPECT_FALSE(ButtonsEnabled());
-  EXPECT_EQ(Progress(), 10);
+  EvaluateOnceAnswered([&] {
+    Click("BitBtn2_Recibir");
+    EXPECT_FALSE(ButtonsEnabled());
+    EXPECT_EQ(Progress(), 10);
+  });
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(boxes.messages, QStringList{m::kReceived});
   EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "1B2C");
@@ -198,13 +212,13 @@ TEST_F(Workflow, ValuesReadBackGoOutAgainByteForByte) {
       "34T5T01";
   Start();
   unit->SetStored(stored);
-  Click("BitBtn2_Recibir");
+  EvaluateOnceAnswered([&] { Click("BitBtn2_Recibir"); });
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(boxes.messages, QStringList{m::kReceived});
   EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), QString::fromUtf8("µƒ12"));
   EXPECT_EQ(Find<QLineEdit>("Edit2")->text(), QString::fromUtf8("\u00A034"));
   unit->SetStored("");
-  Click("BitBtn1_Enviar");
+  EvaluateOnceAnswered([&] { Click("BitBtn1_Enviar"); }, false, 2);
   ASSERT_TRUE(WaitForMessages(2));
   EXPECT_EQ(boxes.messages.last(), m::kProgrammed);
   EXPECT_EQ(unit->Stored(), stored);
@@ -297,7 +311,7 @@ TEST_F(Workflow, ReceiveOutcomes) {
     boxes.progress.clear();
     unit->SetStored(c.stored);
     Find<QRadioButton>("RadioButton6")->setChecked(true);
-    EvaluateOnceAnswered(c.behaviour.silent, [&] { Click("BitBtn2_Recibir"); });
+    EvaluateOnceAnswered([&] { Click("BitBtn2_Recibir"); }, c.behaviour.silent);
     ASSERT_TRUE(WaitForMessages(1)) << c.name;
     EXPECT_EQ(boxes.messages, QStringList{c.message}) << c.name;
     EXPECT_EQ(boxes.progress, QList<int>{c.progressShown}) << c.name;
@@ -334,14 +348,16 @@ TEST_F(Workflow, ASecondSendWhileTheTimerRunsIsEvaluatedOnce) {
   QElapsedTimer sinceFirst;
   Click("BitBtn1_Enviar");
   sinceFirst.start();
-  QTest::qWait(kInterval / 2);
+  // Without serving events, so the timer cannot run out however long a loaded machine sleeps.
+  QThread::msleep(kInterval / 2);
   Type("Edit1", "5678");
   const qint64 elapsed = sinceFirst.elapsed();
   Click("BitBtn1_Enviar");
-  // The timer keeps the time of the first start: a restart would leave it nearly a whole
-  // interval to run. A coarse timer may be set up to a twentieth of its interval late.
+  // The timer keeps the time of the first start (an overdue one has 0 left): a restart would
+  // leave it nearly a whole interval to run. A coarse timer may be a twentieth of it late.
   ASSERT_TRUE(form->Timer1()->isActive());
-  EXPECT_LE(form->Timer1()->remainingTime(), kInterval - elapsed + kInterval / 10);
+  EXPECT_LE(form->Timer1()->remainingTime(),
+            std::max<qint64>(0, kInterval - elapsed) + kInterval / 10);
   ASSERT_TRUE(WaitForMessages(1));
   QTest::qWait(kInterval * 2);
   EXPECT_EQ(boxes.messages.size(), 1);
@@ -349,9 +365,13 @@ TEST_F(Workflow, ASecondSendWhileTheTimerRunsIsEvaluatedOnce) {
 
 TEST_F(Workflow, ASendAfterAReceiveIsEvaluatedAsASend) {
   Start();
-  Click("BitBtn2_Recibir");
-  Type("Edit1", "1234");
-  Find<QAction>("EnviarProgramacin1")->trigger();  // the buttons wait for the receive
+  EvaluateWhen(
+      [&] {
+        Click("BitBtn2_Recibir");
+        Type("Edit1", "1234");
+        Find<QAction>("EnviarProgramacin1")->trigger();  // the buttons wait for the receive
+      },
+      [&] { return unit->Requests() == 2 && Buffer()->toPlainText() == "OK"; });
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(boxes.messages, QStringList{m::kProgrammed});
 }
@@ -465,10 +485,12 @@ TEST_F(Workflow, AFailedStoreKeepsTheWindowOpenAndALaterCloseTriesAgain) {
 
 TEST_F(Workflow, AUnitThatHangsUpMidSessionGivesTheWriteErrorAndClosingStillSaves) {
   Start({.hangUpAfter = 1});
+  unit->KeepLineOpen(true);
   Type("Edit1", "1234");
-  Click("BitBtn1_Enviar");
+  EvaluateOnceAnswered([&] { Click("BitBtn1_Enviar"); });
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(boxes.messages, QStringList{m::kProgrammed});
+  unit->KeepLineOpen(false);  // the acknowledgement is in: now it may hang up
   ASSERT_TRUE(ServeUntil([&] { return form->ComPort1()->EventLoopEnded(); }));
   Type("Edit1", "1234");
   Click("BitBtn1_Enviar");

@@ -23,6 +23,11 @@ void TSimulatedUnit::Start() {
 
 void TSimulatedUnit::Stop() {
   if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  released_.notify_all();
   const std::uint64_t one = 1;
   [[maybe_unused]] ssize_t n = write(stop_, &one, sizeof one);
   thread_.join();
@@ -84,12 +89,41 @@ void TSimulatedUnit::Handle(char byte) {
   if (behaviour_.hangUpAfter >= 0 && requests_ >= behaviour_.hangUpAfter && master_ >= 0) {
     // The kernel drops what the other side has not read yet: let the last answer be heard.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::unique_lock lock(mutex_);
+    released_.wait(lock, [this] { return !keepOpen_ || stopping_; });
+    lock.unlock();
     HangUp();
   }
 }
 
+void TSimulatedUnit::Hold() {
+  std::lock_guard lock(mutex_);
+  held_ = true;
+}
+
+void TSimulatedUnit::Release() {
+  {
+    std::lock_guard lock(mutex_);
+    held_ = false;
+  }
+  released_.notify_all();
+}
+
+void TSimulatedUnit::KeepLineOpen(bool keep) {
+  {
+    std::lock_guard lock(mutex_);
+    keepOpen_ = keep;
+  }
+  released_.notify_all();
+}
+
 void TSimulatedUnit::Answer(const std::string& reply) {
   if (behaviour_.silent) return;
+  {
+    std::unique_lock lock(mutex_);
+    released_.wait(lock, [this] { return !held_ || stopping_; });
+    if (stopping_) return;
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(behaviour_.delayMs));
   const std::string text = behaviour_.garbage ? "x#SokZ\xff" : reply;
   for (const char byte : text) {

@@ -3,6 +3,7 @@
 // acknowledges them, answers the read request with its stored data, and misbehaves on demand.
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -36,6 +37,13 @@ class TSimulatedUnit {
   int Requests() const { return requests_; }
   // Sends bytes of its own, as a unit speaking out of turn.
   void SendRaw(const std::string& bytes);
+  // While held, requests are taken but their answers wait for Release: a test lets the
+  // window finish what it does after a write before any answer can arrive.
+  void Hold();
+  void Release();
+  // While kept open, a hang-up the behaviour asks for waits: only a test sees when the other
+  // side has read the last answer, which the kernel drops at a hang-up.
+  void KeepLineOpen(bool keep);
 
  private:
   void Run();
@@ -51,6 +59,10 @@ class TSimulatedUnit {
   std::string frame_;
   bool inFrame_ = false;
   std::atomic<int> requests_{0};
+  std::condition_variable released_;
+  bool held_ = false;
+  bool keepOpen_ = false;
+  bool stopping_ = false;
   std::thread thread_;
 };
 
