@@ -251,6 +251,37 @@ TEST_F(PtyPort, AVanishedDeviceKeepsAnsweringForItsErrorAndEveryOtherCallFails) 
   EXPECT_FALSE(port.Connected());
 }
 
+// Whoever sees the hang-up first, a count of waiting bytes or the event wait, the wait gives
+// the error event once and then fails, and the error call still answers with the loss.
+TEST_F(PtyPort, AHangUpSeenFirstByACountStillReachesTheEventWaitOnce) {
+  for (const bool countFirst : {true, false}) {
+    SCOPED_TRACE(countFirst ? "count first" : "wait first");
+    TPtyPair unit;
+    TComPort line;
+    line.SetPort(unit.DevicePath());
+    line.SetEvents({});  // no event thread: this test is the waiter
+    line.OpenPort();
+    IComPlatform& platform = SystemComPlatform();
+    ASSERT_TRUE(platform.SetCommMask(line.LineHandle(), EV_ERR | EV_RXCHAR));
+    const TStopSignal stop = platform.CreateStopSignal();
+    unit.HangUp();
+    if (countFirst) {
+      EXPECT_EQ(line.BytesWaiting(), 0);
+    }
+    std::uint32_t mask = 0;
+    EXPECT_EQ(platform.WaitCommEvent(line.LineHandle(), stop, mask), TWaitResult::Events);
+    EXPECT_EQ(mask, EV_ERR);
+    if (!countFirst) {
+      EXPECT_EQ(line.BytesWaiting(), 0);
+    }
+    EXPECT_TRUE(line.TakeLineErrors().Contains(ceIO));
+    EXPECT_EQ(platform.WaitCommEvent(line.LineHandle(), stop, mask), TWaitResult::Failed);
+    EXPECT_EQ(platform.LastError(), EIO);
+    platform.CloseStopSignal(stop);
+    line.ClosePort();
+  }
+}
+
 // The kernel drops a terminal's unread input at hang-up; what the port had already taken in
 // stays deliverable.
 TEST_F(PtyPort, WhatTheDeviceSentBeforeVanishingIsStillDelivered) {
