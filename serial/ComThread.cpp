@@ -55,22 +55,22 @@ void PostReap() {
     QMetaObject::invokeMethod(retired.reaper, "Reap", Qt::QueuedConnection);
 }
 
-// Made by the first retirement, on whichever thread, and handed to the main thread.
-void MakeReaper() {
-  QCoreApplication* app = QCoreApplication::instance();
-  {
-    TRetiredThreads& retired = Retired();
-    std::lock_guard lock(retired.mutex);
-    if (retired.reaper != nullptr || retired.appGoing || app == nullptr) return;
-    retired.reaper = new TRetiredReaper;
-    retired.reaper->moveToThread(app->thread());
-  }
-  qAddPostRoutine(&ApplicationGoing);  // outside the lock, which the routine takes
-}
-
 bool OnMainThread() {
   const QCoreApplication* app = QCoreApplication::instance();
   return app == nullptr || QThread::currentThread() == app->thread();
+}
+
+// Made on the main thread before the first event thread starts: an object made on another
+// thread and then used by Qt's event dispatch has no order ThreadSanitizer can see.
+void MakeReaper() {
+  if (QCoreApplication::instance() == nullptr || !OnMainThread()) return;
+  {
+    TRetiredThreads& retired = Retired();
+    std::lock_guard lock(retired.mutex);
+    if (retired.reaper != nullptr || retired.appGoing) return;
+    retired.reaper = new TRetiredReaper;
+  }
+  qAddPostRoutine(&ApplicationGoing);  // outside the lock, which the routine takes
 }
 
 }  // namespace
@@ -179,7 +179,6 @@ bool TComThread::InOwnDelivery() const {
 
 void TComThread::Retire(std::unique_ptr<TComThread> thread) {
   thread->retired_ = true;
-  MakeReaper();
   TRetiredThreads& retired = Retired();
   std::lock_guard lock(retired.mutex);
   retired.threads.push_back(std::move(thread));
@@ -259,6 +258,7 @@ bool TCustomComPort::EventLoopEnded() const {
 // --- started and stopped by the open and close sequences
 
 void TCustomComPort::StartEventThread() {
+  MakeReaper();  // its thread may retire on its own, away from the main thread
   handOver_ = std::make_shared<THandOver>();
   if (syncMethod_ == smWindowSync) {
     notifyWindow_ = std::make_shared<TPortNotifyWindow>(*this, *handOver_);
