@@ -24,8 +24,6 @@
 namespace vardelio {
 namespace {
 
-constexpr int kSubscriberTypingLimit = 4;
-constexpr int kPhoneTypingLimit = 31;
 constexpr int kTimer1Interval = 1000;
 constexpr QSize kClientArea(785, 518);
 constexpr int kStatusBarTop = 496;

@@ -13,8 +13,6 @@
 namespace vardelio {
 namespace {
 
-constexpr int kSubscriberMax = 4;
-constexpr int kPhoneMax = 31;
 // Far above any programming file: a bigger one is something else, and is not read whole.
 constexpr std::uintmax_t kLargestFile = 64 * 1024;
 
@@ -114,13 +112,13 @@ std::optional<TFileFault> TakeField(int field, std::string_view text, TPanelProg
   switch (field) {
     case fSubscriber:
       values.Subscriber = std::string(text);
-      return CheckText(field, value, kSubscriberCharacters, kSubscriberMax);
+      return CheckText(field, value, kSubscriberCharacters, kSubscriberTypingLimit);
     case fMainPhone:
       values.MainPhone = std::string(text);
-      return CheckText(field, value, kPhoneCharacters, kPhoneMax);
+      return CheckText(field, value, kPhoneCharacters, kPhoneTypingLimit);
     case fBackupPhone:
       values.BackupPhone = std::string(text);
-      return CheckText(field, value, kPhoneCharacters, kPhoneMax);
+      return CheckText(field, value, kPhoneCharacters, kPhoneTypingLimit);
     case fTerminalBlock:
       if (const auto i = WordIndex(kTerminalBlockWords, text)) {
         values.TerminalBlock = TTerminalBlock(*i);
@@ -171,13 +169,14 @@ QString TestReportCaption(TTestReport value) {
 
 std::optional<TFileFault> CheckProgramming(const TPanelProgramming& values) {
   if (auto fault = CheckText(fSubscriber, FromAnsi(values.Subscriber), kSubscriberCharacters,
-                             kSubscriberMax)) {
+                             kSubscriberTypingLimit)) {
     return fault;
   }
-  if (auto fault = CheckText(fMainPhone, FromAnsi(values.MainPhone), kPhoneCharacters, kPhoneMax)) {
+  if (auto fault =
+          CheckText(fMainPhone, FromAnsi(values.MainPhone), kPhoneCharacters, kPhoneTypingLimit)) {
     return fault;
   }
-  return CheckText(fBackupPhone, FromAnsi(values.BackupPhone), kPhoneCharacters, kPhoneMax);
+  return CheckText(fBackupPhone, FromAnsi(values.BackupPhone), kPhoneCharacters, kPhoneTypingLimit);
 }
 
 std::string ProgrammingFileText(const TPanelProgramming& values) {

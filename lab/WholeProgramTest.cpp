@@ -11,6 +11,7 @@
 
 #include "LabLine.h"
 #include "RecordingPresenter.h"
+#include "SettingsFile.h"
 #include "Waiting.h"
 #include "app/MainForm.h"
 #include "app/Workflow.h"
@@ -19,15 +20,12 @@
 using namespace vardelio;
 using namespace vardelio::lab;
 using vardelio::test::ServeUntil;
+using vardelio::test::SettingsPath;
 using vardelio::test::TRecordingPresenter;
 
 namespace {
 
 namespace m = messages;
-
-std::string SettingsPath() {
-  return std::string(qgetenv("XDG_CONFIG_HOME").constData()) + "/vardelio/comporttest.ini";
-}
 
 std::string Settings() {
   std::stringstream text;

@@ -22,6 +22,7 @@
 
 #include "PseudoTerminal.h"
 #include "RecordingPresenter.h"
+#include "SettingsFile.h"
 #include "SimulatedUnit.h"
 #include "Waiting.h"
 #include "app/LineTrace.h"
@@ -232,8 +233,7 @@ class TracedWindow : public ::testing::Test {
     std::string device;
     const int master = OpenPseudoTerminal(device);
     ASSERT_GE(master, 0);
-    std::ofstream(qgetenv("XDG_CONFIG_HOME").toStdString() + "/vardelio/comporttest.ini")
-        << "[ComPort1]\nPort=" << device << "\n";
+    std::ofstream(test::SettingsPath()) << "[ComPort1]\nPort=" << device << "\n";
     behaviour.byteMicros = 0;
     unit = std::make_unique<TSimulatedUnit>(master, behaviour);
     unit->Start();

@@ -18,6 +18,7 @@
 #include "FakeComPlatform.h"
 #include "PseudoTerminal.h"
 #include "RecordingPresenter.h"
+#include "SettingsFile.h"
 #include "SimulatedUnit.h"
 #include "UnitAnswer.h"
 #include "Waiting.h"
@@ -52,8 +53,7 @@ class Window : public ::testing::Test {
     std::string device;
     const int master = OpenPseudoTerminal(device);
     ASSERT_GE(master, 0);
-    std::ofstream(std::string(qgetenv("XDG_CONFIG_HOME").constData()) + "/vardelio/comporttest.ini")
-        << "[ComPort1]\nPort=" << device << "\n";
+    std::ofstream(test::SettingsPath()) << "[ComPort1]\nPort=" << device << "\n";
     unit = std::make_unique<TSimulatedUnit>(master, behaviour);
     unit->Start();
     form = std::make_unique<TForm1>();

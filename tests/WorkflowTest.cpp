@@ -25,6 +25,7 @@
 #include "FakeSysfs.h"
 #include "PseudoTerminal.h"
 #include "RecordingPresenter.h"
+#include "SettingsFile.h"
 #include "SimulatedUnit.h"
 #include "UnitAnswer.h"
 #include "UnitCommandLine.h"
@@ -38,15 +39,12 @@
 using namespace vardelio;
 using vardelio::test::Answered;
 using vardelio::test::ServeUntil;
+using vardelio::test::SettingsPath;
 using vardelio::test::TRecordingPresenter;
 
 namespace {
 
 namespace m = messages;
-
-std::string SettingsPath() {
-  return std::string(qgetenv("XDG_CONFIG_HOME").constData()) + "/vardelio/comporttest.ini";
-}
 
 std::string ReadAll(const std::string& path) {
   std::stringstream text;
