@@ -130,11 +130,42 @@ void TComDataPacket::AppendData(std::string_view data) {
   ScanBuffer();
 }
 
+bool TComDataPacket::PlainRules() const {
+  return startString_.size() == 1 && stopString_.size() == 1 && size_ <= 0 && !caseInsensitive_ &&
+         !OnCustomStart.Assigned() && !OnCustomStop.Assigned();
+}
+
+// The same cut as the general scan. Every handler it fires may change the rules, so they are
+// looked at again after each one; the general scan takes over where they stop being plain.
+bool TComDataPacket::ScanPlain() {
+  while (PlainRules()) {
+    const char start = startString_.front();
+    const std::string_view rest = Unconsumed();
+    if (!packetOpen_) {
+      const std::size_t at = rest.find(start);
+      if (at == std::string_view::npos) return true;
+      if (at > 0) {
+        BeginPacket(int(at + 1));  // discards what came before the start
+        continue;
+      }
+      packetOpen_ = true;
+    } else if (rest.empty() || rest.front() != start) {
+      return false;  // opened under other rules
+    }
+    const std::size_t end = rest.find(stopString_.front(), 1);
+    if (end == std::string_view::npos) return true;
+    packetOpen_ = false;
+    consumed_ += end + 1;
+    FirePacket(std::string(includeStrings_ ? rest.substr(0, end + 1) : rest.substr(1, end - 1)));
+  }
+  return false;
+}
+
 // Repeats for what remains after each packet. A loop rather than recursion, so a block
 // holding thousands of packets cannot exhaust the stack.
 void TComDataPacket::ScanBuffer() {
   try {
-    for (;;) {
+    for (bool done = ScanPlain(); !done;) {
       if (!packetOpen_) FindStart();
       if (!packetOpen_) break;
       const std::size_t before = Unconsumed().size();
