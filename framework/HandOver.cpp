@@ -8,6 +8,8 @@ struct THandOver::TItem {
   std::function<void(const TRelease&)> work;
   bool carryException = false;
   bool released = false;
+  bool awaited = true;          // a worker waits for its release: only then is there anyone to wake
+  std::shared_ptr<TItem> next;  // of a batch: queued once this one is released
   std::exception_ptr failure;
   THandOver* owner = nullptr;
 };
@@ -37,6 +39,11 @@ THandOver::~THandOver() {
 }
 
 void THandOver::Post(const std::shared_ptr<TItem>& item) {
+  Enqueue(item);
+  AwaitRelease(*item);
+}
+
+void THandOver::Enqueue(const std::shared_ptr<TItem>& item) {
   item->owner = this;
   {
     std::lock_guard lock(mutex_);
@@ -49,8 +56,11 @@ void THandOver::Post(const std::shared_ptr<TItem>& item) {
   QMetaObject::invokeMethod(target_, "Serve", Qt::QueuedConnection);
   posted_.fetch_add(1, std::memory_order_release);
   posted_.notify_all();
+}
+
+void THandOver::AwaitRelease(const TItem& item) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return item->released; });
+  released_.wait(lock, [&] { return item.released; });
 }
 
 void THandOver::Call(std::function<void()> work) {
@@ -61,10 +71,27 @@ void THandOver::Call(std::function<void()> work) {
   if (item->failure) std::rethrow_exception(item->failure);
 }
 
-void THandOver::Send(std::function<void(const TRelease&)> work) {
+void THandOver::Send(TSent work) {
   auto item = std::make_shared<TItem>();
   item->work = std::move(work);
   Post(item);
+}
+
+void THandOver::SendAll(std::vector<TSent> works) {
+  if (works.empty()) return;
+  std::vector<std::shared_ptr<TItem>> items;
+  for (TSent& work : works) {
+    items.push_back(std::make_shared<TItem>());
+    items.back()->work = std::move(work);
+  }
+  for (std::size_t i = 0; i + 1 < items.size(); ++i) {
+    items[i]->awaited = false;
+    items[i]->next = items[i + 1];
+  }
+  // Each next one is queued as the one before is released, as the worker would have sent it
+  // then: a nested event loop in a handler (a message box) still serves it.
+  Enqueue(items.front());
+  AwaitRelease(*items.back());
 }
 
 void THandOver::Run(TItem& item) {
@@ -75,7 +102,8 @@ void THandOver::Run(TItem& item) {
       if (item.released) return;
       item.released = true;
     }
-    self.changed_.notify_all();
+    if (item.next) self.Enqueue(std::exchange(item.next, nullptr));
+    if (item.awaited) self.released_.notify_all();
   };
   ++self.running_;
   try {

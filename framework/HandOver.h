@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace vardelio {
 
@@ -48,7 +49,11 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   // From the worker: like Call, but `work` receives a release that lets the worker go on
   // before the work has finished; the work's exceptions stay on the main thread.
   using TRelease = std::function<void()>;
-  void Send(std::function<void(const TRelease& release)> work);
+  using TSent = std::function<void(const TRelease& release)>;
+  void Send(TSent work);
+  // From the worker: sends each in order, as Send does one after the other, but waits only
+  // until the last has been released. The worker would do nothing between them but wait.
+  void SendAll(std::vector<TSent> works);
 
   // On the main thread: serves hand-overs until `finished` is true. `finished` is checked
   // after every wake-up, so whoever makes it true must call Wake().
@@ -62,13 +67,16 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   friend class THandOverTarget;
   struct TItem;
   void Post(const std::shared_ptr<TItem>& item);
+  void Enqueue(const std::shared_ptr<TItem>& item);
+  void AwaitRelease(const TItem& item);
   // The target's slot: one call per post.
   void ServePosted();
   void ServePending();
   static void Run(TItem& item);
 
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable changed_;   // for the main thread: work queued, or Wake
+  std::condition_variable released_;  // for workers: an item they wait for was released
   std::deque<std::shared_ptr<TItem>> pending_;
   THandOverTarget* target_;
   // Posts made, counted by the worker right after each; posts served by the target.

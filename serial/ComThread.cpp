@@ -224,11 +224,14 @@ void TComThread::DeliverEvents(TComEvents events) {
     case smThreadSync:
       handOver_->Call([this, events] { OwnerPort.ProcessEventSet(events); });
       break;
-    case smWindowSync:
+    case smWindowSync: {
+      std::vector<std::uint32_t> messages;
       for (TComEvent event : kDeliveryOrder) {
-        if (events.Contains(event)) notifyWindow_->SendPortEvent(kEventBits[event]);
+        if (events.Contains(event)) messages.push_back(kEventBits[event]);
       }
+      notifyWindow_->SendPortEvents(messages);
       break;
+    }
     case smNone:
       OwnerPort.ProcessEventSet(events);
       break;
@@ -237,11 +240,15 @@ void TComThread::DeliverEvents(TComEvents events) {
 
 // --- window-sync delivery
 
-void TPortNotifyWindow::SendPortEvent(std::uint32_t event) {
-  handOver_.Send([this, event](const THandOver::TRelease& release) {
-    release();  // the event thread goes back to the line before the handlers run
-    if (port_ != nullptr) port_->HandlePortMessage(event);
-  });
+void TPortNotifyWindow::SendPortEvents(const std::vector<std::uint32_t>& events) {
+  std::vector<THandOver::TSent> messages;
+  for (std::uint32_t event : events) {
+    messages.push_back([this, event](const THandOver::TRelease& release) {
+      release();  // the event thread goes back to the line before the handlers run
+      if (port_ != nullptr) port_->HandlePortMessage(event);
+    });
+  }
+  handOver_.SendAll(std::move(messages));
 }
 
 void TCustomComPort::HandlePortMessage(std::uint32_t event) {

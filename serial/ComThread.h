@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "ComPort.h"
 
@@ -79,8 +80,9 @@ class TPortNotifyWindow {
  public:
   TPortNotifyWindow(TCustomComPort& port, THandOver& handOver)
       : port_(&port), handOver_(handOver) {}
-  // From the event thread: returns once the handler has taken the message.
-  void SendPortEvent(std::uint32_t event);
+  // From the event thread: one message per event, in order; returns once the handler has
+  // taken the last.
+  void SendPortEvents(const std::vector<std::uint32_t>& events);
   // On the main thread, from the port's destructor: later messages do nothing.
   void Detach() { port_ = nullptr; }
 
