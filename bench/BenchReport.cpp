@@ -31,6 +31,7 @@ using TField = std::function<double(const TFigures&)>;
 const TField kMedian = [](const TFigures& f) { return f.medianUs; };
 const TField kP99 = [](const TFigures& f) { return f.p99Us; };
 const TField kRate = [](const TFigures& f) { return f.packetsPerSecond; };
+const TField kPinnedRate = [](const TFigures& f) { return f.pinnedPacketsPerSecond; };
 
 TSpread Values(const TRuns& runs, const std::string& peer, const TField& field) {
   std::vector<double> values;
@@ -74,11 +75,11 @@ bool IsOurs(const std::string& peer) {
 }  // namespace
 
 void PrintPeers(const TRuns& runs, const std::vector<std::string>& peers) {
-  std::printf("%-18s %-24s %-24s %-28s %s\n", "receiver", "latency median us", "latency p99 us",
-              "throughput packets/s", "preempted  lost");
+  std::printf("%-18s %-24s %-24s %-28s %-28s %s\n", "receiver", "latency median us",
+              "latency p99 us", "throughput packets/s", "pinned packets/s", "preempted  lost");
   for (const std::string& peer : peers) {
     const TSpread median = Values(runs, peer, kMedian), p99 = Values(runs, peer, kP99);
-    const TSpread rate = Values(runs, peer, kRate);
+    const TSpread rate = Values(runs, peer, kRate), pinned = Values(runs, peer, kPinnedRate);
     std::vector<double> preempted;
     int lost = 0;
     for (const TFigures& f : runs.at(peer)) {
@@ -86,9 +87,11 @@ void PrintPeers(const TRuns& runs, const std::vector<std::string>& peers) {
       lost += f.lost;
     }
     std::printf(
-        "%-18s %6.1f (%5.1f-%6.1f)    %7.1f (%6.1f-%6.1f)  %9.0f (%7.0f-%7.0f)  %9.0f  %4d\n",
+        "%-18s %6.1f (%5.1f-%6.1f)    %7.1f (%6.1f-%6.1f)  %9.0f (%7.0f-%7.0f)  %9.0f "
+        "(%7.0f-%7.0f)  %9.0f  %4d\n",
         peer.c_str(), median.median, median.min, median.max, p99.median, p99.min, p99.max,
-        rate.median, rate.min, rate.max, SpreadOf(preempted).median, lost);
+        rate.median, rate.min, rate.max, pinned.median, pinned.min, pinned.max,
+        SpreadOf(preempted).median, lost);
   }
 }
 
@@ -96,13 +99,15 @@ void PrintRatios(const TRuns& runs, const std::vector<std::string>& peers) {
   for (const TModeFloor& mode : kModeFloors) {
     std::printf("\n%s (%s) / peer, median of the runs' paired ratios (min-max); * its floor\n",
                 mode.label, mode.mode);
-    std::printf("  %-18s %-20s %-20s %s\n", "peer", "latency median", "latency p99", "throughput");
+    std::printf("  %-18s %-20s %-20s %-20s %s\n", "peer", "latency median", "latency p99",
+                "throughput", "pinned");
     for (const std::string& peer : peers) {
       if (IsOurs(peer)) continue;
-      std::printf("  %-17s%s %-20s %-20s %s\n", peer.c_str(), peer == mode.floor ? "*" : " ",
+      std::printf("  %-17s%s %-20s %-20s %-20s %s\n", peer.c_str(), peer == mode.floor ? "*" : " ",
                   RatioText(Paired(runs, mode.mode, peer, kMedian)).c_str(),
                   RatioText(Paired(runs, mode.mode, peer, kP99)).c_str(),
-                  RatioText(Paired(runs, mode.mode, peer, kRate)).c_str());
+                  RatioText(Paired(runs, mode.mode, peer, kRate)).c_str(),
+                  RatioText(Paired(runs, mode.mode, peer, kPinnedRate)).c_str());
     }
   }
 }
@@ -139,18 +144,18 @@ void PrintFramerCost(const TFramerCost& cost) {
 void PrintSummary(const TRuns& runs, const THandOverProbe& probe, const TFramerCost& cost) {
   std::printf(
       "\nsummary: medians of paired ratios in this run (min-max over the runs)\n\n"
-      "| ours | against | latency median | latency p99 | throughput |\n"
-      "|---|---|---|---|---|\n");
-  for (const TModeFloor& mode : kModeFloors) {
-    std::printf("| %s | %s | %s | %s | %s |\n", mode.label, mode.floor,
-                RatioText(Paired(runs, mode.mode, mode.floor, kMedian)).c_str(),
-                RatioText(Paired(runs, mode.mode, mode.floor, kP99)).c_str(),
-                RatioText(Paired(runs, mode.mode, mode.floor, kRate)).c_str());
-  }
-  std::printf("| thread-sync | qt | %s | %s | %s |\n",
-              RatioText(Paired(runs, "ours", "qt", kMedian)).c_str(),
-              RatioText(Paired(runs, "ours", "qt", kP99)).c_str(),
-              RatioText(Paired(runs, "ours", "qt", kRate)).c_str());
+      "| ours | against | latency median | latency p99 | throughput, free | throughput, pinned "
+      "|\n|---|---|---|---|---|---|\n");
+  auto row = [&](const char* label, const char* mode, const char* peer) {
+    std::printf("| %s | %s | %s | %s | %s | %s |\n", label, peer,
+                RatioText(Paired(runs, mode, peer, kMedian)).c_str(),
+                RatioText(Paired(runs, mode, peer, kP99)).c_str(),
+                RatioText(Paired(runs, mode, peer, kRate)).c_str(),
+                RatioText(Paired(runs, mode, peer, kPinnedRate)).c_str());
+  };
+  for (const TModeFloor& mode : kModeFloors)
+    row(mode.label, mode.mode, mode.floor);
+  row("thread-sync", "ours", "qt");
   const TSpread p99 = Values(runs, "ours", kP99);
   const TSpread extra = Differences(cost);
   std::printf(

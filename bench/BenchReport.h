@@ -11,7 +11,8 @@ namespace vardelio::bench {
 // One receiver in one repetition.
 struct TFigures {
   double medianUs = 0, p99Us = 0, packetsPerSecond = 0;
-  long preempted = 0;  // the main thread, during the throughput run
+  double pinnedPacketsPerSecond = 0;  // the device's writer on a core of its own
+  long preempted = 0;                 // the main thread, during the throughput run
   int lost = 0;
 };
 using TRuns = std::map<std::string, std::vector<TFigures>>;

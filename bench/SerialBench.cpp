@@ -13,7 +13,8 @@
 //                             hang-up and close figures, and a summary table to paste
 //   serial_bench --syscalls P only peer P's latency run, between two getppid() markers,
 //                             for bench/syscalls.sh to count under strace
-//   serial_bench --throughput P  only peer P's throughput, ten times (for a profiler)
+//   serial_bench --throughput P  only peer P's throughput, ten times in each layout (for a
+//                             profiler)
 //   serial_bench --probes     only the hand-over probe and the framer
 
 #include <dirent.h>
@@ -34,6 +35,7 @@
 
 #include "BenchPty.h"
 #include "BenchReport.h"
+#include "CoreLayout.h"
 #include "Probes.h"
 #include "Receivers.h"
 #include "serial/ComError.h"
@@ -119,24 +121,29 @@ void MeasureLatency(const TBenchPty& pty, TArrivals& arrivals, int packets, TFig
   figures.p99Us = latencies[latencies.size() * 99 / 100];
 }
 
-// The whole stream from a writer thread, as fast as the receiver takes it.
-void MeasureThroughput(const TBenchPty& pty, TArrivals& arrivals, TFigures& figures) {
+// The whole stream from a writer thread, as fast as the receiver takes it. Left free, the
+// writer and the receiver's threads share both cores as the scheduler places them; pinned,
+// the writer plays a device with a core of its own and every receiver gets the other one.
+double MeasureThroughput(const TBenchPty& pty, TArrivals& arrivals, TFigures& figures,
+                         TLayout layout) {
+  const TPinned pinned(layout);
   arrivals.Reset(kThroughputPackets);
   const std::string& stream = Stream();
   std::atomic<bool> finished = false;
   const TClock::time_point start = TClock::now();
   std::thread writer([&] {
+    if (layout == TLayout::pinned) PinThread(0, DeviceCore());
     pty.Send(stream.data(), stream.size());
     arrivals.WaitFor(kThroughputPackets, 2000);
     finished = true;
   });
   const long preempted = MainThreadPreemptions();
   ServeUntil([&] { return finished.load(); });
-  figures.preempted = MainThreadPreemptions() - preempted;
+  if (layout == TLayout::free) figures.preempted = MainThreadPreemptions() - preempted;
   writer.join();
   const double seconds = std::chrono::duration<double>(arrivals.Last() - start).count();
-  figures.packetsPerSecond = seconds > 0 ? double(arrivals.Count()) / seconds : 0;
-  figures.lost = arrivals.Lost();
+  figures.lost += arrivals.Lost();
+  return seconds > 0 ? double(arrivals.Count()) / seconds : 0;
 }
 
 TFigures RunPeer(const std::string& which) {
@@ -145,7 +152,10 @@ TFigures RunPeer(const std::string& which) {
   std::unique_ptr<TReceiver> receiver = Make(which, pty, arrivals);
   TFigures figures;
   MeasureLatency(pty, arrivals, kLatencyPackets, figures);
-  MeasureThroughput(pty, arrivals, figures);
+  figures.packetsPerSecond = MeasureThroughput(pty, arrivals, figures, TLayout::free);
+  if (Pinnable()) {
+    figures.pinnedPacketsPerSecond = MeasureThroughput(pty, arrivals, figures, TLayout::pinned);
+  }
   return figures;
 }
 
@@ -291,8 +301,10 @@ int ThroughputOnly(const std::string& peer) {
     TArrivals arrivals;
     auto receiver = Make(peer, pty, arrivals);
     TFigures figures;
-    MeasureThroughput(pty, arrivals, figures);
-    std::printf("%.0f packets/s\n", figures.packetsPerSecond);
+    const double free = MeasureThroughput(pty, arrivals, figures, TLayout::free);
+    const double pinned =
+        Pinnable() ? MeasureThroughput(pty, arrivals, figures, TLayout::pinned) : 0;
+    std::printf("%.0f packets/s free, %.0f pinned\n", free, pinned);
   }
   return 0;
 }
@@ -330,6 +342,7 @@ void PrintOtherFigures(QTimer& watchdog) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  AllowedCores();  // before anything is pinned
   QCoreApplication app(argc, argv);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   vardelio::InitPortErrorMessages({});
