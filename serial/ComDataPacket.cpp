@@ -130,7 +130,7 @@ void TComDataPacket::AppendData(std::string_view data) {
   ScanBuffer();
 }
 
-bool TComDataPacket::PlainRules() const {
+inline bool TComDataPacket::PlainRules() const {
   return startString_.size() == 1 && stopString_.size() == 1 && size_ <= 0 && !caseInsensitive_ &&
          !OnCustomStart.Assigned() && !OnCustomStop.Assigned();
 }

@@ -65,7 +65,7 @@ class TComDataPacket : public TComponent {
   // One-character start and stop, and nothing else: the usual rules, cut without the general
   // scan's per-packet steps. True when nothing more can be cut from the buffer.
   bool ScanPlain();
-  bool PlainRules() const;
+  inline bool PlainRules() const;
   // The steps of a scan run once per packet: inline, and defined where the scan is.
   inline void FindStart();
   inline void BeginPacket(int pos);
