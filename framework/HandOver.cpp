@@ -1,5 +1,6 @@
 #include "HandOver.h"
 
+#include <QAbstractEventDispatcher>
 #include <QMetaObject>
 
 namespace vardelio {
@@ -10,6 +11,7 @@ struct THandOver::TItem {
   bool released = false;
   bool awaited = true;          // a worker waits for its release: only then is there anyone to wake
   std::shared_ptr<TItem> next;  // of a batch: queued once this one is released
+  bool chained = false;         // queued so, with no event of its own
   std::exception_ptr failure;
   THandOver* owner = nullptr;
 };
@@ -19,6 +21,19 @@ void THandOverTarget::Serve() {
   ++serving_;
   handOver_->ServePosted();
   --serving_;
+}
+
+THandOverTarget::THandOverTarget(THandOver* handOver) : handOver_(handOver) {
+  // Every turn of an event loop, nested ones included, starts with one of these.
+  if (auto* dispatcher = QAbstractEventDispatcher::instance(thread())) {
+    connect(dispatcher, &QAbstractEventDispatcher::awake, this, &THandOverTarget::LoopTurns);
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &THandOverTarget::LoopTurns);
+    watchesLoops_ = true;
+  }
+}
+
+void THandOverTarget::LoopTurns() {
+  if (handOver_ != nullptr) handOver_->PostChained();
 }
 
 void THandOverTarget::Orphan() {
@@ -50,12 +65,36 @@ void THandOver::Enqueue(const std::shared_ptr<TItem>& item) {
     pending_.push_back(item);
   }
   changed_.notify_all();  // a main thread waiting in ServeUntil serves it now
-  // Otherwise the event loop does. Posted outside the lock, so the main thread need not
-  // wait for it; counted after, so the main thread can order the event's making before its
-  // freeing, for ThreadSanitizer, which cannot see inside Qt.
+  PostServe();            // otherwise the event loop does
+}
+
+// Outside the lock, so the main thread need not wait for it; counted after, so the main
+// thread can order the event's making before its freeing, for ThreadSanitizer, which cannot
+// see inside Qt.
+void THandOver::PostServe() {
   QMetaObject::invokeMethod(target_, "Serve", Qt::QueuedConnection);
   posted_.fetch_add(1, std::memory_order_release);
   posted_.notify_all();
+}
+
+// On the main thread, as a batch's message is released: the next one is queued without an
+// event, and the serve running this one goes on to it. Only an event loop that turns before
+// then (a handler's message box) needs an event for it.
+void THandOver::Chain(const std::shared_ptr<TItem>& item) {
+  item->owner = this;
+  item->chained = true;
+  {
+    std::lock_guard lock(mutex_);
+    pending_.push_back(item);
+  }
+  ++unposted_;
+  if (!target_->WatchesLoops()) PostChained();
+}
+
+void THandOver::PostChained() {
+  if (unposted_ == 0) return;
+  unposted_ = 0;
+  PostServe();
 }
 
 void THandOver::AwaitRelease(const TItem& item) {
@@ -102,7 +141,7 @@ void THandOver::Run(TItem& item) {
       if (item.released) return;
       item.released = true;
     }
-    if (item.next) self.Enqueue(std::exchange(item.next, nullptr));
+    if (item.next) self.Chain(std::exchange(item.next, nullptr));
     if (item.awaited) self.released_.notify_all();
   };
   ++self.running_;
@@ -132,8 +171,8 @@ void THandOver::ServePosted() {
   ServePending();
 }
 
-// Serves only what was waiting on entry: a worker that keeps sending must not keep the
-// main thread from its event loop.
+// Serves what was waiting on entry, and the rest of a batch whose messages it serves: a
+// worker that keeps sending must not keep the main thread from its event loop.
 void THandOver::ServePending() {
   const std::shared_ptr<THandOver> keep = shared_from_this();
   std::size_t budget;
@@ -141,14 +180,16 @@ void THandOver::ServePending() {
     std::lock_guard lock(mutex_);
     budget = pending_.size();
   }
-  for (; budget > 0; --budget) {
+  for (;;) {
     std::shared_ptr<TItem> item;
     {
       std::lock_guard lock(mutex_);
-      if (pending_.empty()) return;
+      if (pending_.empty() || (budget == 0 && !pending_.front()->chained)) return;
       item = pending_.front();
       pending_.pop_front();
     }
+    if (budget > 0) --budget;
+    if (item->chained && unposted_ > 0) --unposted_;  // served before a loop needed its event
     Run(*item);
   }
 }

@@ -21,14 +21,19 @@ class THandOver;
 class THandOverTarget : public QObject {
   Q_OBJECT
  public:
-  explicit THandOverTarget(THandOver* handOver) : handOver_(handOver) {}
+  explicit THandOverTarget(THandOver* handOver);
   // The hand-over is going: later posts do nothing, and the target goes once it may.
   void Orphan();
+  // Whether it hears each turn of the thread's event loops.
+  bool WatchesLoops() const { return watchesLoops_; }
  public slots:
   void Serve();
 
  private:
+  void LoopTurns();
+
   THandOver* handOver_;
+  bool watchesLoops_ = false;
   int serving_ = 0;  // calls of Serve on the stack
 };
 
@@ -68,6 +73,10 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   struct TItem;
   void Post(const std::shared_ptr<TItem>& item);
   void Enqueue(const std::shared_ptr<TItem>& item);
+  void PostServe();
+  void Chain(const std::shared_ptr<TItem>& item);
+  // On the main thread, as an event loop turns: an event for the work chained without one.
+  void PostChained();
   void AwaitRelease(const TItem& item);
   // The target's slot: one call per post.
   void ServePosted();
@@ -83,6 +92,7 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   std::atomic<std::uint32_t> posted_{0};
   std::uint32_t served_ = 0;  // main thread only
   int running_ = 0;           // main thread only
+  int unposted_ = 0;          // main thread only: work chained without an event
 };
 
 }  // namespace vardelio

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
+#include <QTimer>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -335,31 +337,42 @@ TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
   }
 }
 
-// A window-sync handler waits in a nested event loop (a message box); the next message's
-// handler closes the port, or closes and reopens it, inside that loop. The outer handler then
-// returns into a hand-over that only it still holds.
+// A window-sync handler waits in a nested event loop, one that spins or one that sleeps until
+// something comes as a message box's does; the next message's handler closes the port, or
+// closes and reopens it, inside that loop. The outer handler then returns into a hand-over that
+// only it still holds.
 TEST_F(Delivery, AHandlerMayCloseThePortInsideAnotherHandlersNestedLoop) {
-  for (const bool reopen : {false, true}) {
-    SCOPED_TRACE(reopen);
-    Start(smWindowSync);
-    bool closedInside = false;
-    port.OnRing = TNotifyEvent([&](QObject*) {
-      log.Add("Ring");
-      EXPECT_TRUE(ServeUntil([&] { return closedInside; }, 2000));  // the nested loop serves it
-      log.Add("Ring returns");
-    });
-    port.OnRLSDChange = TComSignalEvent([&](QObject*, bool) {
-      if (std::exchange(closedInside, true)) return;
+  for (const bool sleeps : {false, true}) {
+    for (const bool reopen : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "sleeps " << sleeps << ", reopens " << reopen);
+      Start(smWindowSync);
+      bool closedInside = false;
+      QEventLoop nested;
+      port.OnRing = TNotifyEvent([&](QObject*) {
+        log.Add("Ring");
+        if (sleeps) {
+          QTimer::singleShot(2000, &nested, &QEventLoop::quit);
+          nested.exec();
+        } else {
+          ServeUntil([&] { return closedInside; }, 2000);
+        }
+        EXPECT_TRUE(closedInside);  // the nested loop served the next message
+        log.Add("Ring returns");
+      });
+      port.OnRLSDChange = TComSignalEvent([&](QObject*, bool) {
+        if (std::exchange(closedInside, true)) return;
+        port.ClosePort();
+        if (reopen) port.OpenPort();
+        nested.quit();
+      });
+      fake.PushEvents(EV_RING | EV_RLSD);
+      ASSERT_TRUE(ServeUntil([&] { return log.Contains("Ring returns"); }));
+      EXPECT_TRUE(log.Contains("AfterClose"));
+      EXPECT_EQ(port.Connected(), reopen);
       port.ClosePort();
-      if (reopen) port.OpenPort();
-    });
-    fake.PushEvents(EV_RING | EV_RLSD);
-    ASSERT_TRUE(ServeUntil([&] { return log.Contains("Ring returns"); }));
-    EXPECT_TRUE(log.Contains("AfterClose"));
-    EXPECT_EQ(port.Connected(), reopen);
-    port.ClosePort();
-    port.OnRing = TNotifyEvent();
-    port.OnRLSDChange = TComSignalEvent();
+      port.OnRing = TNotifyEvent();
+      port.OnRLSDChange = TComSignalEvent();
+    }
   }
 }
 
