@@ -367,6 +367,82 @@ TEST(ComDataPacket, CutsAsThePlainReferenceDoesWhateverTheRulesAndSplits) {
   }
 }
 
+// Handlers that change the rules, feed data, reset or raise in the middle of a block: the
+// usual one-character rules cut as the general scan does, which a start handler that leaves
+// the position alone forces.
+Texts CutWithHandlers(bool general, const Texts& blocks,
+                      const std::function<void(TComDataPacket&, int n)>& act) {
+  TComDataPacket f;
+  MainWindowSettings(f);
+  if (general) f.OnCustomStart = TCustPacketEvent([](QObject*, const std::string&, int&) {});
+  Texts log;
+  int n = 0;
+  f.OnPacket = TComStrEvent([&](QObject*, const std::string& s) {
+    log.push_back("P" + s);
+    act(f, ++n);
+  });
+  f.OnDiscard = TComStrEvent([&](QObject*, const std::string& s) {
+    log.push_back("D" + s);
+    act(f, ++n);
+  });
+  for (const std::string& block : blocks) {
+    try {
+      f.AppendData(block);
+    } catch (const std::runtime_error&) {
+      log.push_back("raised");
+    }
+  }
+  log.push_back("left " + f.ReceiveBuffer() + (f.PacketOpen() ? " open" : ""));
+  return log;
+}
+
+TEST(ComDataPacket, TheUsualRulesCutAsTheGeneralScanDoesWhateverTheHandlersDo) {
+  std::mt19937 random(4077);
+  auto text = [](std::mt19937& g, int most) {
+    std::string s;
+    for (int i = int(g() % unsigned(most + 1)); i > 0; --i)
+      s += "SZxaz"[g() % 5];
+    return s;
+  };
+  using TAct = std::function<void(TComDataPacket&, std::mt19937&, int n)>;
+  const TAct acts[] = {
+      [&](auto& f, auto& g, int n) {
+        if (n < 10) f.AppendData(text(g, 5));
+      },
+      [](auto& f, auto&, int) { f.SetIncludeStrings(!f.IncludeStrings()); },
+      [](auto& f, auto&, int) { f.ResetBuffer(); },
+      [](auto& f, auto& g, int) { f.SetStopString(g() % 2 ? "Z" : "x"); },
+      [](auto& f, auto& g, int) { f.SetStartString(std::string("SZ").substr(g() % 2, 1)); },
+      [](auto& f, auto& g, int) { f.SetStartString(g() % 2 ? "S" : "Sx"); },
+      [](auto&, auto&, int) { throw std::runtime_error("x"); },
+      [](auto& f, auto& g, int) { f.SetMaxBufferSize(int(g() % 8)); },
+      [](auto& f, auto&, int) { f.SetCaseInsensitive(!f.CaseInsensitive()); },
+      [](auto& f, auto& g, int) { f.SetSize(int(g() % 3)); },
+      [](auto& f, auto&, int) {
+        f.OnCustomStop = TCustPacketEvent([](QObject*, const std::string&, int& pos) { pos = 2; });
+      },
+      [](auto& f, auto&, int) { f.OnCustomStop.Clear(); },
+      [](auto& f, auto& g, int) {  // while loading: the rules change and the buffer stays
+        f.BeginLoading();
+        f.SetStartString(g() % 2 ? "S" : "Z");
+        f.SetStopString(g() % 2 ? "Z" : "a");
+        f.EndLoading();
+      },
+  };
+  for (int round = 0; round < 5000; ++round) {
+    const unsigned seed = random();
+    Texts blocks;
+    for (int i = 1 + int(random() % 3); i > 0; --i)
+      blocks.push_back(text(random, 8));
+    auto act = [&](TComDataPacket& f, int n) {
+      std::mt19937 g(seed + unsigned(n));  // the same act at the same step in both runs
+      if (const std::size_t k = g() % 19; k < std::size(acts)) acts[k](f, g, n);
+    };
+    ASSERT_EQ(CutWithHandlers(false, blocks, act), CutWithHandlers(true, blocks, act))
+        << round << " " << ::testing::PrintToString(blocks);
+  }
+}
+
 // With no bound and no size, how the stream is split into blocks changes nothing.
 TEST(ComDataPacket, AnySplitOfTheStreamGivesTheSamePackets) {
   std::mt19937 random(1207);

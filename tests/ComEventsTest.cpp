@@ -376,6 +376,45 @@ TEST_F(Delivery, AHandlerMayCloseThePortInsideAnotherHandlersNestedLoop) {
   }
 }
 
+// A batch of three in window-sync: each handler waits in a nested loop for the last, which
+// that loop still serves, in order; or the middle one closes the port inside the first's loop.
+TEST_F(Delivery, EachMessageOfABatchIsServedInsideTheNestedLoopsBeforeIt) {
+  for (const bool closeInside : {false, true}) {
+    SCOPED_TRACE(closeInside);
+    Start(smWindowSync);
+    auto nested = [&](const char* name) {
+      return TNotifyEvent([&, name](QObject*) {
+        log.Add(name);
+        if (closeInside && std::string(name) == "Ring") {
+          port.ClosePort();
+        } else {
+          EXPECT_TRUE(ServeUntil([&] { return log.Contains("RLSD-") || !port.Connected(); }));
+        }
+        log.Add(std::string(name) + " returns");
+      });
+    };
+    port.OnBreak = nested("Break");
+    port.OnRing = nested("Ring");
+    fake.PushEvents(EV_BREAK | EV_RING | EV_RLSD);
+    ASSERT_TRUE(ServeUntil([&] { return log.Contains("Break returns"); }));
+    // The close's notices, and the batch's last served by the close, as any close does.
+    const Log closes = {"Break",       "Ring",  "CTS-",       "DSR-",         "RLSD-",
+                        "BeforeClose", "RLSD-", "AfterClose", "Ring returns", "Break returns"};
+    const Log served = {"Break", "Ring", "RLSD-", "Ring returns", "Break returns"};
+    EXPECT_EQ(log.Entries(), closeInside ? closes : served);
+    if (!closeInside) {  // the thread goes on
+      log.Clear();
+      fake.PushEvents(EV_CTS);
+      EXPECT_TRUE(ServeUntil([&] { return log.Contains("CTS-"); }));
+    }
+    port.ClosePort();
+    EXPECT_FALSE(port.EventThreadActive());
+    port.OnBreak = TNotifyEvent();
+    port.OnRing = TNotifyEvent();
+    log.Clear();
+  }
+}
+
 TEST_F(Delivery, APortWithoutEventsHasNoThread) {
   port.SetEvents({});
   Start(smThreadSync);
