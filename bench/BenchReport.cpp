@@ -15,10 +15,11 @@ const TModeFloor kModeFloors[3] = {
 TSpread SpreadOf(std::vector<double> values) {
   if (values.empty()) return {};
   std::sort(values.begin(), values.end());
-  return {values[values.size() / 2], values.front(), values.back()};
+  return {values[values.size() / 2], values.front(), values.back(), values.size()};
 }
 
 std::string RatioText(const TSpread& spread) {
+  if (spread.count == 0) return "n/a";
   char text[48];
   std::snprintf(text, sizeof text, "x%.2f (%.2f-%.2f)", spread.median, spread.min, spread.max);
   return text;
@@ -35,8 +36,9 @@ const TField kPinnedRate = [](const TFigures& f) { return f.pinnedPacketsPerSeco
 
 TSpread Values(const TRuns& runs, const std::string& peer, const TField& field) {
   std::vector<double> values;
-  for (const TFigures& f : runs.at(peer))
-    values.push_back(field(f));
+  for (const TFigures& f : runs.at(peer)) {
+    if (field(f) > 0) values.push_back(field(f));
+  }
   return SpreadOf(values);
 }
 
@@ -47,7 +49,8 @@ TSpread Paired(const TRuns& runs, const std::string& ours, const std::string& pe
   const std::vector<TFigures>& b = runs.at(peer);
   std::vector<double> ratios;
   for (std::size_t r = 0; r < std::min(a.size(), b.size()); ++r) {
-    if (field(b[r]) > 0) ratios.push_back(field(a[r]) / field(b[r]));
+    // A figure of 0 was not measured (no second core to pin to).
+    if (field(a[r]) > 0 && field(b[r]) > 0) ratios.push_back(field(a[r]) / field(b[r]));
   }
   return SpreadOf(ratios);
 }
@@ -74,24 +77,35 @@ bool IsOurs(const std::string& peer) {
 
 }  // namespace
 
+namespace {
+
+// "9123456 (8000000-11000000)", or "n/a"
+std::string RateText(const TSpread& rate) {
+  if (rate.count == 0) return "n/a";
+  char text[48];
+  std::snprintf(text, sizeof text, "%9.0f (%7.0f-%7.0f)", rate.median, rate.min, rate.max);
+  return text;
+}
+
+}  // namespace
+
 void PrintPeers(const TRuns& runs, const std::vector<std::string>& peers) {
   std::printf("%-18s %-24s %-24s %-28s %-28s %s\n", "receiver", "latency median us",
-              "latency p99 us", "throughput packets/s", "pinned packets/s", "preempted  lost");
+              "latency p99 us", "throughput packets/s", "pinned packets/s",
+              "preempted  lost (all runs)");
   for (const std::string& peer : peers) {
     const TSpread median = Values(runs, peer, kMedian), p99 = Values(runs, peer, kP99);
-    const TSpread rate = Values(runs, peer, kRate), pinned = Values(runs, peer, kPinnedRate);
     std::vector<double> preempted;
     int lost = 0;
     for (const TFigures& f : runs.at(peer)) {
       preempted.push_back(double(f.preempted));
       lost += f.lost;
     }
-    std::printf(
-        "%-18s %6.1f (%5.1f-%6.1f)    %7.1f (%6.1f-%6.1f)  %9.0f (%7.0f-%7.0f)  %9.0f "
-        "(%7.0f-%7.0f)  %9.0f  %4d\n",
-        peer.c_str(), median.median, median.min, median.max, p99.median, p99.min, p99.max,
-        rate.median, rate.min, rate.max, pinned.median, pinned.min, pinned.max,
-        SpreadOf(preempted).median, lost);
+    std::printf("%-18s %6.1f (%5.1f-%6.1f)    %7.1f (%6.1f-%6.1f)  %-28s %-28s %9.0f  %4d\n",
+                peer.c_str(), median.median, median.min, median.max, p99.median, p99.min, p99.max,
+                RateText(Values(runs, peer, kRate)).c_str(),
+                RateText(Values(runs, peer, kPinnedRate)).c_str(), SpreadOf(preempted).median,
+                lost);
   }
 }
 

@@ -20,9 +20,10 @@ using TRuns = std::map<std::string, std::vector<TFigures>>;
 // A median with the smallest and largest value it was taken from.
 struct TSpread {
   double median = 0, min = 0, max = 0;
+  std::size_t count = 0;  // 0: nothing was measured
 };
 TSpread SpreadOf(std::vector<double> values);
-// "x0.98 (0.95-1.02)"
+// "x0.98 (0.95-1.02)", or "n/a" when nothing was measured
 std::string RatioText(const TSpread& spread);
 
 // Each of our delivery modes and the peer it is held against.

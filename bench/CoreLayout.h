@@ -41,11 +41,11 @@ inline int ReceiverCore() {
 }
 
 // `tid` 0: the calling thread.
-inline void PinThread(int tid, int cpu) {
+inline bool PinThread(int tid, int cpu) {
   cpu_set_t set;
   CPU_ZERO(&set);
   CPU_SET(cpu, &set);
-  sched_setaffinity(tid, sizeof set, &set);
+  return sched_setaffinity(tid, sizeof set, &set) == 0;
 }
 
 inline void ReleaseThread(int tid, const cpu_set_t& all) {
@@ -61,11 +61,13 @@ class TPinned {
     CPU_ZERO(&all_);
     for (int cpu : AllowedCores())
       CPU_SET(cpu, &all_);
-    ForEachThread([](int tid) { PinThread(tid, ReceiverCore()); });
+    ForEachThread([this](int tid) { held_ = PinThread(tid, ReceiverCore()) && held_; });
   }
   ~TPinned() {
     if (pinned_) ForEachThread([this](int tid) { ReleaseThread(tid, all_); });
   }
+  // Whether every thread went where it was sent; a run that was not pinned counts for nothing.
+  bool Held() const { return pinned_ && held_; }
   TPinned(const TPinned&) = delete;
   TPinned& operator=(const TPinned&) = delete;
 
@@ -81,6 +83,7 @@ class TPinned {
   }
 
   bool pinned_;
+  bool held_ = true;
   cpu_set_t all_;
 };
 

@@ -131,8 +131,9 @@ double MeasureThroughput(const TBenchPty& pty, TArrivals& arrivals, TFigures& fi
   const std::string& stream = Stream();
   std::atomic<bool> finished = false;
   const TClock::time_point start = TClock::now();
+  std::atomic<bool> writerPinned = true;
   std::thread writer([&] {
-    if (layout == TLayout::pinned) PinThread(0, DeviceCore());
+    if (layout == TLayout::pinned) writerPinned = PinThread(0, DeviceCore());
     pty.Send(stream.data(), stream.size());
     arrivals.WaitFor(kThroughputPackets, 2000);
     finished = true;
@@ -143,7 +144,8 @@ double MeasureThroughput(const TBenchPty& pty, TArrivals& arrivals, TFigures& fi
   writer.join();
   const double seconds = std::chrono::duration<double>(arrivals.Last() - start).count();
   figures.lost += arrivals.Lost();
-  return seconds > 0 ? double(arrivals.Count()) / seconds : 0;
+  const bool asLaidOut = layout == TLayout::free || (pinned.Held() && writerPinned);
+  return seconds > 0 && asLaidOut ? double(arrivals.Count()) / seconds : 0;
 }
 
 TFigures RunPeer(const std::string& which) {
