@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <system_error>
@@ -224,6 +226,97 @@ TEST_F(LineTrace, AFileThatTakesNoMoreStopsTheTraceAndSaysSoOnce) {
   EXPECT_EQ(reports, 1);
   EXPECT_EQ(reason, EFBIG);
   EXPECT_LE(std::ifstream(Path(), std::ios::ate).tellg(), 2100);
+}
+
+// A reader that goes away is a file that takes no more: the trace stops and says so, and the
+// program is not ended by the signal such a write raises.
+TEST_F(LineTrace, AReaderThatGoesAwayStopsTheTraceAsAFullFileDoes) {
+  int pipeEnds[2];
+  ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+  close(pipeEnds[0]);
+  std::atomic<int> reports{0};
+  {
+    TLineTrace trace("/proc/self/fd/" + std::to_string(pipeEnds[1]), [&] { ++reports; });
+    trace.Received("SOKZ", 4);
+    trace.Flush();
+    EXPECT_TRUE(trace.Failed());
+    EXPECT_EQ(trace.FailureCode(), EPIPE);
+  }
+  close(pipeEnds[1]);
+  EXPECT_EQ(reports, 1);
+}
+
+// What was dropped just before the trace ends is told too, not only when another line follows.
+TEST_F(LineTrace, ALossJustBeforeTheEndIsStillTold) {
+  {
+    TLineTrace trace(Path(), {}, 256);
+    trace.Note("OPEN", "ttyS0 9600 baud");
+    trace.Flush();
+    const std::string block(1000, 'x');  // more than the whole queue takes
+    trace.Received(block.data(), block.size());
+  }
+  const std::vector<std::string> lines = ReadLines(Path());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(AfterStamp(lines[0]), "OPEN ttyS0 9600 baud");
+  EXPECT_EQ(AfterStamp(lines[1]), "LOST 1000 bytes in 1 lines not traced: the trace fell behind");
+}
+
+// Runs `step` on a thread of its own; if it is not over within the limit, `release` lets it
+// finish and the result is false. The limit is far beyond anything the step needs when it
+// does not wait on the file.
+bool DoneWithoutRelease(const std::function<void()>& step, const std::function<void()>& release) {
+  std::atomic<bool> done{false};
+  std::thread runner([&] {
+    step();
+    done = true;
+  });
+  const bool inTime = vardelio::test::WaitUntil([&] { return done.load(); }, 5000);
+  if (!inTime) release();
+  runner.join();
+  return inTime;
+}
+
+// The trace is started and stopped on the window's thread: a file that never takes anything
+// (a FIFO nobody reads, a pipe whose reader stopped reading) must not hold that thread.
+TEST_F(LineTrace, AFileThatTakesNothingHoldsNeitherTheStartNorTheEnd) {
+  const std::string fifo = Path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int reader = -1;
+  std::unique_ptr<TLineTrace> opened;
+  EXPECT_TRUE(DoneWithoutRelease(
+      [&] {
+        try {
+          opened = std::make_unique<TLineTrace>(fifo, TLineTrace::TFailure{});
+        } catch (const std::system_error&) {
+          // refusing it is fine too
+        }
+      },
+      [&] { reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }))
+      << "opening a FIFO nobody reads held the thread";
+  opened.reset();
+  if (reader >= 0) close(reader);
+
+  int pipeEnds[2];
+  ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+  ASSERT_GT(fcntl(pipeEnds[1], F_SETPIPE_SZ, 4096), 0);
+  auto trace = std::make_unique<TLineTrace>("/proc/self/fd/" + std::to_string(pipeEnds[1]),
+                                            TLineTrace::TFailure{});
+  const std::string block(500, 'x');
+  for (int i = 0; i < 40; ++i)
+    trace->Sent(block.data(), block.size());
+  bool drained = false;
+  EXPECT_TRUE(DoneWithoutRelease([&] { trace.reset(); },
+                                 [&] {
+                                   drained = true;
+                                   std::thread([end = pipeEnds[0]] {
+                                     char buffer[4096];
+                                     while (read(end, buffer, sizeof buffer) > 0) {
+                                     }
+                                   }).detach();
+                                 }))
+      << "stopping a trace whose pipe is full held the thread";
+  close(pipeEnds[1]);
+  if (!drained) close(pipeEnds[0]);
 }
 
 // The main window against the simulated unit, with its line traced.
