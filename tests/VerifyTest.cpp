@@ -320,6 +320,21 @@ TEST_F(Window, RecentFilesAreListedAboveTheLastItems) {
   EXPECT_EQ(form->windowTitle(), "Programador Vardelio");
 }
 
+// A file opened while a receive is under way is not spliced with the unit's answer: the
+// window ends with the one or the other, never the unit's digits after the file's.
+TEST_F(Window, AFileOpenedDuringAReceiveIsNotSplicedWithTheAnswer) {
+  Start({});
+  std::ofstream(FilePath("cliente.vardelio").toStdString()) << ProgrammingFileText(
+      {"1B2C", "12,34", "#9", TTerminalBlock::tbIncendio, TTestReport::tr7Dias});
+  Receive();
+  ASSERT_TRUE(form->Files().Open(FilePath("cliente.vardelio")));
+  ASSERT_TRUE(EvaluateWhen([&] { return UnitAnswered(1); }));
+  const QStringList shown = {Text("Edit1"), Text("Edit2"), Text("Edit3")};
+  const QStringList unitHolds = {"1B2C", "12345678", "87654321"};
+  const QStringList fileHolds = {"1B2C", "12,34", "#9"};
+  EXPECT_TRUE(shown == unitHolds || shown == fileHolds) << shown.join(" | ").toStdString();
+}
+
 // A send refused for its subscriber starts nothing, so a verification under way goes on.
 TEST_F(Window, ARefusedSendLeavesAVerificationGoing) {
   const struct {
