@@ -452,6 +452,43 @@ TEST_F(TracedWindow, PortErrorsAreRecorded) {
                        "ERROR line: I/O", "ERROR WriteFile function failed (win error code: 5)"}));
 }
 
+// The printable side of every RX line, in the file's order.
+std::string ReceivedText(const std::vector<std::string>& lines) {
+  std::string received;
+  for (const std::string& line : lines) {
+    if (line.size() <= 24 || line.compare(24, 3, "RX ") != 0) continue;
+    const auto bar = line.find("  |");
+    if (bar != line.npos) received += line.substr(bar + 3, line.size() - bar - 4);
+  }
+  return received;
+}
+
+// Bytes are traced as they come in, before the window acts on them: a box the packet raises
+// (here the unit's time-over) holds the window for as long as the operator reads it, and the
+// trace must not stamp the bytes with the time the box was closed, nor write later bytes first.
+TEST_F(TracedWindow, BytesAreTracedBeforeTheWindowActsOnThem) {
+  Start({.timeOver = true}, Path());
+  struct TLooking : TRecordingPresenter {
+    std::function<void()> onPlain;
+    void ShowPlain(const QString& caption, const QString& text) override {
+      TRecordingPresenter::ShowPlain(caption, text);
+      if (onPlain) onPlain();
+    }
+  } looking;
+  bool tracedBeforeTheBox = false;
+  looking.onPlain = [&] {
+    tracedBeforeTheBox = vardelio::test::WaitUntil(
+        [&] { return ReceivedText(ReadLines(Path())).find("SFZ") != std::string::npos; }, 3000);
+  };
+  form->Timer1()->setInterval(60000);
+  Find<QLineEdit>("Edit1")->setText(QStringLiteral("1234"));
+  QTest::mouseClick(Find<QPushButton>("BitBtn1_Enviar"), Qt::LeftButton);
+  ASSERT_TRUE(ServeUntil([&] { return looking.messages.contains(messages::kTimeOver); }));
+  EXPECT_TRUE(tracedBeforeTheBox);
+  form->StopLineTrace();
+  EXPECT_NE(ReceivedText(ReadLines(Path())).find("SFZ"), std::string::npos);  // only after it
+}
+
 TEST_F(TracedWindow, ATraceFileThatCannotBeOpenedIsReportedAndTheWindowWorks) {
   const std::string path = dir.filePath(QStringLiteral("missing/line.log")).toStdString();
   Start({}, path);
