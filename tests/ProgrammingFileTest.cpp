@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 #include "app/ProgrammingFile.h"
 #include "app/RecentFiles.h"
@@ -182,6 +187,32 @@ TEST(ProgrammingFile, OpeningRefusesWithASentenceNamingTheFile) {
           << refused.Text().toStdString();
     }
   }
+}
+
+// The size is what is read, not what the file measured before its lock was had: a file that
+// grows while the open waits for another program's lock is still too big to be read whole.
+TEST(ProgrammingFile, AFileThatGrowsWhileTheOpenWaitsIsStillTooBig) {
+  QTemporaryDir folder;
+  const std::string path = folder.filePath(QStringLiteral("grows.vardelio")).toStdString();
+  std::ofstream(path) << kGood;
+  const int holder = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  std::optional<TPanelProgramming> opened;
+  std::thread opener([&] {
+    try {
+      opened = LoadProgrammingFile(path);
+    } catch (const EProgrammingFile&) {
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // measured, now waiting
+  const std::string comment = "#" + std::string(1022, '.') + "\n";
+  for (int i = 0; i < 1024; ++i)  // a megabyte, far above any programming file
+    ASSERT_EQ(write(holder, comment.data(), comment.size()), ssize_t(comment.size()));
+  flock(holder, LOCK_UN);
+  opener.join();
+  close(holder);
+  EXPECT_FALSE(opened.has_value()) << "a file of a megabyte was read whole and taken";
 }
 
 TEST(ProgrammingFile, AFailedSaveLeavesTheOldFileAndNoHalfOne) {

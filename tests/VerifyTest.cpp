@@ -320,6 +320,23 @@ TEST_F(Window, RecentFilesAreListedAboveTheLastItems) {
   EXPECT_EQ(form->windowTitle(), "Programador Vardelio");
 }
 
+// The read-back's request cannot be written (the unit hung up after acknowledging): the
+// error is the receive's, and the window still shows what was sent, as after any other
+// failure of the read-back, rather than the entries the send emptied.
+TEST_F(Window, AReadBackThatCannotBeAskedForStillShowsWhatWasSent) {
+  Start({.hangUpAfter = 1});
+  unit->KeepLineOpen(true);
+  Fill();
+  Find<QAction>("EnviaryVerificar1")->trigger();
+  ASSERT_TRUE(ServeUntil([&] { return UnitAnswered(1) && Buffer() == "OK"; }));
+  unit->KeepLineOpen(false);  // the acknowledgement is in: now it may hang up
+  ASSERT_TRUE(ServeUntil([&] { return form->ComPort1()->EventLoopEnded(); }));
+  ASSERT_TRUE(EvaluateWhen([] { return true; }));
+  EXPECT_EQ(boxes.errors, QStringList{"WriteFile function failed (win error code: 5)"});
+  EXPECT_TRUE(boxes.messages.isEmpty());
+  EXPECT_TRUE(ShowsWhatWasFilled());
+}
+
 // A file opened while a receive is under way is not spliced with the unit's answer: the
 // window ends with the one or the other, never the unit's digits after the file's.
 TEST_F(Window, AFileOpenedDuringAReceiveIsNotSplicedWithTheAnswer) {
