@@ -1,6 +1,8 @@
 #include "LineTrace.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -121,6 +123,12 @@ std::string TLineTrace::Format(const TEntry& entry) {
 }
 
 void TLineTrace::Run() {
+  // A pipe whose reader has gone raises SIGPIPE, which would end the whole program: held back
+  // on this thread, the write fails with EPIPE and stops the trace like a full disk.
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
