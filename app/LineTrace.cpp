@@ -48,6 +48,11 @@ TLineTrace::TLineTrace(const std::string& path, TFailure onFailure, std::size_t 
 TLineTrace::~TLineTrace() {
   {
     const std::lock_guard lock(mutex_);
+    // A loss with no line after it to tell it is told last, whatever room the queue has.
+    if (lostLines_ > 0 && !failed_) {
+      queue_.push_back(LostNote(TTraceClock::now()));
+      queued_ += Cost(queue_.back());
+    }
     stopping_ = true;
   }
   wake_.notify_one();
@@ -95,10 +100,7 @@ void TLineTrace::Push(TEntry entry) {
     TEntry lost;
     std::size_t lostCost = 0;
     if (lostLines_ > 0) {
-      lost = {entry.at, "LOST",
-              std::to_string(lostBytes_) + " bytes in " + std::to_string(lostLines_) +
-                  " lines not traced: the trace fell behind",
-              false};
+      lost = LostNote(entry.at);
       lostCost = Cost(lost);
     }
     if (queued_ + lostCost + cost > capacity_) {
@@ -115,6 +117,13 @@ void TLineTrace::Push(TEntry entry) {
     queue_.push_back(std::move(entry));
   }
   wake_.notify_one();
+}
+
+TLineTrace::TEntry TLineTrace::LostNote(TTraceClock::time_point at) const {
+  return {at, "LOST",
+          std::to_string(lostBytes_) + " bytes in " + std::to_string(lostLines_) +
+              " lines not traced: the trace fell behind",
+          false};
 }
 
 std::string TLineTrace::Format(const TEntry& entry) {

@@ -63,6 +63,7 @@ class TLineTrace {
   };
   void Push(TEntry entry);
   static std::size_t Cost(const TEntry& entry);
+  TEntry LostNote(TTraceClock::time_point at) const;  // under the lock
   static std::string Format(const TEntry& entry);
   void Run();
   int WriteAll(const std::string& text) const;
