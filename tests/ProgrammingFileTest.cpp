@@ -165,6 +165,9 @@ TEST(ProgrammingFile, OpeningRefusesWithASentenceNamingTheFile) {
   std::ofstream(path("big.vardelio")) << kGood << std::string(70000, '#');
   mkfifo(path("pipe.vardelio").c_str(), 0600);  // would block a plain open
   std::filesystem::create_directory(path("folder.vardelio"));
+  std::filesystem::create_symlink(path("pipe.vardelio"), path("to-pipe.vardelio"));
+  std::filesystem::create_symlink("/dev/zero", path("zero.vardelio"));
+  std::filesystem::create_symlink(path("loop.vardelio"), path("loop.vardelio"));
   const struct {
     const char* name;
     const char* said;
@@ -174,6 +177,9 @@ TEST(ProgrammingFile, OpeningRefusesWithASentenceNamingTheFile) {
       {"pipe.vardelio", "not a regular file"},
       {"folder.vardelio", "not a regular file"},
       {"absent.vardelio", "El archivo no existe."},
+      {"to-pipe.vardelio", "not a regular file"},
+      {"zero.vardelio", "not a regular file"},
+      {"loop.vardelio", "symbolic links"},
   };
   for (const auto& c : cases) {
     try {
