@@ -61,6 +61,12 @@ TFileMenu::TFileMenu(QWidget* window, TProgrammingWorkflow& workflow, QMenu* men
 
 bool TFileMenu::Open(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
+  // What the unit answers would be written into the file's values.
+  if (workflow_.Busy()) {
+    ShowMessage(QStringLiteral("Espere a que termine la operación en curso para abrir \"%1\".")
+                    .arg(ShownName(absolute)));
+    return false;
+  }
   try {
     workflow_.Show(LoadProgrammingFile(absolute.toStdString()));
   } catch (const EProgrammingFile& refused) {

@@ -1,8 +1,11 @@
 #include "LineTrace.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,26 +41,72 @@ std::string TraceBytes(std::string_view bytes) {
   return hex + "  |" + printable + '|';
 }
 
+namespace {
+
+// How long the end of a trace waits for a reader that takes nothing before dropping the rest.
+constexpr int kStopWaitMs = 1000;
+
+bool Traceable(const struct stat& st) {
+  return S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode);
+}
+
+// A regular file, or a pipe with a reader. Anything else (a device, a socket) is refused
+// before it is opened, as opening some of them acts on them; and nothing is waited for: a
+// pipe with no reader is refused at once. Only its owner may read it: it holds customers'
+// phone numbers.
+int OpenTraceFile(const std::string& path) {
+  const auto refuse = [&](int error) {
+    return std::system_error(error, std::generic_category(), path);
+  };
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !Traceable(st)) {
+    throw refuse(S_ISDIR(st.st_mode) ? EISDIR : ENOTSUP);
+  }
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+  if (fd < 0) throw refuse(errno);
+  const int error = fstat(fd, &st) != 0 ? errno : Traceable(st) ? 0 : ENOTSUP;
+  if (error != 0) {
+    ::close(fd);
+    throw refuse(error);
+  }
+  return fd;
+}
+
+}  // namespace
+
 TLineTrace::TLineTrace(const std::string& path, TFailure onFailure, std::size_t queueBytes)
     : path_(path), onFailure_(std::move(onFailure)), capacity_(queueBytes) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
-  if (fd_ < 0) throw std::system_error(errno, std::generic_category(), path);
+  fd_ = OpenTraceFile(path);
+  stopWake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (stopWake_ < 0) {
+    const int error = errno;
+    ::close(fd_);
+    throw std::system_error(error, std::generic_category(), path);
+  }
   writer_ = std::thread([this] { Run(); });
 }
 
 TLineTrace::~TLineTrace() {
-  {
-    const std::lock_guard lock(mutex_);
-    // A loss with no line after it to tell it is told last, whatever room the queue has.
-    if (lostLines_ > 0 && !failed_) {
-      queue_.push_back(LostNote(TTraceClock::now()));
-      queued_ += Cost(queue_.back());
-    }
-    stopping_ = true;
+  std::unique_lock lock(mutex_);
+  // A loss with no line after it to tell it is told last, whatever room the queue has.
+  if (lostLines_ > 0 && !failed_) {
+    queue_.push_back(LostNote(TTraceClock::now()));
+    queued_ += Cost(queue_.back());
   }
+  stopping_ = true;
   wake_.notify_one();
+  // A pipe whose reader takes nothing must not hold the window: what it has not taken by
+  // then is dropped.
+  if (!written_.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
+                         [this] { return finished_; })) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(stopWake_, &one, sizeof one);
+  }
+  lock.unlock();
   writer_.join();
   ::close(fd_);
+  ::close(stopWake_);
 }
 
 void TLineTrace::Sent(const void* data, std::size_t count) {
@@ -138,6 +187,15 @@ void TLineTrace::Run() {
   sigemptyset(&pipeSignal);
   sigaddset(&pipeSignal, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+  WriteQueued();
+  {
+    const std::lock_guard lock(mutex_);
+    finished_ = true;
+  }
+  written_.notify_all();
+}
+
+void TLineTrace::WriteQueued() {
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -159,7 +217,8 @@ void TLineTrace::Run() {
       failureCode_ = error;
       queue_.clear();
       queued_ = 0;
-      if (onFailure_) onFailure_();
+      // Given up by the end of the trace: nobody is left to tell.
+      if (error != ECANCELED && onFailure_) onFailure_();
       lock.unlock();
       written_.notify_all();
       return;
@@ -168,11 +227,19 @@ void TLineTrace::Run() {
   }
 }
 
+// The file is written without blocking: a pipe that is full is waited on, together with the
+// end of the trace, which gives up on it.
 int TLineTrace::WriteAll(const std::string& text) const {
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t written = ::write(fd_, text.data() + done, text.size() - done);
     if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EAGAIN) {
+      pollfd fds[2] = {{fd_, POLLOUT, 0}, {stopWake_, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return errno;
+      if (fds[1].revents & POLLIN) return ECANCELED;
+      continue;
+    }
     if (written < 0) return errno;
     if (written == 0) return ENOSPC;
     done += std::size_t(written);

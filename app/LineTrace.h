@@ -31,10 +31,12 @@ class TLineTrace {
   using TFailure = std::function<void()>;
   static constexpr std::size_t kDefaultQueueBytes = std::size_t(1) << 20;
 
-  // Opens `path` for appending, creating it; throws std::system_error when it cannot.
+  // Opens `path` for appending, creating it (for its owner only); throws std::system_error
+  // when it cannot, or when it is neither a regular file nor a pipe.
   TLineTrace(const std::string& path, TFailure onFailure,
              std::size_t queueBytes = kDefaultQueueBytes);
-  // Writes out what is queued, then closes the file.
+  // Writes out what is queued, then closes the file; a pipe that takes nothing for a second is
+  // given up on, and the rest is dropped.
   ~TLineTrace();
   TLineTrace(const TLineTrace&) = delete;
   TLineTrace& operator=(const TLineTrace&) = delete;
@@ -66,12 +68,14 @@ class TLineTrace {
   TEntry LostNote(TTraceClock::time_point at) const;  // under the lock
   static std::string Format(const TEntry& entry);
   void Run();
+  void WriteQueued();
   int WriteAll(const std::string& text) const;
 
   const std::string path_;
   const TFailure onFailure_;
   const std::size_t capacity_;
   int fd_ = -1;
+  int stopWake_ = -1;  // eventfd: the end of the trace gives up on a file that takes nothing
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable written_;
@@ -81,6 +85,7 @@ class TLineTrace {
   std::uint64_t lostLines_ = 0;
   bool stopping_ = false;
   bool failed_ = false;
+  bool finished_ = false;  // the writer has nothing more to do
   int failureCode_ = 0;
   std::thread writer_;
 };

@@ -8,6 +8,7 @@
 #include "MainForm.h"
 #include "PortTrace.h"
 #include "framework/Dialogs.h"
+#include "serial/ComDataPacket.h"
 #include "serial/ComError.h"
 #include "serial/ComPort.h"
 #include "ui_MainForm.h"
@@ -35,6 +36,10 @@ bool TForm1::StartLineTrace(const std::string& path) {
     auto trace = std::make_unique<TLineTrace>(
         path, [this] { QMetaObject::invokeMethod(this, "LineTraceFailed", Qt::QueuedConnection); });
     trace_ = std::make_unique<TPortTrace>(*comPort1_, std::move(trace));
+    // The framer's link goes behind the trace's (it keeps what it holds): bytes are traced as
+    // they come, before a packet's handler can hold the window in a box.
+    comDataPacket1_->SetComPort(nullptr);
+    comDataPacket1_->SetComPort(comPort1_);
   } catch (const std::system_error& error) {
     ShowErrorReport(
         QStringLiteral("No se puede abrir el registro de la línea \"%1\": %2")

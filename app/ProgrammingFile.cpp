@@ -245,11 +245,15 @@ TPanelProgramming LoadProgrammingFile(const std::string& path) {
   }
   std::optional<std::string> text;
   try {
-    text = ReadUserFile(path);
+    text = ReadUserFile(path, kLargestFile);
   } catch (const EProfileError& failure) {
     throw refuse(QString::fromLocal8Bit(failure.what()));
   }
   if (!text) throw refuse(QStringLiteral("El archivo no existe."));
+  // Again as read: it may have grown while the read waited for another program's save.
+  if (text->size() > kLargestFile) {
+    throw refuse(QStringLiteral("No es un archivo de programación de Vardelio."));
+  }
   TProgrammingFileParse parsed = ParseProgrammingFile(*text);
   if (!parsed.values) throw refuse(FaultText(parsed.fault));
   return *parsed.values;

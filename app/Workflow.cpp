@@ -189,7 +189,15 @@ void TProgrammingWorkflow::EvaluateSend() {
   if (std::exchange(verifying_, TVerifying::no) == TVerifying::acknowledgement && acknowledged) {
     c_.Progress->setValue(0);
     verifying_ = TVerifying::readBack;
-    StartReceive();
+    try {
+      StartReceive();
+    } catch (...) {
+      // Reported as a receive's failure is; the window goes back to what was sent, as after
+      // any other failure of the read-back.
+      verifying_ = TVerifying::no;
+      Show(sent_);
+      throw;
+    }
   } else if (acknowledged) {
     ShowMessage(messages::kProgrammed);
     c_.Progress->setValue(0);
@@ -228,6 +236,10 @@ void TProgrammingWorkflow::EvaluateReadBack() {
   ShowMessage(message);
   c_.Progress->setValue(0);
   EnableButtons(true);
+}
+
+bool TProgrammingWorkflow::Busy() const {
+  return c_.Timer1->isActive();
 }
 
 TPanelProgramming TProgrammingWorkflow::Values() const {

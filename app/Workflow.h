@@ -71,6 +71,8 @@ class TProgrammingWorkflow {
   TPanelProgramming Values() const;
   // Fills the entries and radio buttons, as a receive does.
   void Show(const TPanelProgramming& values);
+  // A send or a receive waits for its evaluation: what it reads back will go into the entries.
+  bool Busy() const;
 
  private:
   enum class TVerifying { no, acknowledgement, readBack };

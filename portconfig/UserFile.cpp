@@ -137,16 +137,20 @@ bool Lock(int fd, int how) {
   }
 }
 
-std::string ReadFrom(int fd, const std::string& path) {
+// At most `limit` + 1 bytes, so a caller with a limit sees the file was longer.
+std::string ReadFrom(int fd, const std::string& path,
+                     std::size_t limit = std::numeric_limits<std::size_t>::max() - 1) {
   std::string text;
   char chunk[8192];
-  for (;;) {
-    const ssize_t n = pread(fd, chunk, sizeof chunk, off_t(text.size()));
+  while (text.size() <= limit) {
+    const std::size_t wanted = std::min(sizeof chunk, limit + 1 - text.size());
+    const ssize_t n = pread(fd, chunk, wanted, off_t(text.size()));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) Fail("Cannot read", path, errno);
     if (n == 0) return text;
     text.append(chunk, std::size_t(n));
   }
+  return text;
 }
 
 // A write past the process's file size limit raises SIGXFSZ, which by default ends the
@@ -386,7 +390,7 @@ void SetLockWait(std::chrono::milliseconds wait) {
   lockWait = wait.count();
 }
 
-std::optional<std::string> ReadUserFile(const std::string& name) {
+std::optional<std::string> ReadUserFile(const std::string& name, std::size_t limit) {
   const std::string path = ResolveLinks(name);
   if (!RegularOrAbsent(path, "Cannot read")) return std::nullopt;
   TDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -396,7 +400,7 @@ std::optional<std::string> ReadUserFile(const std::string& name) {
   }
   RequireRegular(file.fd, path, "Cannot read");
   if (!Lock(file.fd, LOCK_SH)) FailLocked("Cannot read", path);
-  return ReadFrom(file.fd, path);
+  return ReadFrom(file.fd, path, limit);
 }
 
 void UpdateUserFile(const std::string& path,

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -24,8 +25,10 @@ void SetLockWait(std::chrono::milliseconds wait);
 // EProfileError, so an unreadable file is never taken for an empty one. A save in progress is
 // waited for (shared advisory lock), for a while. A link that another user left in a folder
 // all may write (sticky, like /tmp) is not followed unless the folder is theirs, here as in a
-// save.
-std::optional<std::string> ReadUserFile(const std::string& path);
+// save. With a `limit`, no more than `limit` + 1 bytes are read: a longer text means the file
+// was longer.
+std::optional<std::string> ReadUserFile(
+    const std::string& path, std::size_t limit = std::numeric_limits<std::size_t>::max() - 1);
 
 // Stores edit(old content) in the file, holding an exclusive advisory lock from the read to
 // the write, so two programs editing one file lose nothing (a lock not had in time is an

@@ -132,6 +132,10 @@ TEST_F(LineTrace, EachEntryIsOneLineAppendedInOrder) {
   EXPECT_EQ(lines[0], "an earlier run");
   for (std::size_t i = 0; i < expected.size(); ++i)
     EXPECT_EQ(AfterStamp(lines[i + 1]), expected[i]);
+  { TLineTrace made(Path("made.log"), {}); }
+  struct stat made {};
+  ASSERT_EQ(stat(Path("made.log").c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 0777, 0600u);  // a new one is its owner's alone: it holds phone numbers
 }
 
 TEST_F(LineTrace, AFileThatCannotBeOpenedIsRefusedWithTheSystemsReason) {
@@ -140,7 +144,10 @@ TEST_F(LineTrace, AFileThatCannotBeOpenedIsRefusedWithTheSystemsReason) {
     std::string path;
     std::errc error;
   } cases[] = {{Path("missing/line.log"), std::errc::no_such_file_or_directory},
-               {Path("folder"), std::errc::is_a_directory}};
+               {Path("folder"), std::errc::is_a_directory},
+               // Devices are refused before they are opened, as opening some acts on them.
+               {"/dev/null", std::errc::not_supported},
+               {"/dev/ptmx", std::errc::not_supported}};
   for (const auto& c : cases) {
     try {
       TLineTrace trace(c.path, {});
