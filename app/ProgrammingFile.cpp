@@ -3,7 +3,6 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <array>
-#include <filesystem>
 #include <utility>
 
 #include "EntryRules.h"
@@ -239,10 +238,6 @@ TPanelProgramming LoadProgrammingFile(const std::string& path) {
   const auto refuse = [&](const QString& why) {
     return EProgrammingFile(Sentence("abrir", path, why));
   };
-  std::error_code error;
-  if (const auto size = std::filesystem::file_size(path, error); !error && size > kLargestFile) {
-    throw refuse(QStringLiteral("No es un archivo de programación de Vardelio."));
-  }
   std::optional<std::string> text;
   try {
     text = ReadUserFile(path, kLargestFile);
@@ -250,7 +245,7 @@ TPanelProgramming LoadProgrammingFile(const std::string& path) {
     throw refuse(QString::fromLocal8Bit(failure.what()));
   }
   if (!text) throw refuse(QStringLiteral("El archivo no existe."));
-  // Again as read: it may have grown while the read waited for another program's save.
+  // Measured as read, not before: it may grow while the read waits for another program's save.
   if (text->size() > kLargestFile) {
     throw refuse(QStringLiteral("No es un archivo de programación de Vardelio."));
   }

@@ -14,22 +14,16 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "FakeComPlatform.h"
+#include "SettingsFile.h"
 #include "portconfig/Persistence.h"
 
 using namespace vardelio;
+using vardelio::test::ReadAll;
 using vardelio::test::TFakeComPlatform;
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void WriteAll(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;

@@ -9,14 +9,15 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <thread>
 
+#include "SettingsFile.h"
 #include "app/ProgrammingFile.h"
 #include "app/RecentFiles.h"
 #include "portconfig/ProfileFile.h"
 
 using namespace vardelio;
+using vardelio::test::ReadAll;
 
 namespace {
 
@@ -27,12 +28,6 @@ const std::string kGood =
     "telefono-respaldo=\n"
     "bornera=incendio\n"
     "informe-test=7-dias\n";
-
-std::string ReadAll(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 // The good file with one line replaced (or, with an empty `line`, removed).
 std::string With(const std::string& key, const std::string& line) {

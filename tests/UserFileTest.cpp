@@ -21,21 +21,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <vector>
 
+#include "SettingsFile.h"
 #include "portconfig/ProfileFile.h"
 
 using namespace vardelio;
+using vardelio::test::ReadAll;
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 struct stat Stat(const std::string& path) {
   struct stat st {};

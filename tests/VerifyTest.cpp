@@ -13,7 +13,6 @@
 #include <QtTest/QTest>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "FakeComPlatform.h"
 #include "PseudoTerminal.h"
@@ -32,18 +31,13 @@
 using namespace vardelio;
 using vardelio::test::Answered;
 using vardelio::test::kNoEvaluation;
+using vardelio::test::ReadAll;
 using vardelio::test::ServeUntil;
 using vardelio::test::TRecordingPresenter;
 
 namespace {
 
 namespace m = messages;
-
-std::string ReadAll(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
 
 // A window on a port of its own: against the simulated unit, or the recording fake.
 class Window : public ::testing::Test {

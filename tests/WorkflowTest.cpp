@@ -38,6 +38,7 @@
 
 using namespace vardelio;
 using vardelio::test::Answered;
+using vardelio::test::ReadAll;
 using vardelio::test::ServeUntil;
 using vardelio::test::SettingsPath;
 using vardelio::test::TRecordingPresenter;
@@ -45,12 +46,6 @@ using vardelio::test::TRecordingPresenter;
 namespace {
 
 namespace m = messages;
-
-std::string ReadAll(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
 
 // Records, beside each message, where the progress bar stood while it was shown.
 class TProgressAtMessages : public TRecordingPresenter {
