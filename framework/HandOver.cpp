@@ -58,12 +58,14 @@ void THandOver::Post(const std::shared_ptr<TItem>& item) {
   AwaitRelease(*item);
 }
 
-void THandOver::Enqueue(const std::shared_ptr<TItem>& item) {
+void THandOver::Queue(const std::shared_ptr<TItem>& item) {
   item->owner = this;
-  {
-    std::lock_guard lock(mutex_);
-    pending_.push_back(item);
-  }
+  const std::lock_guard lock(mutex_);
+  pending_.push_back(item);
+}
+
+void THandOver::Enqueue(const std::shared_ptr<TItem>& item) {
+  Queue(item);
   changed_.notify_all();  // a main thread waiting in ServeUntil serves it now
   PostServe();            // otherwise the event loop does
 }
@@ -81,12 +83,8 @@ void THandOver::PostServe() {
 // event, and the serve running this one goes on to it. Only an event loop that turns before
 // then (a handler's message box) needs an event for it.
 void THandOver::Chain(const std::shared_ptr<TItem>& item) {
-  item->owner = this;
   item->chained = true;
-  {
-    std::lock_guard lock(mutex_);
-    pending_.push_back(item);
-  }
+  Queue(item);
   ++unposted_;
   if (!target_->WatchesLoops()) PostChained();
 }

@@ -72,6 +72,7 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   friend class THandOverTarget;
   struct TItem;
   void Post(const std::shared_ptr<TItem>& item);
+  void Queue(const std::shared_ptr<TItem>& item);  // without telling anyone
   void Enqueue(const std::shared_ptr<TItem>& item);
   void PostServe();
   void Chain(const std::shared_ptr<TItem>& item);

@@ -244,7 +244,9 @@ void TPortNotifyWindow::SendPortEvents(const std::vector<std::uint32_t>& events)
   std::vector<THandOver::TSent> messages;
   for (std::uint32_t event : events) {
     messages.push_back([this, event](const THandOver::TRelease& release) {
-      release();  // the event thread goes back to the line before the handlers run
+      // Released before the handlers run: the next message is queued, or after the last the
+      // event thread goes back to the line.
+      release();
       if (port_ != nullptr) port_->HandlePortMessage(event);
     });
   }
