@@ -183,6 +183,9 @@ void TCustomComPort::ReleaseLineQuietly() noexcept {
 void TCustomComPort::OpenPort() {
   if (connected_) return;
   ReapRetiredComThreads();
+  // A thread retired by a handler that closed this port may still be running that handler:
+  // the port's handlers and links run on one thread at a time.
+  AwaitRetiredComThreads(*this);
   const TPortAlive alive(this);
   ProcessBeforeOpen();
   if (alive.Gone()) return;

@@ -178,10 +178,12 @@ TEST_P(PtyEvents, TheFarEndClosingIsOneErrorAndNoSpin) {
 
 // Completes in every mode; the line is released, so the port opens again at once.
 TEST_P(PtyEvents, AHandlerThatClosesItsOwnPortCompletes) {
-  std::atomic<bool> closed = false;
+  std::atomic<bool> closed = false, handlerDone = false;
   framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
     port.ClosePort();
     closed = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // still in the handler
+    handlerDone = true;
   });
   port.OpenPort();
   device.Send("SOKZ");
@@ -190,6 +192,8 @@ TEST_P(PtyEvents, AHandlerThatClosesItsOwnPortCompletes) {
   std::atomic<int> packets = 0;
   framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) { ++packets; });
   port.OpenPort();
+  // Opened again only once the closed line's thread is done with the port's handlers and links.
+  EXPECT_TRUE(handlerDone);
   device.Send("SOKZ");
   ASSERT_TRUE(ServeUntil([&] { return packets == 1; }));
   port.ClosePort();
