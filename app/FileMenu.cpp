@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QWidget>
 
+#include "FileNames.h"
 #include "ProgrammingFile.h"
 #include "RecentFiles.h"
 #include "Workflow.h"
@@ -26,14 +27,9 @@ QString AskWithDialog(QWidget* parent, bool save, const QString& suggested) {
   return dialog.selectedFiles().constFirst();
 }
 
-// A file's name as a menu item or a title shows it: a control character (a tab would split a
-// menu item in two) stands out as a replacement character.
+// A file's name as a menu item or a title shows it.
 QString ShownName(const QString& path) {
-  QString name = QFileInfo(path).fileName();
-  for (QChar& c : name) {
-    if (c.category() == QChar::Other_Control) c = QChar::ReplacementCharacter;
-  }
-  return name;
+  return ReadableFileName(QFileInfo(path).fileName());
 }
 
 // A file name in a menu shows its "&" instead of taking it as an access letter.
@@ -68,7 +64,7 @@ bool TFileMenu::Open(const QString& path) {
     return false;
   }
   try {
-    workflow_.Show(LoadProgrammingFile(absolute.toStdString()));
+    workflow_.Show(LoadProgrammingFile(FileNameBytes(absolute)));
   } catch (const EProgrammingFile& refused) {
     ShowErrorReport(refused.Text());
     return false;
@@ -80,7 +76,7 @@ bool TFileMenu::Open(const QString& path) {
 bool TFileMenu::Save(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
   try {
-    SaveProgrammingFile(absolute.toStdString(), workflow_.Values());
+    SaveProgrammingFile(FileNameBytes(absolute), workflow_.Values());
   } catch (const EProgrammingFile& failed) {
     ShowErrorReport(failed.Text());
     return false;
@@ -127,7 +123,7 @@ void TFileMenu::ListRecent() {
     auto* action = new QAction(MenuText(i + 1, path), menu_);
     action->setObjectName(QStringLiteral("RecentFile%1").arg(i + 1));
     // The whole path as a tooltip only: the window's status bar holds no text.
-    action->setToolTip(path);
+    action->setToolTip(ReadableFileName(path));
     // Not the menu as context: a menu drops every connection to itself of an action it loses.
     QObject::connect(action, &QAction::triggered, window_,
                      [this, path] { RunReported([this, &path] { Open(path); }); });

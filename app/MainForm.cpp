@@ -10,6 +10,7 @@
 
 #include "EntryRules.h"
 #include "FileMenu.h"
+#include "FileNames.h"
 #include "JpegImage.h"
 #include "PortTrace.h"
 #include "Workflow.h"
@@ -50,7 +51,7 @@ TForm1::TForm1(QWidget* parent, IComPlatform* platform, const TStartOptions& sta
   ConnectMenus();
   ConnectWorkflow();
   files_ = std::make_unique<TFileMenu>(this, *workflow_, ui_->Archivo1, ui_->GuardarProgramacin1);
-  startFile_ = QString::fromLocal8Bit(start.programmingFile);
+  startFile_ = FileNameFromBytes(start.programmingFile);
   if (!start.traceFile.empty()) StartLineTrace(start.traceFile);
   // A failure here is reported and the window is still created, with the port closed.
   RunReported([this] { RunTraced([this] { FormCreate(); }); });

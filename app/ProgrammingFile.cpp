@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "EntryRules.h"
+#include "FileNames.h"
 #include "framework/Ansi.h"
 #include "portconfig/UserFile.h"
 
@@ -140,7 +141,7 @@ QString FaultText(const TFileFault& fault) {
 }
 
 QString Sentence(const char* action, const std::string& path, const QString& why) {
-  const QString name = QFileInfo(QString::fromStdString(path)).fileName();
+  const QString name = ReadableFileName(QFileInfo(FileNameFromBytes(path)).fileName());
   return QStringLiteral("No se puede %1 el archivo \"%2\".\n\n%3")
       .arg(QString::fromUtf8(action), name, why);
 }

@@ -1,5 +1,6 @@
 #include "RecentFiles.h"
 
+#include "FileNames.h"
 #include "portconfig/ProfileFile.h"
 #include "portconfig/UserFile.h"
 
@@ -19,7 +20,9 @@ QStringList WithRecentFile(QStringList list, const QString& path) {
 
 QStringList ParseRecentFiles(const std::string& text) {
   QStringList list;
-  for (const QString& line : QString::fromUtf8(text).split(QLatin1Char('\n'))) {
+  // Split as bytes: a name that is not UTF-8 keeps its bytes.
+  for (const QByteArray& bytes : QByteArray::fromStdString(text).split('\n')) {
+    const QString line = FileNameFromBytes(std::string_view(bytes.constData(), bytes.size()));
     if (line.startsWith(QLatin1Char('/')) && !list.contains(line)) list << line;
     if (list.size() == kRecentFilesKept) break;
   }
@@ -29,7 +32,7 @@ QStringList ParseRecentFiles(const std::string& text) {
 std::string RecentFilesText(const QStringList& list) {
   std::string text;
   for (const QString& path : list)
-    text += path.toStdString() + "\n";
+    text += FileNameBytes(path) + "\n";
   return text;
 }
 

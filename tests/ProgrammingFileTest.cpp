@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "SettingsFile.h"
+#include "app/FileNames.h"
 #include "app/ProgrammingFile.h"
 #include "app/RecentFiles.h"
 #include "portconfig/ProfileFile.h"
@@ -300,6 +302,72 @@ TEST(RecentFiles, KeptInTheirOwnFileInTheSettingsFolder) {
   EXPECT_EQ(ReadRecentFiles(), QStringList());
   EXPECT_EQ(AddRecentFile(QStringLiteral("/w/9.vardelio")), QStringList{"/w/9.vardelio"});
   std::filesystem::remove(RecentFilesPath());
+}
+
+// A name is bytes: whatever they are, they come back from the window's text and from the recent
+// list as they went in, and the name shows readably.
+TEST(FileNames, KeepTheirBytesAndShowReadably) {
+  const struct {
+    std::string bytes;
+    const char* shown;  // UTF-8
+  } cases[] = {
+      {"/w/cliente.vardelio", "/w/cliente.vardelio"},
+      {"/w/N\xC3\xBA\xC3\xB1"
+       "ez.vardelio",
+       "/w/Núñez.vardelio"},  // UTF-8
+      {"/w/N\xFA\xF1"
+       "ez.vardelio",
+       "/w/Núñez.vardelio"},                                             // Latin-1
+      {"/w/\x80uro \x9F.vardelio", "/w/€uro Ÿ.vardelio"},                // Windows-1252
+      {"/w/\x81\x8D\x8F\x90\x9D", "/w/\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},  // no character there
+      {"/w/\xC3", "/w/Ã"},                                               // a sequence cut short
+      {"/w/\xC0\xAF", "/w/À¯"},                                          // an overlong "/"
+      {"/w/\xED\xB2\x80", "/w/í²\u20AC"},                          // a surrogate written as UTF-8
+      {"/w/\xF4\x90\x80\x80", "/w/ô\uFFFD\u20AC\u20AC"},           // past U+10FFFF
+      {"/w/\xF0\x9F\x93\x81.vardelio", "/w/\U0001F4C1.vardelio"},  // outside the first plane
+      {"/w/a\tb", "/w/a\uFFFDb"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    const QString name = FileNameFromBytes(c.bytes);
+    EXPECT_EQ(FileNameBytes(name), c.bytes);
+    EXPECT_EQ(ReadableFileName(name), QString::fromUtf8(c.shown));
+    EXPECT_EQ(FileNameBytes(QString::fromUtf8(c.shown)), c.shown);  // typed text is UTF-8
+  }
+  // Through the recent list's file, which holds the bytes themselves.
+  std::filesystem::remove(RecentFilesPath());
+  for (const auto& c : cases) {
+    if (c.bytes.find('\t') == std::string::npos) AddRecentFile(FileNameFromBytes(c.bytes));
+  }
+  QStringList expected;
+  for (int i = 0; i < kRecentFilesKept; ++i)
+    expected << FileNameFromBytes(cases[std::size(cases) - 2 - i].bytes);
+  EXPECT_EQ(ReadRecentFiles(), expected);
+  EXPECT_EQ(ReadAll(RecentFilesPath()), RecentFilesText(expected));
+  EXPECT_NE(ReadAll(RecentFilesPath()).find(cases[std::size(cases) - 2].bytes + "\n"),
+            std::string::npos);
+  std::filesystem::remove(RecentFilesPath());
+}
+
+// A name given relative to the current folder, whose own name may not be UTF-8.
+TEST(FileNames, RelativeNamesStartFromTheCurrentFolderAsBytes) {
+  QTemporaryDir dir;
+  const std::string folder = dir.path().toStdString() +
+                             "/N\xFA\xF1"
+                             "ez";
+  std::filesystem::create_directory(folder);
+  const auto back = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  EXPECT_EQ(AbsoluteFileName("a.vardelio"), folder + "/a.vardelio");
+  EXPECT_EQ(AbsoluteFileName("/x/a.vardelio"), "/x/a.vardelio");
+  EXPECT_EQ(AbsoluteFileName(""), "");
+  std::filesystem::current_path(back);
+  EXPECT_TRUE(FileNameExists(FileNameFromBytes(folder)));
+  EXPECT_FALSE(FileNameExists(FileNameFromBytes(folder + "/a.vardelio")));
+  // The window takes such a name apart and back as text.
+  const QString name = FileNameFromBytes(folder + "/a.vardelio");
+  EXPECT_EQ(FileNameBytes(QFileInfo(name).absoluteFilePath()), folder + "/a.vardelio");
+  EXPECT_EQ(FileNameBytes(QFileInfo(name).absolutePath()), folder);
 }
 
 }  // namespace

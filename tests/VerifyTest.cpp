@@ -22,6 +22,7 @@
 #include "UnitAnswer.h"
 #include "Waiting.h"
 #include "app/FileMenu.h"
+#include "app/FileNames.h"
 #include "app/MainForm.h"
 #include "app/ProgrammingFile.h"
 #include "app/RecentFiles.h"
@@ -105,7 +106,8 @@ class Window : public ::testing::Test {
     return Text("Edit1") == "1B2C" && Text("Edit2") == "12,34" && Text("Edit3") == "#9" &&
            Checked("RadioButton7") && Checked("RadioButton3");
   }
-  QString FilePath(const char* name) { return folder.filePath(QString::fromLatin1(name)); }
+  // The name's bytes, whatever they are, as the window carries them.
+  QString FilePath(const char* name) { return folder.filePath(FileNameFromBytes(name)); }
 
   TRecordingPresenter boxes;
   vardelio::test::TFakeComPlatform fake;
@@ -396,6 +398,9 @@ TEST_F(Window, FileNamesShowAsTheyAreInTheMenuAndTheTitle) {
       {"a\tb.vardelio", "&1 a\uFFFDb.vardelio", "a\uFFFDb.vardelio"},
       {"a\nb.vardelio", "", "a\uFFFDb.vardelio"},
       {"a\x1b[7mb.vardelio", "&1 a\uFFFD[7mb.vardelio", "a\uFFFD[7mb.vardelio"},
+      {"N\xFA\xF1"
+       "ez.vardelio",
+       "&1 Núñez.vardelio", "Núñez.vardelio"},  // Latin-1
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -403,6 +408,7 @@ TEST_F(Window, FileNamesShowAsTheyAreInTheMenuAndTheTitle) {
     StartOnFake();
     Fill();
     ASSERT_TRUE(form->Files().Save(FilePath(c.name)));
+    EXPECT_TRUE(std::filesystem::exists(folder.path().toStdString() + "/" + c.name));
     EXPECT_EQ(form->windowTitle(),
               QStringLiteral("Programador Vardelio - ") + QString::fromUtf8(c.title));
     auto* item = Find<QAction>("RecentFile1");
