@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include <string>
 #include <string_view>
 
 namespace vardelio {
@@ -11,6 +12,7 @@ constexpr std::string_view kUsage =
     "\n"
     "Programs a Vardelio alarm unit over a serial line and reads its programming back.\n"
     "FILE, a programming file (.vardelio), fills the window at start; nothing is sent.\n"
+    "While the program runs, a second start hands FILE to its window and ends.\n"
     "Archivo > Abrir programacion and Guardar programacion read and write such files.\n"
     "\n"
     "  --trace FILE   record every byte sent and received on the port, with the port's\n"
@@ -33,6 +35,12 @@ constexpr std::string_view kUsage =
     "  To find the adapter's name, plug it in and run:\n"
     "    ls /dev/serial/by-id/   or   dmesg | tail\n";
 
+// One line, and where the rest is: the whole help would push the line out of sight.
+int UsageError(std::ostream& errors, std::string_view what) {
+  errors << "vardelio: " << what << "\nTry 'vardelio --help' for more information.\n";
+  return 2;
+}
+
 }  // namespace
 
 std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ostream& out,
@@ -43,10 +51,7 @@ std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ost
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (optionsEnded || argument == "-" || !argument.starts_with('-')) {
-      if (++files > 1) {
-        errors << "vardelio: more than one file\n\n" << kUsage;
-        return 2;
-      }
+      if (++files > 1) return UsageError(errors, "more than one file");
       options.programmingFile = argument;
     } else if (argument == "--") {
       optionsEnded = true;
@@ -59,10 +64,9 @@ std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ost
     } else if (argument == "--trace" && i + 1 < argc && argv[i + 1][0] != '\0') {
       options.traceFile = argv[++i];
     } else {
-      errors << "vardelio: " << (argument == "--trace" ? "missing file for " : "unknown option ")
-             << argument << "\n\n"
-             << kUsage;
-      return 2;
+      return UsageError(
+          errors, std::string(argument == "--trace" ? "missing file for " : "unknown option ") +
+                      std::string(argument));
     }
   }
   if (start != nullptr) *start = options;

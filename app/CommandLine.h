@@ -14,8 +14,9 @@ struct TStartOptions {
 };
 
 // --help and --version print and give the exit code; an unknown option, one without its value
-// or a second file prints the usage to `errors` and gives 2. Nothing means: start the program,
-// with the options given put in `start` (after "--", a file's name may begin with "-").
+// or a second file prints one line and a hint to --help to `errors` and gives 2. Nothing means:
+// start the program, with the options given put in `start` (after "--", a file's name may begin
+// with "-").
 std::optional<int> HandleCommandLine(int argc, const char* const* argv, std::ostream& out,
                                      std::ostream& errors, TStartOptions* start = nullptr);
 

@@ -3,8 +3,8 @@
 
 namespace vardelio {
 
-// The application title ("Vardelio", the caption of every message box) and the desktop
-// file name, so that a task bar matches the window to its menu entry.
+// The application title ("Vardelio", the caption of every message box), the desktop file name
+// and the window's class, so that a task bar matches the window to its menu entry.
 void NameProgram();
 
 }  // namespace vardelio

@@ -15,11 +15,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -401,6 +403,12 @@ TEST(Program, NamesItselfAsItsMenuEntryDoes) {
   const QFileInfo entry(QStringLiteral(VARDELIO_DESKTOP_FILE));  // the file the package installs
   EXPECT_TRUE(entry.exists());
   EXPECT_EQ(QGuiApplication::desktopFileName() + ".desktop", entry.fileName());
+  // X11 names the window's class after the application; the entry's StartupWMClass matches
+  // it, so a task bar puts the window under its menu entry.
+  QSettings desktop(entry.filePath(), QSettings::IniFormat);
+  EXPECT_EQ(desktop.value("Desktop Entry/StartupWMClass").toString(),
+            QCoreApplication::applicationName());
+  EXPECT_EQ(QCoreApplication::applicationName(), "vardelio");
 }
 
 TEST(CommandLine, AnsweredBeforeAnyWindow) {
@@ -428,7 +436,7 @@ TEST(CommandLine, AnsweredBeforeAnyWindow) {
       {{"vardelio", "a.vardelio", "--bogus"}, 2, "", "unknown option --bogus"},
       {{"vardelio", "--trace", "a b.log"}, std::nullopt, "", "", "", "a b.log"},
       {{"vardelio", "--trace", "x.log", "--version"}, 0, "vardelio 1.0\n", ""},
-      {{"vardelio", "--trace"}, 2, "", "missing file for --trace\n\nUsage:"},
+      {{"vardelio", "--trace"}, 2, "", "missing file for --trace\nTry 'vardelio --help'"},
       {{"vardelio", "--trace", ""}, 2, "", "missing file for --trace"},
       {{"vardelio", "a.vardelio", "--trace"}, 2, "", "missing file for --trace"},
       {{"vardelio", "--trace", "x.log", "y.vardelio"}, std::nullopt, "", "", "y.vardelio", "x.log"},
@@ -447,6 +455,11 @@ TEST(CommandLine, AnsweredBeforeAnyWindow) {
     EXPECT_EQ(start.traceFile, c.trace) << c.args.back();
     if (c.code == std::nullopt) {
       EXPECT_TRUE(out.str().empty() && errors.str().empty());
+    }
+    if (c.code == 2) {  // one line and the hint, not the whole help
+      const std::string text = errors.str();
+      EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+      EXPECT_EQ(text.find("Usage"), std::string::npos);
     }
   }
 }

@@ -8,7 +8,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <cinttypes>
 #include <cstdlib>
 #include <fstream>
@@ -443,6 +445,40 @@ TEST_F(Catalogs, QtsOwnTextsGoThroughTheListedDomains) {
   engine.AddResourceStringDomain("cport");
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancelar");
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Help"), "Help");
+}
+
+// Qt's own file dialogs and buttons speak the chosen language through Qt's catalog; the
+// program's catalogs come first where they hold the text.
+TEST_F(Catalogs, QtsOwnDialogsFollowTheChosenLanguage) {
+  const auto removeTranslators = qScopeGuard([] {
+    qDeleteAll(qApp->findChildren<QTranslator*>(Qt::FindDirectChildrenOnly));
+    unsetenv("LANG");
+  });
+  WriteMoFile(Catalog("es", "default"), {{"Cancel", "Anular"}});
+  const struct {
+    const char* lang;
+    const char* context;
+    const char* text;
+    const char* shown;
+  } cases[] = {
+      {"es_AR.UTF-8", "QFileDialog", "Look in:", "Ver en:"},
+      {"es_AR.UTF-8", "QFileDialog", "File &name:", "&Nombre de fichero:"},
+      {"es_AR.UTF-8", "QPlatformTheme", "Discard", "Descartar"},
+      {"es_AR.UTF-8", "QPlatformTheme", "Cancel", "Anular"},
+      {"es", "QPlatformTheme", "&Yes", "&S\u00ED"},
+      {"C", "QFileDialog", "Look in:", "Look in:"},
+      {"de_DE.UTF-8", "QFileDialog", "Look in:", "Suchen in:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.lang) + " " + c.text);
+    qDeleteAll(qApp->findChildren<QTranslator*>(Qt::FindDirectChildrenOnly));
+    setenv("LANG", c.lang, 1);
+    StartTranslationEngine(engine);
+    engine.BindDomainDirectory("default", root);
+    EXPECT_EQ(QCoreApplication::translate(c.context, c.text), QString::fromUtf8(c.shown));
+  }
+  EXPECT_FALSE(InstallQtTranslations("C"));
+  EXPECT_FALSE(InstallQtTranslations("zz_ZZ"));
 }
 
 TEST_F(Catalogs, ClassesAndPropertiesCanBeLeftAlone) {
