@@ -240,6 +240,10 @@ void TForm1::GuardarProgramacin1Click() {
   files_->SaveClick();
 }
 
+bool TForm1::OpenHandedOverFile(const QString& path) {
+  return files_->Open(path);
+}
+
 void TForm1::Salir1Click() {
   close();
 }

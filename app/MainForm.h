@@ -63,6 +63,8 @@ class TForm1 : public QMainWindow {
   void Timer1Timer();
   // Checked: asks for a file and records the line in it; unchecked: stops recording.
   void Registrodelalnea1Click(bool checked);
+  // A file another launch of the program handed to this window.
+  bool OpenHandedOverFile(const QString& path);
 
   // Appends the line's traffic to `path`; false, after an error box, when it cannot.
   bool StartLineTrace(const std::string& path);

@@ -1,20 +1,51 @@
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 
 #include "AboutForm.h"
 #include "CommandLine.h"
+#include "FileNames.h"
 #include "MainForm.h"
 #include "Program.h"
+#include "SingleInstance.h"
 #include "framework/Application.h"
+#include "framework/Dialogs.h"
 #include "i18n/FrameworkTexts.h"
 #include "i18n/TranslationEngine.h"
 #include "serial/ComError.h"
+
+namespace {
+
+// A later launch's file comes to this window, which is brought to the front for it.
+void TakeHandedOverFiles(vardelio::TInstanceServer& server, vardelio::TForm1& window) {
+  server.TakeFiles([&window](const std::string& file) {
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    window.activateWindow();
+    if (file.empty()) return;
+    vardelio::RunReported([&] { window.OpenHandedOverFile(vardelio::FileNameFromBytes(file)); });
+  });
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Answered before the window system is touched: no display is needed for them.
   vardelio::TStartOptions start;
   if (const auto done = vardelio::HandleCommandLine(argc, argv, std::cout, std::cerr, &start)) {
     return *done;
+  }
+  // Absolute, so that the running program finds it from its own folder.
+  start.programmingFile = vardelio::AbsoluteFileName(start.programmingFile);
+  vardelio::TInstanceClaim claim = vardelio::ClaimInstance(
+      vardelio::InstanceFolder(std::getenv("XDG_RUNTIME_DIR")), start.programmingFile);
+  if (claim.handedOver) {
+    if (!start.traceFile.empty()) {
+      std::cerr << "vardelio: already running; its trace is started from Archivo > Registro "
+                   "de la linea\n";
+    }
+    return 0;
   }
   // A file size limit then fails the write (the trace stops, a save is refused) instead of
   // ending the program.
@@ -27,9 +58,14 @@ int main(int argc, char** argv) {
   vardelio::InitPortErrorMessages(
       [&engine](const QString& text) { return engine.TranslateText(text); });
   vardelio::NameProgram();
+  // Before the window, whose making may show a box: a later launch is answered meanwhile.
+  vardelio::TInstanceServer server(std::move(claim));
   vardelio::TForm1 Form1(nullptr, nullptr, start);
   vardelio::TAboutForm AboutForm;
   Form1.SetAboutBox(&AboutForm);
+  TakeHandedOverFiles(server, Form1);
   Form1.show();
-  return application.exec();
+  const int code = application.exec();
+  server.TakeFiles({});  // the window closes its port next, which may serve queued work
+  return code;
 }
