@@ -2,12 +2,15 @@
 #include <cstdlib>
 #include <iostream>
 
+#include <QTimer>
+
 #include "AboutForm.h"
 #include "CommandLine.h"
 #include "FileNames.h"
 #include "MainForm.h"
 #include "Program.h"
 #include "SingleInstance.h"
+#include "framework/Ansi.h"
 #include "framework/Application.h"
 #include "framework/Dialogs.h"
 #include "i18n/FrameworkTexts.h"
@@ -26,6 +29,23 @@ void TakeHandedOverFiles(vardelio::TInstanceServer& server, vardelio::TForm1& wi
     if (file.empty()) return;
     vardelio::RunReported([&] { window.OpenHandedOverFile(vardelio::FileNameFromBytes(file)); });
   });
+}
+
+// The port's messages are read from their table from then on, so it is filled before any
+// window. A catalog that cannot be used (a file size limit keeps its private copy from being
+// written) leaves them in English: the program goes on and says so, over its window.
+void StartTranslations() {
+  vardelio::TTranslationEngine& engine = vardelio::DefaultEngine();
+  vardelio::StartTranslationEngine(engine);
+  engine.AddResourceStringDomain("cport");
+  try {
+    vardelio::InitPortErrorMessages(
+        [&engine](const QString& text) { return engine.TranslateText(text); });
+  } catch (const std::exception& error) {
+    vardelio::InitPortErrorMessages({});
+    QTimer::singleShot(
+        0, qApp, [text = vardelio::FromAnsi(error.what())] { vardelio::ShowErrorReport(text); });
+  }
 }
 
 }  // namespace
@@ -51,15 +71,11 @@ int main(int argc, char** argv) {
   // ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
   vardelio::TApplication application(argc, argv);
-  vardelio::TTranslationEngine& engine = vardelio::DefaultEngine();
-  vardelio::StartTranslationEngine(engine);
-  // Before any window: the port's messages are read from this table from then on.
-  engine.AddResourceStringDomain("cport");
-  vardelio::InitPortErrorMessages(
-      [&engine](const QString& text) { return engine.TranslateText(text); });
   vardelio::NameProgram();
-  // Before the window, whose making may show a box: a later launch is answered meanwhile.
+  // Before anything that may show a box (a catalog, the port): a later launch is answered
+  // meanwhile.
   vardelio::TInstanceServer server(std::move(claim));
+  StartTranslations();
   vardelio::TForm1 Form1(nullptr, nullptr, start);
   vardelio::TAboutForm AboutForm;
   Form1.SetAboutBox(&AboutForm);
