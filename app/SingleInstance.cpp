@@ -11,12 +11,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 
 namespace vardelio {
 namespace {
 
-constexpr char kSocketName[] = "/instance";
-constexpr char kLockName[] = "/instance.lock";
+constexpr char kLockSuffix[] = ".lock";
 constexpr char kTaken = '1';
 constexpr std::size_t kLongestMessage = PATH_MAX + 1;  // a name and its terminating NUL
 constexpr std::size_t kMostWaiting = 16;               // launches the window has not read yet
@@ -108,18 +109,32 @@ std::string InstanceFolder(const char* runtimeFolder, uid_t owner, const std::st
   return OwnFolder(folder, owner) ? folder : std::string();
 }
 
-TInstanceClaim ClaimInstance(const std::string& folder, const std::string& file, uid_t owner) {
+std::string InstanceSocket(const std::string& folder, const std::string& settingsFolder,
+                           const std::string& display) {
+  if (folder.empty()) return {};
+  // FNV-1a: short, and the same in every build.
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : settingsFolder + '\n' + display) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "/instance-%016llx", static_cast<unsigned long long>(hash));
+  return folder + name;
+}
+
+TInstanceClaim ClaimInstance(const std::string& socketPath, const std::string& file, uid_t owner) {
   TInstanceClaim claim;
-  if (folder.empty()) return claim;
+  if (socketPath.empty()) return claim;
   // Two launches at once: the second asks only once the first listens.
   const int lock =
-      ::open((folder + kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+      ::open((socketPath + kLockSuffix).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lock < 0) return claim;
   const auto unlocking = qScopeGuard([lock] { ::close(lock); });
   while (::flock(lock, LOCK_EX) != 0) {
     if (errno != EINTR) return claim;
   }
-  claim.socketPath = folder + kSocketName;
+  claim.socketPath = socketPath;
   switch (HandOver(claim.socketPath, file, owner)) {
     case THandOver::kTaken:
       claim.handedOver = true;

@@ -20,6 +20,12 @@ namespace vardelio {
 std::string InstanceFolder(const char* runtimeFolder, uid_t owner = ::getuid(),
                            const std::string& shared = "/tmp");
 
+// The socket's path in `folder`: one program per user, settings folder and display, so that a
+// trial with settings of its own, or the same user's session on another display, gets a window
+// of its own.
+std::string InstanceSocket(const std::string& folder, const std::string& settingsFolder,
+                           const std::string& display);
+
 struct TInstanceClaim {
   bool handedOver = false;  // a running program took the file: this launch ends
   int listener = -1;        // else the socket later launches hand to; -1: none could be made
@@ -27,10 +33,10 @@ struct TInstanceClaim {
 };
 
 // Hands `file` (bytes, absolute; empty: only raise the window) to the program `owner` runs,
-// or, when none answers at `folder`, listens there for later launches. A socket left behind by
-// a program that ended is replaced; a program that does not answer, or is not `owner`'s, is
-// left alone and this launch runs on its own.
-TInstanceClaim ClaimInstance(const std::string& folder, const std::string& file,
+// or, when none answers at `socketPath`, listens there for later launches. A socket left behind
+// by a program that ended is replaced; a program that does not answer, or is not `owner`'s, is
+// left alone and this launch runs on its own. Empty `socketPath`: runs on its own.
+TInstanceClaim ClaimInstance(const std::string& socketPath, const std::string& file,
                              uid_t owner = ::getuid());
 
 // The running program's side: takes the files later launches hand over, from `owner`'s

@@ -15,6 +15,7 @@
 #include "framework/Dialogs.h"
 #include "i18n/FrameworkTexts.h"
 #include "i18n/TranslationEngine.h"
+#include "portconfig/ProfileFile.h"
 #include "serial/ComError.h"
 
 namespace {
@@ -29,6 +30,13 @@ void TakeHandedOverFiles(vardelio::TInstanceServer& server, vardelio::TForm1& wi
     if (file.empty()) return;
     vardelio::RunReported([&] { window.OpenHandedOverFile(vardelio::FileNameFromBytes(file)); });
   });
+}
+
+std::string InstanceSocket() {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') display = std::getenv("WAYLAND_DISPLAY");
+  return vardelio::InstanceSocket(vardelio::InstanceFolder(std::getenv("XDG_RUNTIME_DIR")),
+                                  vardelio::ConfigFolder(), display != nullptr ? display : "");
 }
 
 // The port's messages are read from their table from then on, so it is filled before any
@@ -58,8 +66,7 @@ int main(int argc, char** argv) {
   }
   // Absolute, so that the running program finds it from its own folder.
   start.programmingFile = vardelio::AbsoluteFileName(start.programmingFile);
-  vardelio::TInstanceClaim claim = vardelio::ClaimInstance(
-      vardelio::InstanceFolder(std::getenv("XDG_RUNTIME_DIR")), start.programmingFile);
+  vardelio::TInstanceClaim claim = vardelio::ClaimInstance(InstanceSocket(), start.programmingFile);
   if (claim.handedOver) {
     if (!start.traceFile.empty()) {
       std::cerr << "vardelio: already running; its trace is started from Archivo > Registro "

@@ -154,11 +154,14 @@ class Program : public ::testing::Test {
     return QTest::qWaitFor([&] { return RecentList().rfind(path + "\n", 0) == 0; }, 30000);
   }
 
+  // Where the program listens: no display, the settings in Config().
+  std::string Socket() {
+    return InstanceSocket(InstanceFolder(env["XDG_RUNTIME_DIR"].c_str()), Config() + "/vardelio",
+                          "");
+  }
   // The first program listens: from then on it is the one a start finds.
   bool Listening() {
-    return QTest::qWaitFor(
-        [&] { return std::filesystem::is_socket(env["XDG_RUNTIME_DIR"] + "/vardelio/instance"); },
-        30000);
+    return QTest::qWaitFor([&] { return std::filesystem::is_socket(Socket()); }, 30000);
   }
 
   QTemporaryDir home;
@@ -208,12 +211,13 @@ TEST_F(Program, ASecondStartHandsItsFileToTheRunningWindow) {
     SCOPED_TRACE(leftOver ? "a socket left behind" : "first start");
     std::filesystem::remove(Config() + "/vardelio/recent-files");
     if (leftOver) {  // as a program killed outright leaves it
-      const TInstanceClaim old = ClaimInstance(InstanceFolder(env["XDG_RUNTIME_DIR"].c_str()), "");
+      const TInstanceClaim old = ClaimInstance(Socket(), "");
       ASSERT_GE(old.listener, 0);
       ::close(old.listener);
     }
     auto first = Start({kLatin1});  // relative, and not UTF-8
     ASSERT_TRUE(Opened(Work() + "/" + kLatin1)) << RecentList();
+    EXPECT_TRUE(ClaimInstance(Socket(), "").handedOver);  // in the left socket's place
     auto second = Start({"segundo.vardelio"}, std::nullopt, other);
     EXPECT_TRUE(ExitedWith(second->Ended(), 0));
     EXPECT_TRUE(Opened(other + "/segundo.vardelio")) << RecentList();

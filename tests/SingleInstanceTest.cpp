@@ -32,8 +32,8 @@ mode_t ModeOf(const std::string& path) {
 
 // A launch runs on a thread of its own: it waits for the answer that this thread's event loop
 // gives.
-TInstanceClaim Launch(const std::string& folder, const std::string& file, uid_t owner = getuid()) {
-  auto claim = std::async(std::launch::async, [=] { return ClaimInstance(folder, file, owner); });
+TInstanceClaim Launch(const std::string& socket, const std::string& file, uid_t owner = getuid()) {
+  auto claim = std::async(std::launch::async, [=] { return ClaimInstance(socket, file, owner); });
   EXPECT_TRUE(QTest::qWaitFor(
       [&] { return claim.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 30000));
   return claim.get();
@@ -53,7 +53,7 @@ class Instances : public ::testing::Test {
 
   // The running program: what it was handed, in order.
   std::unique_ptr<TInstanceServer> Serve(uid_t owner = getuid()) {
-    auto server = std::make_unique<TInstanceServer>(ClaimInstance(folder, ""), owner);
+    auto server = std::make_unique<TInstanceServer>(ClaimInstance(socket, ""), owner);
     EXPECT_TRUE(server->Listening());
     server->TakeFiles([this](const std::string& file) { taken.push_back(file); });
     return server;
@@ -61,6 +61,7 @@ class Instances : public ::testing::Test {
 
   QTemporaryDir dir;
   const std::string folder;
+  const std::string socket = folder + "/instance";
   std::vector<std::string> taken;
 };
 
@@ -114,16 +115,34 @@ TEST(InstanceFolder, OnlyAFolderOfTheUsersOwnThatNoOneElseMayEnter) {
   }
 }
 
+// One program per user, settings folder and display: each has a socket of its own.
+TEST(InstanceSocket, OnePerSettingsFolderAndDisplay) {
+  const std::string base = InstanceSocket("/run/user/0/vardelio", "/root/.config/vardelio", ":0");
+  EXPECT_EQ(base.rfind("/run/user/0/vardelio/instance-", 0), 0u) << base;
+  EXPECT_EQ(base.size(), std::string("/run/user/0/vardelio/instance-").size() + 16);
+  EXPECT_EQ(InstanceSocket("/run/user/0/vardelio", "/root/.config/vardelio", ":0"), base);
+  for (const std::string& other :
+       {InstanceSocket("/run/user/0/vardelio", "/tmp/trial/vardelio", ":0"),
+        InstanceSocket("/run/user/0/vardelio", "/root/.config/vardelio", ":1"),
+        InstanceSocket("/run/user/0/vardelio", "/root/.config/vardelio", "wayland-0"),
+        InstanceSocket("/run/user/0/vardelio", "/root/.config/vardelio:0", "")}) {
+    EXPECT_NE(other, base);
+  }
+  EXPECT_EQ(InstanceSocket("", "/root/.config/vardelio", ":0"), "");
+  EXPECT_FALSE(ClaimInstance("", "/a.vardelio").handedOver);
+  EXPECT_EQ(ClaimInstance("", "/a.vardelio").listener, -1);
+}
+
 TEST_F(Instances, TheFirstListensAndTheNextHandsItsFileOverAndEnds) {
   auto server = Serve();
-  EXPECT_EQ(ModeOf(folder + "/instance"), S_IFSOCK | 0600);
+  EXPECT_EQ(ModeOf(socket), S_IFSOCK | 0600);
   const std::string latin1 =
       "/home/ana/N\xFA\xF1"
       "ez.vardelio";  // not UTF-8
   const std::string longest(PATH_MAX - 1, 'x');
   for (const std::string& file :
        {std::string("/a b/cliente.vardelio"), latin1, std::string(), "/" + longest.substr(1)}) {
-    TInstanceClaim claim = Launch(folder, file);
+    TInstanceClaim claim = Launch(socket, file);
     EXPECT_TRUE(claim.handedOver);
     EXPECT_EQ(claim.listener, -1);
   }
@@ -132,8 +151,8 @@ TEST_F(Instances, TheFirstListensAndTheNextHandsItsFileOverAndEnds) {
                                              "/" + longest.substr(1)}));
   // Its end frees the place for the next program.
   server.reset();
-  EXPECT_FALSE(std::filesystem::exists(folder + "/instance"));
-  TInstanceClaim next = Launch(folder, "/b.vardelio");
+  EXPECT_FALSE(std::filesystem::exists(socket));
+  TInstanceClaim next = Launch(socket, "/b.vardelio");
   EXPECT_FALSE(next.handedOver);
   EXPECT_GE(next.listener, 0);
   CloseListener(next);
@@ -142,7 +161,7 @@ TEST_F(Instances, TheFirstListensAndTheNextHandsItsFileOverAndEnds) {
 // The socket of a program that ended (killed, or its machine lost power) does not keep the
 // next one from starting; whatever sits in the socket's place in the user's folder is replaced.
 TEST_F(Instances, WhatAProgramThatEndedLeftBehindIsReplaced) {
-  const std::string path = folder + "/instance";
+  const std::string& path = socket;
   const struct {
     const char* what;
     std::function<void()> leave;
@@ -158,7 +177,7 @@ TEST_F(Instances, WhatAProgramThatEndedLeftBehindIsReplaced) {
        }},
       {"a listener that ended",
        [&] {
-         TInstanceClaim old = ClaimInstance(folder, "");
+         TInstanceClaim old = ClaimInstance(socket, "");
          ASSERT_GE(old.listener, 0);
          CloseListener(old);
        }},
@@ -170,10 +189,10 @@ TEST_F(Instances, WhatAProgramThatEndedLeftBehindIsReplaced) {
     c.leave();
     ASSERT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(path)));
     taken.clear();
-    auto server = std::make_unique<TInstanceServer>(Launch(folder, "/mine.vardelio"));
+    auto server = std::make_unique<TInstanceServer>(Launch(socket, "/mine.vardelio"));
     ASSERT_TRUE(server->Listening());
     server->TakeFiles([this](const std::string& file) { taken.push_back(file); });
-    EXPECT_TRUE(Launch(folder, "/next.vardelio").handedOver);
+    EXPECT_TRUE(Launch(socket, "/next.vardelio").handedOver);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !taken.empty(); }));
     EXPECT_EQ(taken, std::vector<std::string>{"/next.vardelio"});
   }
@@ -187,15 +206,15 @@ TEST_F(Instances, NoFileCrossesBetweenUsers) {
     SCOPED_TRACE(serverForeign ? "the launch is another user's" : "the program is");
     taken.clear();
     auto server = Serve(serverForeign ? kNobody : getuid());
-    TInstanceClaim claim = Launch(folder, "/secret.vardelio", serverForeign ? getuid() : kNobody);
+    TInstanceClaim claim = Launch(socket, "/secret.vardelio", serverForeign ? getuid() : kNobody);
     EXPECT_FALSE(claim.handedOver);
     EXPECT_EQ(claim.listener, -1);  // runs on its own rather than take the place
-    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(folder + "/instance")));
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(socket)));
     QCoreApplication::processEvents();
     EXPECT_TRUE(taken.empty());
     if (serverForeign) continue;
     // The program's own user still gets through, and only that launch's file came.
-    EXPECT_TRUE(Launch(folder, "/mine.vardelio").handedOver);
+    EXPECT_TRUE(Launch(socket, "/mine.vardelio").handedOver);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !taken.empty(); }));
     EXPECT_EQ(taken, std::vector<std::string>{"/mine.vardelio"});
   }
@@ -206,7 +225,7 @@ TEST_F(Instances, AnotherUsersProcessCannotReachTheSocket) {
   if (getuid() != 0) GTEST_SKIP() << "needs root to become another user";
   auto server = Serve();
   ::chmod(dir.path().toLocal8Bit().constData(), 0755);  // only the user's folder is closed
-  const std::string path = folder + "/instance";
+  const std::string& path = socket;
   const pid_t child = ::fork();
   if (child == 0) {
     if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(3);
@@ -226,7 +245,7 @@ TEST_F(Instances, AnotherUsersProcessCannotReachTheSocket) {
 // The window's answer to a file may be a box: files handed over meanwhile wait their turn and
 // come in order, one at a time.
 TEST_F(Instances, FilesComeOneAtATimeWhileTheWindowAsks) {
-  auto server = std::make_unique<TInstanceServer>(ClaimInstance(folder, ""));
+  auto server = std::make_unique<TInstanceServer>(ClaimInstance(socket, ""));
   int depth = 0;
   int deepest = 0;
   server->TakeFiles([&](const std::string& file) {
@@ -235,13 +254,13 @@ TEST_F(Instances, FilesComeOneAtATimeWhileTheWindowAsks) {
     taken.push_back(file);
     if (file == "/first") {
       // A box: its own event loop, in which two more launches are answered.
-      EXPECT_TRUE(Launch(folder, "/second").handedOver);
-      EXPECT_TRUE(Launch(folder, "/third").handedOver);
+      EXPECT_TRUE(Launch(socket, "/second").handedOver);
+      EXPECT_TRUE(Launch(socket, "/third").handedOver);
       QTest::qWait(0);
     }
     --depth;
   });
-  EXPECT_TRUE(Launch(folder, "/first").handedOver);
+  EXPECT_TRUE(Launch(socket, "/first").handedOver);
   ASSERT_TRUE(QTest::qWaitFor([&] { return taken.size() == 3; }));
   EXPECT_EQ(taken, (std::vector<std::string>{"/first", "/second", "/third"}));
   EXPECT_EQ(deepest, 1);
@@ -250,8 +269,8 @@ TEST_F(Instances, FilesComeOneAtATimeWhileTheWindowAsks) {
 // A launch while the window is still being made (a box about the port may be up) is answered
 // at once; its file waits for the window.
 TEST_F(Instances, ALaunchBeforeTheWindowTakesFilesIsAnsweredAndKept) {
-  auto server = std::make_unique<TInstanceServer>(ClaimInstance(folder, ""));
-  EXPECT_TRUE(Launch(folder, "/early.vardelio").handedOver);
+  auto server = std::make_unique<TInstanceServer>(ClaimInstance(socket, ""));
+  EXPECT_TRUE(Launch(socket, "/early.vardelio").handedOver);
   QTest::qWait(0);
   server->TakeFiles([this](const std::string& file) { taken.push_back(file); });
   ASSERT_TRUE(QTest::qWaitFor([&] { return !taken.empty(); }));
