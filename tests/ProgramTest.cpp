@@ -225,6 +225,11 @@ TEST_F(Program, ASecondStartHandsItsFileToTheRunningWindow) {
     auto third = Start({});  // only brings the window up
     EXPECT_TRUE(ExitedWith(third->Ended(), 0));
     EXPECT_EQ(second->Out() + second->Errors() + third->Out() + third->Errors(), "");
+    // A trace is not handed over: the running window's menu starts one.
+    auto traced = Start({"--trace", "linea.log"});
+    EXPECT_TRUE(ExitedWith(traced->Ended(), 0));
+    EXPECT_NE(traced->Errors().find("already running"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(Work() + "/linea.log"));
     EXPECT_TRUE(first->Running());
     EXPECT_TRUE(KilledBy(first->Kill(SIGTERM), SIGTERM));
   }
