@@ -138,6 +138,10 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (!files_->AskToDiscard()) {
+    event->ignore();
+    return;
+  }
   try {
     comPort1_->ClosePort();
     SaveSettings(*comPort1_, ssIniFile, kSettingsFile);
@@ -205,6 +209,9 @@ void TForm1::SetUpPictures() {
 }
 
 void TForm1::ConnectMenus() {
+  ui_->Nuevo1->setShortcuts(QKeySequence::New);
+  connect(ui_->Nuevo1, &QAction::triggered, this,
+          [this] { RunReported([this] { Nuevo1Click(); }); });
   ui_->AbrirProgramacin1->setShortcuts(QKeySequence::Open);
   ui_->GuardarProgramacin1->setShortcuts(QKeySequence::Save);
   connect(ui_->AbrirProgramacin1, &QAction::triggered, this,
@@ -232,11 +239,23 @@ void TForm1::Edit3KeyPress(QObject*, QChar& Key) {
   Filter(kPhoneCharacters, Key);
 }
 
+void TForm1::Nuevo1Click() {
+  files_->New();
+}
 void TForm1::AbrirProgramacin1Click() {
   files_->OpenClick();
 }
 void TForm1::GuardarProgramacin1Click() {
   files_->SaveClick();
+}
+
+bool TForm1::OpenHandedOverFile(const QString& path) {
+  // The question, and any box about the file, stand over a window the operator can see.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+  return files_->Open(path);
 }
 
 void TForm1::Salir1Click() {
