@@ -149,7 +149,14 @@ void TFileMenu::OpenClick() {
   if (const QString path = AskPath(false, Suggested(false)); !path.isEmpty()) Open(path);
 }
 
+// What Save would refuse is refused before the question, so no file is chosen in vain.
 bool TFileMenu::SaveClick() {
+  if (RefusedWhileBusy("guardar", file_)) return false;
+  if (const auto fault = CheckProgramming(workflow_.Values())) {
+    ShowErrorReport(QStringLiteral("No se puede guardar la programación.\n\n%1: %2.")
+                        .arg(fault->field, fault->problem));
+    return false;
+  }
   const QString path = AskPath(true, Suggested(true));
   return !path.isEmpty() && Save(path);
 }
