@@ -139,6 +139,10 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (!files_->AskToDiscard()) {
+    event->ignore();
+    return;
+  }
   try {
     comPort1_->ClosePort();
     SaveSettings(*comPort1_, ssIniFile, kSettingsFile);
@@ -206,6 +210,9 @@ void TForm1::SetUpPictures() {
 }
 
 void TForm1::ConnectMenus() {
+  ui_->Nuevo1->setShortcuts(QKeySequence::New);
+  connect(ui_->Nuevo1, &QAction::triggered, this,
+          [this] { RunReported([this] { Nuevo1Click(); }); });
   ui_->AbrirProgramacin1->setShortcuts(QKeySequence::Open);
   ui_->GuardarProgramacin1->setShortcuts(QKeySequence::Save);
   connect(ui_->AbrirProgramacin1, &QAction::triggered, this,
@@ -233,6 +240,9 @@ void TForm1::Edit3KeyPress(QObject*, QChar& Key) {
   Filter(kPhoneCharacters, Key);
 }
 
+void TForm1::Nuevo1Click() {
+  files_->New();
+}
 void TForm1::AbrirProgramacin1Click() {
   files_->OpenClick();
 }
@@ -240,7 +250,15 @@ void TForm1::GuardarProgramacin1Click() {
   files_->SaveClick();
 }
 
+void TForm1::BringForward() {
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+}
+
 bool TForm1::OpenHandedOverFile(const QString& path) {
+  BringForward();
   return files_->Open(path);
 }
 

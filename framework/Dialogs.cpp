@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "Ansi.h"
 
@@ -20,6 +21,25 @@ class TWidgetPresenter final : public TMessagePresenter {
     Show(QMessageBox::NoIcon, caption, text);
   }
   void Beep() override { QApplication::beep(); }
+  int Ask(const QString& caption, const QString& text, const QStringList& buttons) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    QList<QAbstractButton*> added;
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+      const bool last = i + 1 == buttons.size();
+      added << box.addButton(buttons[i], i == 0 ? QMessageBox::AcceptRole
+                                         : last ? QMessageBox::RejectRole
+                                                : QMessageBox::DestructiveRole);
+    }
+    if (!added.isEmpty()) {
+      box.setDefaultButton(qobject_cast<QPushButton*>(added.constFirst()));
+      box.setEscapeButton(added.constLast());
+    }
+    box.exec();
+    const qsizetype chosen = added.indexOf(box.clickedButton());
+    return int(chosen < 0 ? buttons.size() - 1 : chosen);
+  }
 
  private:
   // exec() keeps the event loop running, so timers and received data are still served.
@@ -43,6 +63,10 @@ TMessagePresenter& Presenter() {
 }
 
 }  // namespace
+
+int TMessagePresenter::Ask(const QString&, const QString&, const QStringList& buttons) {
+  return int(buttons.size()) - 1;
+}
 
 TMessagePresenter* SetMessagePresenter(TMessagePresenter* presenter) {
   return std::exchange(current, presenter);
@@ -74,6 +98,10 @@ void ShowMessage(const QString& text) {
 
 void MessageBeep() {
   Presenter().Beep();
+}
+
+int AskQuestion(const QString& text, const QStringList& buttons) {
+  return Presenter().Ask(ApplicationTitle(), text, buttons);
 }
 
 void CentreOnScreen(QWidget* window) {

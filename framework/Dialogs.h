@@ -2,6 +2,7 @@
 // The program's modal boxes, its error report and its beep, behind one replaceable presenter.
 
 #include <QString>
+#include <QStringList>
 #include <exception>
 
 class QWidget;
@@ -15,6 +16,9 @@ class TMessagePresenter {
   virtual void ShowError(const QString& caption, const QString& text) = 0;
   virtual void ShowPlain(const QString& caption, const QString& text) = 0;
   virtual void Beep() = 0;
+  // A question with its buttons, the last of which cancels; gives the index of the one chosen.
+  // Only the program's own presenter opens a box: any other answers with the last button.
+  virtual int Ask(const QString& caption, const QString& text, const QStringList& buttons);
 };
 
 // Installs `presenter` (nullptr: the default one) and returns the one it replaces.
@@ -32,6 +36,9 @@ void ReportException(const std::exception& error);
 // Modal box with the text and one "OK", no icon, captioned with the application title.
 void ShowMessage(const QString& text);
 void MessageBeep();
+// A question box with the buttons named, captioned with the application title; the last
+// button, or Escape, cancels. Gives the index of the button chosen.
+int AskQuestion(const QString& text, const QStringList& buttons);
 
 // Runs a handler and shows any exception it raises in the error report, so that
 // nothing unwinds through the window system's own frames.
