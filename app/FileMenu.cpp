@@ -61,6 +61,7 @@ TFileMenu::TFileMenu(QWidget* window, TProgrammingWorkflow& workflow, QMenu* men
 
 bool TFileMenu::Open(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
+  if (Note) Note(QStringLiteral("Abrir programación \"%1\"").arg(absolute));
   // What the unit answers would be written into the file's values.
   if (workflow_.Busy()) {
     ShowMessage(QStringLiteral("Espere a que termine la operación en curso para abrir \"%1\".")
@@ -79,6 +80,7 @@ bool TFileMenu::Open(const QString& path) {
 
 bool TFileMenu::Save(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
+  if (Note) Note(QStringLiteral("Guardar programación \"%1\"").arg(absolute));
   try {
     SaveProgrammingFile(absolute.toStdString(), workflow_.Values());
   } catch (const EProgrammingFile& failed) {
