@@ -74,6 +74,7 @@ bool TFileMenu::RefusedWhileBusy(const char* action, const QString& path) const 
 
 bool TFileMenu::Open(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
+  if (Note) Note(QStringLiteral("Abrir programación \"%1\"").arg(ReadableFileName(absolute)));
   if (RefusedWhileBusy("abrir", absolute)) return false;
   TPanelProgramming values;
   try {
@@ -94,6 +95,7 @@ bool TFileMenu::Open(const QString& path) {
 
 bool TFileMenu::Save(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
+  if (Note) Note(QStringLiteral("Guardar programación \"%1\"").arg(ReadableFileName(absolute)));
   if (RefusedWhileBusy("guardar", absolute)) return false;
   const TPanelProgramming values = workflow_.Values();
   try {

@@ -47,6 +47,8 @@ class TFileMenu {
 
   // Asks the operator for a file (the save or the open question); empty when cancelled.
   std::function<QString(bool save, const QString& suggested)> AskPath;
+  // Told what the operator opens or saves (the line trace records it); may be empty.
+  std::function<void(const QString& action)> Note;
 
  private:
   void InUse(const QString& path);

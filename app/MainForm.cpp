@@ -51,6 +51,7 @@ TForm1::TForm1(QWidget* parent, IComPlatform* platform, const TStartOptions& sta
   ConnectMenus();
   ConnectWorkflow();
   files_ = std::make_unique<TFileMenu>(this, *workflow_, ui_->Archivo1, ui_->GuardarProgramacin1);
+  files_->Note = [this](const QString& action) { NoteInTrace(action); };
   startFile_ = FileNameFromBytes(start.programmingFile);
   if (!start.traceFile.empty()) StartLineTrace(start.traceFile);
   // A failure here is reported and the window is still created, with the port closed.
@@ -65,6 +66,7 @@ TForm1::~TForm1() {
   } catch (const std::exception&) {
     // The port's own destructor releases the line.
   }
+  StopLineTrace();
 }
 
 // The window's port and framer, configured as its layout describes them.
@@ -154,12 +156,15 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::BitBtn1_EnviarClick() {
+  NoteInTrace(QStringLiteral("Enviar Programación"));
   workflow_->Send();
 }
 void TForm1::BitBtn2_RecibirClick() {
+  NoteInTrace(QStringLiteral("Recibir Programación"));
   workflow_->Receive();
 }
 void TForm1::EnviaryVerificar1Click() {
+  NoteInTrace(QStringLiteral("Enviar y Verificar"));
   workflow_->SendAndVerify();
 }
 void TForm1::ComDataPacket1Packet(QObject*, const std::string& Str) {

@@ -74,6 +74,8 @@ class TForm1 : public QMainWindow {
   bool StartLineTrace(const std::string& path);
   void StopLineTrace();
   bool LineTraceActive() const { return trace_ != nullptr; }
+  // Records in the trace, if one runs, what the operator did ("ACTION") or was told ("BOX").
+  void NoteInTrace(const QString& text, const char* kind = "ACTION");
 
  protected:
   void showEvent(QShowEvent* event) override;

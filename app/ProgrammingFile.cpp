@@ -223,7 +223,8 @@ void SaveProgrammingFile(const std::string& path, const TPanelProgramming& value
   }
   const std::string text = ProgrammingFileText(values);
   try {
-    UpdateUserFile(path, [&](const std::string&) { return text; });
+    UpdateUserFile(
+        path, [&](const std::string&) { return text; }, kCustomerFileRules);
   } catch (const EProfileError& failure) {
     throw EProgrammingFile(Sentence("guardar", path, QString::fromLocal8Bit(failure.what())));
   }

@@ -53,10 +53,13 @@ QStringList AddRecentFile(const QString& path) {
   QStringList list;
   try {
     MakeFolders(ConfigFolder());
-    UpdateUserFile(RecentFilesPath(), [&](const std::string& old) {
-      list = WithRecentFile(ParseRecentFiles(old), path);
-      return RecentFilesText(list);
-    });
+    UpdateUserFile(
+        RecentFilesPath(),
+        [&](const std::string& old) {
+          list = WithRecentFile(ParseRecentFiles(old), path);
+          return RecentFilesText(list);
+        },
+        kCustomerFileRules);
   } catch (const EProfileError&) {
     return WithRecentFile(ReadRecentFiles(), path);
   }

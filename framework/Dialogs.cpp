@@ -57,6 +57,7 @@ TWidgetPresenter& DefaultPresenter() {
 
 TMessagePresenter* current = nullptr;
 QString title;
+TBoxListener boxListener;
 
 TMessagePresenter& Presenter() {
   return current != nullptr ? *current : DefaultPresenter();
@@ -84,8 +85,14 @@ QString ErrorReportText(const QString& message) {
   return message;
 }
 
+void SetBoxListener(TBoxListener listener) {
+  boxListener = std::move(listener);
+}
+
 void ShowErrorReport(const QString& message) {
-  Presenter().ShowError(ApplicationTitle(), ErrorReportText(message));
+  const QString text = ErrorReportText(message);
+  if (boxListener) boxListener(true, text);
+  Presenter().ShowError(ApplicationTitle(), text);
 }
 
 void ReportException(const std::exception& error) {
@@ -93,6 +100,7 @@ void ReportException(const std::exception& error) {
 }
 
 void ShowMessage(const QString& text) {
+  if (boxListener) boxListener(false, text);
   Presenter().ShowPlain(ApplicationTitle(), text);
 }
 

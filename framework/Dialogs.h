@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <exception>
+#include <functional>
 
 class QWidget;
 
@@ -29,6 +30,11 @@ void SetApplicationTitle(const QString& title);
 
 // The error report's text: the message with "." added when its last character sorts after ".".
 QString ErrorReportText(const QString& message);
+
+// Told the text of every box as it is shown (error: whether it is the error report), so the
+// line trace can record what the operator was told; an empty one tells nobody.
+using TBoxListener = std::function<void(bool error, const QString& text)>;
+void SetBoxListener(TBoxListener listener);
 
 // Modal box with an error icon, captioned with the application title.
 void ShowErrorReport(const QString& message);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -495,6 +497,7 @@ TEST_F(MainWindow, TheLineTraceItemAsksForAFileAndAppendsToIt) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("line.log"));
   std::ofstream(path.toStdString()) << "kept\n";
+  chmod(path.toLocal8Bit().constData(), 0600);  // a trace goes only where nobody else reads
   const struct {
     const char* name;
     QString chosen;
