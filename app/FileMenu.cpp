@@ -5,6 +5,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QWidget>
 
 #include "FileNames.h"
@@ -72,7 +74,26 @@ bool TFileMenu::RefusedWhileBusy(const char* action, const QString& path) const 
   return true;
 }
 
+// The answer to a question is about the values it was asked over: nothing may replace them
+// before it is given.
+template <typename F>
+auto TFileMenu::Asking(F&& ask) {
+  ++asking_;
+  const auto done = qScopeGuard([this] {
+    if (--asking_ > 0 || waiting_.isEmpty()) return;
+    QTimer::singleShot(0, window_, [this] {
+      for (const QString& path : std::exchange(waiting_, {}))
+        RunReported([this, &path] { Open(path); });
+    });
+  });
+  return ask();
+}
+
 bool TFileMenu::Open(const QString& path) {
+  if (asking_ > 0) {
+    waiting_ << path;
+    return false;
+  }
   const QString absolute = QFileInfo(path).absoluteFilePath();
   if (RefusedWhileBusy("abrir", absolute)) return false;
   TPanelProgramming values;
@@ -127,13 +148,15 @@ bool TFileMenu::AskToDiscard() {
   if (!Modified()) return true;
   const QString name =
       file_.isEmpty() ? QString() : QStringLiteral(" de \"%1\"").arg(ShownName(file_));
-  switch (AskQuestion(
-      QStringLiteral("La programación%1 tiene cambios sin guardar.\n\n"
-                     "¿Desea guardarlos?")
-          .arg(name),
-      {QStringLiteral("Guardar"), QStringLiteral("Descartar"), QStringLiteral("Cancelar")})) {
+  switch (Asking([&] {
+    return AskQuestion(
+        QStringLiteral("La programación%1 tiene cambios sin guardar.\n\n"
+                       "¿Desea guardarlos?")
+            .arg(name),
+        {QStringLiteral("Guardar"), QStringLiteral("Descartar"), QStringLiteral("Cancelar")});
+  })) {
     case 0:
-      return SaveClick();
+      return Asking([this] { return SaveClick(); });
     case 1:
       return true;
     default:
@@ -142,7 +165,8 @@ bool TFileMenu::AskToDiscard() {
 }
 
 void TFileMenu::OpenClick() {
-  if (const QString path = AskPath(false, Suggested(false)); !path.isEmpty()) Open(path);
+  const QString path = Asking([this] { return AskPath(false, Suggested(false)); });
+  if (!path.isEmpty()) Open(path);
 }
 
 // What Save would refuse is refused before the question, so no file is chosen in vain.
@@ -153,7 +177,7 @@ bool TFileMenu::SaveClick() {
                         .arg(fault->field, fault->problem));
     return false;
   }
-  const QString path = AskPath(true, Suggested(true));
+  const QString path = Asking([this] { return AskPath(true, Suggested(true)); });
   return !path.isEmpty() && Save(path);
 }
 

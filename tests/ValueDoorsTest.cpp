@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -22,6 +24,7 @@
 #include "UnitAnswer.h"
 #include "Waiting.h"
 #include "app/FileMenu.h"
+#include "app/FileNames.h"
 #include "app/MainForm.h"
 #include "app/ProgrammingFile.h"
 #include "app/RecentFiles.h"
@@ -314,6 +317,96 @@ TEST_F(Values, EveryDoorThatDiscardsValuesAsksFirst) {
       }
       form.reset();
     }
+  }
+  EXPECT_EQ(boxes.errors, QStringList());
+}
+
+// A file handed over by another launch arrives while the file menu waits for the operator (its
+// dialogs and questions run their own event loop): it waits, and the answer given goes to the
+// values it was asked about, never to the handed file's.
+TEST_F(Values, AHandedFileWaitsWhileAFileQuestionIsOpen) {
+  const struct {
+    const char* name;
+    std::function<void(Values&)> go;
+    bool dialog;  // the handed file comes during the save dialog, else during the question
+  } doors[] = {
+      {"the save dialog", [](Values& t) { t.form->Files().SaveClick(); }, true},
+      {"the question on Nuevo", [](Values& t) { t.form->Files().New(); }, false},
+      {"the question on closing", [](Values& t) { t.form->close(); }, false},
+      {"the question on a recent file",
+       [](Values& t) { t.Find<QAction>("RecentFile2")->trigger(); }, false},
+  };
+  for (const auto& door : doors) {
+    SCOPED_TRACE(door.name);
+    std::filesystem::remove(RecentFilesPath());
+    boxes.questions.clear();
+    boxes.answer = 0;  // Guardar
+    Start();
+    form->show();
+    WriteFile("otro.vardelio", kOther);
+    WriteFile("tercero.vardelio", kOther);
+    ASSERT_TRUE(form->Files().Open(FilePath("tercero.vardelio")));
+    Fill(kCustomer);
+    ASSERT_TRUE(form->Files().Save(FilePath("cliente.vardelio")));
+    Entry("Edit2")->setText("777");
+    TPanelProgramming changed = kCustomer;
+    changed.MainPhone = "777";
+    const auto handOver = [this] { form->OpenHandedOverFile(FilePath("otro.vardelio")); };
+    bool handed = false;
+    form->Files().AskPath = [&](bool, const QString&) {
+      if (door.dialog && !std::exchange(handed, true)) handOver();
+      return FilePath("cliente.vardelio");
+    };
+    if (!door.dialog) boxes.whileAsking = handOver;
+    door.go(*this);
+    EXPECT_EQ(Written("cliente.vardelio"), ProgrammingFileText(changed));
+    // Then the handed file is opened, not lost.
+    if (form->isVisible()) {
+      EXPECT_TRUE(ServeUntil([&] { return form->Files().File() == FilePath("otro.vardelio"); }));
+      EXPECT_TRUE(Shows(kOther));
+    }
+    form.reset();
+  }
+  EXPECT_EQ(boxes.errors, QStringList());
+}
+
+// The save dialog offers the file in use by its own bytes: accepted as offered, the file saved
+// is that one, whatever its name's bytes, and no other file appears beside it.
+TEST_F(Values, TheSaveDialogOffersTheFileInUseByItsBytes) {
+  const char* names[] = {"cliente.vardelio",
+                         "N\xFA\xF1"
+                         "ez.vardelio",
+                         "N\xC3\xBA\xC3\xB1"
+                         "ez.vardelio"};
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    // The program's own dialog, answered as offered: Enter, and "Yes" to replacing.
+    form = std::make_unique<TForm1>(nullptr, &fake, TStartOptions{});
+    QTimer answer;
+    // Queued: a box opened by the answer runs its own loop, in which this timer must fire.
+    QObject::connect(&answer, &QTimer::timeout, &answer, [] {
+      QWidget* box = QApplication::activeModalWidget();
+      if (auto* question = qobject_cast<QMessageBox*>(box)) {
+        QMetaObject::invokeMethod(question->button(QMessageBox::Yes), "click",
+                                  Qt::QueuedConnection);
+      } else if (auto* dialog = qobject_cast<QFileDialog*>(box)) {
+        QWidget* focus = dialog->focusWidget() ? dialog->focusWidget() : dialog;
+        QMetaObject::invokeMethod(
+            focus, [focus] { QTest::keyClick(focus, Qt::Key_Return); }, Qt::QueuedConnection);
+      }
+    });
+    answer.start(10);
+    const std::string path = folder.path().toStdString() + "/" + name;
+    std::ofstream(path) << ProgrammingFileText(kOther);
+    ASSERT_TRUE(form->Files().Open(FileNameFromBytes(path)));
+    Fill(kCustomer);
+    EXPECT_TRUE(form->Files().SaveClick());
+    EXPECT_EQ(ReadAll(path), ProgrammingFileText(kCustomer));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path().toStdString()),
+                            std::filesystem::directory_iterator()),
+              1);
+    std::filesystem::remove(path);
+    form.reset();
   }
   EXPECT_EQ(boxes.errors, QStringList());
 }
