@@ -97,16 +97,24 @@ bool TFileMenu::Open(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
   if (RefusedWhileBusy("abrir", absolute)) return false;
   TPanelProgramming values;
-  try {
-    values = LoadProgrammingFile(FileNameBytes(absolute));
-  } catch (const EProgrammingFile& refused) {
-    ShowErrorReport(refused.Text());
-    recent_ = ForgetMissingRecentFiles(recent_);
-    ListRecent();
-    return false;
-  }
+  const auto load = [&] {
+    try {
+      values = LoadProgrammingFile(FileNameBytes(absolute));
+      return true;
+    } catch (const EProgrammingFile& refused) {
+      ShowErrorReport(refused.Text());
+      recent_ = ForgetMissingRecentFiles(recent_);
+      ListRecent();
+      return false;
+    }
+  };
+  // Read before the question, so that a file that is refused asks nothing in vain, and again
+  // after it: the answer may have saved into this very file.
+  const bool asks = Modified();
+  if (!load()) return false;
   // The question may let another operation start; it is asked again.
   if (!AskToDiscard() || RefusedWhileBusy("abrir", absolute)) return false;
+  if (asks && !load()) return false;
   workflow_.Show(values);
   saved_ = workflow_.Values();
   InUse(absolute);

@@ -321,6 +321,43 @@ TEST_F(Values, EveryDoorThatDiscardsValuesAsksFirst) {
   EXPECT_EQ(boxes.errors, QStringList());
 }
 
+// The file being opened may change while the question waits (Guardar into that very file, or
+// another program's save): the window shows what the file holds once it is answered, never a
+// copy read before that the title calls saved.
+TEST_F(Values, AnOpenedFileIsReadAfterTheQuestion) {
+  const struct {
+    const char* name;
+    std::function<void(Values&)> meanwhile;
+    TPanelProgramming holds;  // what "otro.vardelio" holds after the question
+  } cases[] = {
+      {"Guardar into the file being opened",
+       [](Values& t) { t.savePath = t.FilePath("otro.vardelio"); },
+       {"1B2C", "777", "#9", TTerminalBlock::tbIncendio, TTestReport::tr7Dias}},
+      {"another program's save",
+       [](Values& t) {
+         t.boxes.whileAsking = [&t] { t.WriteFile("otro.vardelio", kCustomer); };
+         t.savePath = t.FilePath("cliente.vardelio");
+       },
+       kCustomer},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes.answer = 0;  // Guardar
+    Start();
+    WriteFile("otro.vardelio", kOther);
+    Fill(kCustomer);
+    ASSERT_TRUE(form->Files().Save(FilePath("cliente.vardelio")));
+    Entry("Edit2")->setText("777");
+    c.meanwhile(*this);
+    ASSERT_TRUE(form->Files().Open(FilePath("otro.vardelio")));
+    EXPECT_EQ(Written("otro.vardelio"), ProgrammingFileText(c.holds));
+    EXPECT_TRUE(Shows(c.holds));
+    EXPECT_EQ(form->windowTitle(), "Programador Vardelio - otro.vardelio");
+    form.reset();
+  }
+  EXPECT_EQ(boxes.errors, QStringList());
+}
+
 // A file handed over by another launch arrives while the file menu waits for the operator (its
 // dialogs and questions run their own event loop): it waits, and the answer given goes to the
 // values it was asked about, never to the handed file's.
