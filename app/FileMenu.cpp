@@ -189,10 +189,22 @@ bool TFileMenu::SaveClick() {
   return !path.isEmpty() && Save(path);
 }
 
-// The file in use, else the folder of the latest one, else the home folder.
+// The file in use, else the folder of the latest one, else the home folder. Qt's dialogs take
+// names as UTF-8: one cannot enter a folder named otherwise, and would start in the folder above
+// it, where the offered name is another file. It starts in the home folder, which it shows.
 QString TFileMenu::Suggested(bool save) const {
-  if (!file_.isEmpty()) return save ? file_ : QFileInfo(file_).absolutePath();
-  if (!recent_.isEmpty()) return QFileInfo(recent_.constFirst()).absolutePath();
+  const auto reachable = [](const QString& folder) {
+    return FileNameBytes(folder) == folder.toUtf8().toStdString();
+  };
+  if (!file_.isEmpty()) {
+    const QFileInfo info(file_);
+    const QString into = reachable(info.absolutePath()) ? info.absolutePath() : QDir::homePath();
+    return save ? QDir(into).filePath(info.fileName()) : into;
+  }
+  if (!recent_.isEmpty()) {
+    const QString latest = QFileInfo(recent_.constFirst()).absolutePath();
+    if (reachable(latest)) return latest;
+  }
   return QDir::homePath();
 }
 

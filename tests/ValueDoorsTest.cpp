@@ -407,44 +407,81 @@ TEST_F(Values, AHandedFileWaitsWhileAFileQuestionIsOpen) {
   EXPECT_EQ(boxes.errors, QStringList());
 }
 
-// The save dialog offers the file in use by its own bytes: accepted as offered, the file saved
-// is that one, whatever its name's bytes, and no other file appears beside it.
-TEST_F(Values, TheSaveDialogOffersTheFileInUseByItsBytes) {
-  const char* names[] = {"cliente.vardelio",
-                         "N\xFA\xF1"
-                         "ez.vardelio",
-                         "N\xC3\xBA\xC3\xB1"
-                         "ez.vardelio"};
-  for (const char* name : names) {
-    SCOPED_TRACE(name);
-    // The program's own dialog, answered as offered: Enter, and "Yes" to replacing.
+// The file dialogs start from the file in use by its own bytes: the save dialog, accepted as
+// offered, saves that very file and no other; the open dialog, given a name, opens it from that
+// folder. Qt's dialogs cannot enter a folder whose name is not UTF-8 (they would start in the
+// one above it, where the offered name is another customer's file): they start in the home
+// folder, which they show.
+TEST_F(Values, TheFileDialogsStartFromTheFileInUseByItsBytes) {
+  const struct {
+    const char* name;
+    bool reachable;  // else the dialogs start in the home folder
+  } files[] = {
+      {"cliente.vardelio", true},
+      {"N\xFA\xF1"
+       "ez.vardelio",
+       true},
+      {"N\xC3\xBA\xC3\xB1"
+       "ez.vardelio",
+       true},
+      {"N\xFA\xF1"
+       "ez/cliente.vardelio",
+       false},
+  };
+  const std::filesystem::path home = folder.path().toStdString() + "/home";
+  std::filesystem::create_directory(home);
+  const QByteArray wasHome = qgetenv("HOME");
+  qputenv("HOME", QByteArray::fromStdString(home.string()));
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.name);
+    // The program's own dialogs, answered with the keyboard: Enter (after a name to open), and
+    // "Yes" to replacing.
     form = std::make_unique<TForm1>(nullptr, &fake, TStartOptions{});
     QTimer answer;
+    QWidget* answered = nullptr;  // a dialog still open after its answer is given up
     // Queued: a box opened by the answer runs its own loop, in which this timer must fire.
-    QObject::connect(&answer, &QTimer::timeout, &answer, [] {
+    QObject::connect(&answer, &QTimer::timeout, &answer, [&answered] {
       QWidget* box = QApplication::activeModalWidget();
       if (auto* question = qobject_cast<QMessageBox*>(box)) {
         QMetaObject::invokeMethod(question->button(QMessageBox::Yes), "click",
                                   Qt::QueuedConnection);
       } else if (auto* dialog = qobject_cast<QFileDialog*>(box)) {
         QWidget* focus = dialog->focusWidget() ? dialog->focusWidget() : dialog;
+        const bool open = dialog->acceptMode() == QFileDialog::AcceptOpen;
+        const bool again = std::exchange(answered, dialog) == dialog;
         QMetaObject::invokeMethod(
-            focus, [focus] { QTest::keyClick(focus, Qt::Key_Return); }, Qt::QueuedConnection);
+            focus,
+            [focus, open, again] {
+              if (open && !again) QTest::keyClicks(focus, "otro.vardelio");
+              QTest::keyClick(focus, again ? Qt::Key_Escape : Qt::Key_Return);
+            },
+            Qt::QueuedConnection);
       }
     });
     answer.start(10);
-    const std::string path = folder.path().toStdString() + "/" + name;
+    const std::filesystem::path path = folder.path().toStdString() + "/" + file.name;
+    std::filesystem::create_directories(path.parent_path());
     std::ofstream(path) << ProgrammingFileText(kOther);
-    ASSERT_TRUE(form->Files().Open(FileNameFromBytes(path)));
+    ASSERT_TRUE(form->Files().Open(FileNameFromBytes(path.string())));
     Fill(kCustomer);
+    const std::filesystem::path into = file.reachable ? path.parent_path() : home;
+    const std::filesystem::path saved = into / path.filename();
     EXPECT_TRUE(form->Files().SaveClick());
-    EXPECT_EQ(ReadAll(path), ProgrammingFileText(kCustomer));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path().toStdString()),
-                            std::filesystem::directory_iterator()),
-              1);
-    std::filesystem::remove(path);
+    EXPECT_EQ(FileNameBytes(form->Files().File()), saved.string());
+    EXPECT_EQ(ReadAll(saved.string()), ProgrammingFileText(kCustomer));
+    EXPECT_EQ(ReadAll(path.string()), ProgrammingFileText(file.reachable ? kCustomer : kOther));
+    EXPECT_FALSE(std::filesystem::exists(path.parent_path().parent_path() / path.filename()) &&
+                 path.parent_path().parent_path() != into);
+    const std::filesystem::path other = into / "otro.vardelio";
+    std::ofstream(other) << ProgrammingFileText(kOther);
+    form->Files().OpenClick();
+    EXPECT_EQ(FileNameBytes(form->Files().File()), other.string());
+    EXPECT_TRUE(Shows(kOther));
+    for (const auto& written : {path, saved, other})
+      std::filesystem::remove(written);
     form.reset();
   }
+  qputenv("HOME", wasHome);
   EXPECT_EQ(boxes.errors, QStringList());
 }
 
