@@ -191,15 +191,15 @@ bool TFileMenu::SaveClick() {
 
 // The file in use, else the folder of the latest one, else the home folder. Qt's dialogs take
 // names as UTF-8: one cannot enter a folder named otherwise, and would start in the folder above
-// it, where the offered name is another file. It starts in the home folder, which it shows.
+// it, where the offered name is another file. It starts in the home folder, offering no name.
 QString TFileMenu::Suggested(bool save) const {
   const auto reachable = [](const QString& folder) {
     return FileNameBytes(folder) == folder.toUtf8().toStdString();
   };
   if (!file_.isEmpty()) {
-    const QFileInfo info(file_);
-    const QString into = reachable(info.absolutePath()) ? info.absolutePath() : QDir::homePath();
-    return save ? QDir(into).filePath(info.fileName()) : into;
+    const QString folder = QFileInfo(file_).absolutePath();
+    if (!reachable(folder)) return QDir::homePath();
+    return save ? file_ : folder;
   }
   if (!recent_.isEmpty()) {
     const QString latest = QFileInfo(recent_.constFirst()).absolutePath();
