@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -405,6 +406,21 @@ TEST_F(Values, AHandedFileWaitsWhileAFileQuestionIsOpen) {
     form.reset();
   }
   EXPECT_EQ(boxes.errors, QStringList());
+}
+
+// A launch brings the window forward; a box or dialog it has open comes forward with it and
+// keeps the keyboard, instead of being hidden behind the window it blocks.
+TEST_F(Values, AHandOverKeepsAnOpenBoxInFront) {
+  Start();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QDialog box(form.get());
+  box.setModal(true);
+  box.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+  form->BringForward();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &box; }));
+  EXPECT_EQ(QApplication::activeWindow(), &box);
 }
 
 // The file dialogs start from the file in use by its own bytes: the save dialog, accepted as
