@@ -5,6 +5,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QWidget>
 
 #include "FileNames.h"
@@ -72,21 +74,48 @@ bool TFileMenu::RefusedWhileBusy(const char* action, const QString& path) const 
   return true;
 }
 
+// The answer to a question is about the values it was asked over: nothing may replace them
+// before it is given.
+template <typename F>
+auto TFileMenu::Asking(F&& ask) {
+  ++asking_;
+  const auto done = qScopeGuard([this] {
+    if (--asking_ > 0 || waiting_.isEmpty()) return;
+    QTimer::singleShot(0, window_, [this] {
+      for (const QString& path : std::exchange(waiting_, {}))
+        RunReported([this, &path] { Open(path); });
+    });
+  });
+  return ask();
+}
+
 bool TFileMenu::Open(const QString& path) {
+  if (asking_ > 0) {
+    waiting_ << path;
+    return false;
+  }
   const QString absolute = QFileInfo(path).absoluteFilePath();
   if (Note) Note(QStringLiteral("Abrir programación \"%1\"").arg(ReadableFileName(absolute)));
   if (RefusedWhileBusy("abrir", absolute)) return false;
   TPanelProgramming values;
-  try {
-    values = LoadProgrammingFile(FileNameBytes(absolute));
-  } catch (const EProgrammingFile& refused) {
-    ShowErrorReport(refused.Text());
-    recent_ = ForgetMissingRecentFiles(recent_);
-    ListRecent();
-    return false;
-  }
+  const auto load = [&] {
+    try {
+      values = LoadProgrammingFile(FileNameBytes(absolute));
+      return true;
+    } catch (const EProgrammingFile& refused) {
+      ShowErrorReport(refused.Text());
+      recent_ = ForgetMissingRecentFiles(recent_);
+      ListRecent();
+      return false;
+    }
+  };
+  // Read before the question, so that a file that is refused asks nothing in vain, and again
+  // after it: the answer may have saved into this very file.
+  const bool asks = Modified();
+  if (!load()) return false;
   // The question may let another operation start; it is asked again.
   if (!AskToDiscard() || RefusedWhileBusy("abrir", absolute)) return false;
+  if (asks && !load()) return false;
   workflow_.Show(values);
   saved_ = workflow_.Values();
   InUse(absolute);
@@ -129,13 +158,15 @@ bool TFileMenu::AskToDiscard() {
   if (!Modified()) return true;
   const QString name =
       file_.isEmpty() ? QString() : QStringLiteral(" de \"%1\"").arg(ShownName(file_));
-  switch (AskQuestion(
-      QStringLiteral("La programación%1 tiene cambios sin guardar.\n\n"
-                     "¿Desea guardarlos?")
-          .arg(name),
-      {QStringLiteral("Guardar"), QStringLiteral("Descartar"), QStringLiteral("Cancelar")})) {
+  switch (Asking([&] {
+    return AskQuestion(
+        QStringLiteral("La programación%1 tiene cambios sin guardar.\n\n"
+                       "¿Desea guardarlos?")
+            .arg(name),
+        {QStringLiteral("Guardar"), QStringLiteral("Descartar"), QStringLiteral("Cancelar")});
+  })) {
     case 0:
-      return SaveClick();
+      return Asking([this] { return SaveClick(); });
     case 1:
       return true;
     default:
@@ -144,7 +175,8 @@ bool TFileMenu::AskToDiscard() {
 }
 
 void TFileMenu::OpenClick() {
-  if (const QString path = AskPath(false, Suggested(false)); !path.isEmpty()) Open(path);
+  const QString path = Asking([this] { return AskPath(false, Suggested(false)); });
+  if (!path.isEmpty()) Open(path);
 }
 
 // What Save would refuse is refused before the question, so no file is chosen in vain.
@@ -155,14 +187,26 @@ bool TFileMenu::SaveClick() {
                         .arg(fault->field, fault->problem));
     return false;
   }
-  const QString path = AskPath(true, Suggested(true));
+  const QString path = Asking([this] { return AskPath(true, Suggested(true)); });
   return !path.isEmpty() && Save(path);
 }
 
-// The file in use, else the folder of the latest one, else the home folder.
+// The file in use, else the folder of the latest one, else the home folder. Qt's dialogs take
+// names as UTF-8: one cannot enter a folder named otherwise, and would start in the folder above
+// it, where the offered name is another file. It starts in the home folder, offering no name.
 QString TFileMenu::Suggested(bool save) const {
-  if (!file_.isEmpty()) return save ? file_ : QFileInfo(file_).absolutePath();
-  if (!recent_.isEmpty()) return QFileInfo(recent_.constFirst()).absolutePath();
+  const auto reachable = [](const QString& folder) {
+    return FileNameBytes(folder) == folder.toUtf8().toStdString();
+  };
+  if (!file_.isEmpty()) {
+    const QString folder = QFileInfo(file_).absolutePath();
+    if (!reachable(folder)) return QDir::homePath();
+    return save ? file_ : folder;
+  }
+  if (!recent_.isEmpty()) {
+    const QString latest = QFileInfo(recent_.constFirst()).absolutePath();
+    if (reachable(latest)) return latest;
+  }
   return QDir::homePath();
 }
 

@@ -26,7 +26,9 @@ class TFileMenu {
   TFileMenu(QWidget* window, TProgrammingWorkflow& workflow, QMenu* menu, QAction* recentAfter);
 
   // Fills the window from the file and sends nothing, once unsaved changes are saved or given
-  // up; a file that is refused is named in a box and the window stays as it was.
+  // up; a file that is refused is named in a box and the window stays as it was. Asked for
+  // while this menu's own dialog or question waits for the operator (a file handed over by
+  // another launch comes through their event loop), it waits and is opened after them.
   bool Open(const QString& path);
   // Saves the window's values as they stand; values a file could not give back, and a save
   // while an operation is under way, are refused with a box, and no file is left half written.
@@ -56,6 +58,9 @@ class TFileMenu {
   void ShowTitle();
   void ListRecent();
   QString Suggested(bool save) const;
+  // Runs a dialog or a question; files to open meanwhile wait for it.
+  template <typename F>
+  auto Asking(F&& ask);
 
   QWidget* window_;
   TProgrammingWorkflow& workflow_;
@@ -66,6 +71,8 @@ class TFileMenu {
   TPanelProgramming saved_;  // what the file in use holds
   QStringList recent_;
   QList<QAction*> recentActions_;
+  int asking_ = 0;
+  QStringList waiting_;  // files to open once no question is open
 };
 
 }  // namespace vardelio

@@ -260,6 +260,12 @@ void TForm1::BringForward() {
   show();
   raise();
   activateWindow();
+  // A box or dialog open over the window stays in front of it: hidden behind, it would leave a
+  // window that takes no input and shows no reason.
+  if (QWidget* box = QApplication::activeModalWidget()) {
+    box->raise();
+    box->activateWindow();
+  }
 }
 
 bool TForm1::OpenHandedOverFile(const QString& path) {

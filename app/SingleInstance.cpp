@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 namespace vardelio {
 namespace {
@@ -168,14 +169,7 @@ TInstanceServer::TInstanceServer(TInstanceClaim claim, uid_t owner, QObject* par
 }
 
 TInstanceServer::~TInstanceServer() {
-  while (!connections_.empty())
-    Drop(connections_.front());
-  if (listener_ < 0) return;
-  struct stat info {};
-  if (::stat(socketPath_.c_str(), &info) == 0 && info.st_dev == device_ && info.st_ino == inode_) {
-    ::unlink(socketPath_.c_str());
-  }
-  ::close(listener_);
+  StopListening();
 }
 
 void TInstanceServer::Accept() {
@@ -225,8 +219,28 @@ void TInstanceServer::Drop(TConnection* connection) {
 }
 
 void TInstanceServer::TakeFiles(std::function<void(const std::string& file)> take) {
+  if (!take) {
+    // No window takes them any more: a launch told "taken" would end with its file opened
+    // nowhere. It finds no one listening, and runs on its own.
+    StopListening();
+    take_ = nullptr;
+    return;
+  }
   take_ = std::move(take);
   QMetaObject::invokeMethod(this, &TInstanceServer::Deliver, Qt::QueuedConnection);
+}
+
+void TInstanceServer::StopListening() {
+  while (!connections_.empty())
+    Drop(connections_.front());
+  if (listener_ < 0) return;
+  accepting_->setEnabled(false);
+  accepting_->deleteLater();
+  struct stat info {};
+  if (::stat(socketPath_.c_str(), &info) == 0 && info.st_dev == device_ && info.st_ino == inode_) {
+    ::unlink(socketPath_.c_str());
+  }
+  ::close(std::exchange(listener_, -1));
 }
 
 void TInstanceServer::Deliver() {

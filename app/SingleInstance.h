@@ -53,7 +53,7 @@ class TInstanceServer : public QObject {
 
   bool Listening() const { return listener_ >= 0; }
   // `take` gets a file's bytes, empty when the launch gave none. A box it shows does not let
-  // the next file in before it returns.
+  // the next file in before it returns. None: the program is ending, and stops listening.
   void TakeFiles(std::function<void(const std::string& file)> take);
 
  private:
@@ -62,6 +62,7 @@ class TInstanceServer : public QObject {
   void Read(TConnection* connection);
   void Drop(TConnection* connection);
   void Deliver();
+  void StopListening();
 
   int listener_ = -1;
   std::string socketPath_;

@@ -3,6 +3,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <utility>
 
 #include "TestPrinters.h"
 
@@ -27,6 +29,8 @@ class TRecordingPresenter : public TMessagePresenter {
   int Ask(const QString& caption, const QString& text, const QStringList& buttons) override {
     captions.append(caption);
     questions.append(text);
+    // A real box runs its own event loop: what it lets in is run here, once.
+    if (auto during = std::exchange(whileAsking, nullptr)) during();
     return answer < 0 ? int(buttons.size()) - 1 : answer;
   }
 
@@ -35,6 +39,7 @@ class TRecordingPresenter : public TMessagePresenter {
   QStringList messages;
   QStringList questions;
   int answer = 1;  // the button a question is answered with; -1: the last
+  std::function<void()> whileAsking;
   int beeps = 0;
 
  private:

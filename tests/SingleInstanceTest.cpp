@@ -277,4 +277,20 @@ TEST_F(Instances, ALaunchBeforeTheWindowTakesFilesIsAnsweredAndKept) {
   EXPECT_EQ(taken, std::vector<std::string>{"/early.vardelio"});
 }
 
+// Once the window takes no more files (the program is ending), a launch is not told that its
+// file was taken, which would end it with the file opened nowhere: it runs on its own.
+TEST_F(Instances, AProgramThatTakesNoMoreFilesLetsTheNextLaunchRun) {
+  auto server = Serve();
+  server->TakeFiles({});
+  TInstanceClaim claim = Launch(socket, "/late.vardelio");
+  EXPECT_FALSE(claim.handedOver);
+  EXPECT_GE(claim.listener, 0);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(taken.empty());
+  // The ending program leaves the new one's socket in place.
+  server.reset();
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(socket)));
+  CloseListener(claim);
+}
+
 }  // namespace

@@ -3,9 +3,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -22,6 +25,7 @@
 #include "UnitAnswer.h"
 #include "Waiting.h"
 #include "app/FileMenu.h"
+#include "app/FileNames.h"
 #include "app/MainForm.h"
 #include "app/ProgrammingFile.h"
 #include "app/RecentFiles.h"
@@ -315,6 +319,184 @@ TEST_F(Values, EveryDoorThatDiscardsValuesAsksFirst) {
       form.reset();
     }
   }
+  EXPECT_EQ(boxes.errors, QStringList());
+}
+
+// The file being opened may change while the question waits (Guardar into that very file, or
+// another program's save): the window shows what the file holds once it is answered, never a
+// copy read before that the title calls saved.
+TEST_F(Values, AnOpenedFileIsReadAfterTheQuestion) {
+  const struct {
+    const char* name;
+    std::function<void(Values&)> meanwhile;
+    TPanelProgramming holds;  // what "otro.vardelio" holds after the question
+  } cases[] = {
+      {"Guardar into the file being opened",
+       [](Values& t) { t.savePath = t.FilePath("otro.vardelio"); },
+       {"1B2C", "777", "#9", TTerminalBlock::tbIncendio, TTestReport::tr7Dias}},
+      {"another program's save",
+       [](Values& t) {
+         t.boxes.whileAsking = [&t] { t.WriteFile("otro.vardelio", kCustomer); };
+         t.savePath = t.FilePath("cliente.vardelio");
+       },
+       kCustomer},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes.answer = 0;  // Guardar
+    Start();
+    WriteFile("otro.vardelio", kOther);
+    Fill(kCustomer);
+    ASSERT_TRUE(form->Files().Save(FilePath("cliente.vardelio")));
+    Entry("Edit2")->setText("777");
+    c.meanwhile(*this);
+    ASSERT_TRUE(form->Files().Open(FilePath("otro.vardelio")));
+    EXPECT_EQ(Written("otro.vardelio"), ProgrammingFileText(c.holds));
+    EXPECT_TRUE(Shows(c.holds));
+    EXPECT_EQ(form->windowTitle(), "Programador Vardelio - otro.vardelio");
+    form.reset();
+  }
+  EXPECT_EQ(boxes.errors, QStringList());
+}
+
+// A file handed over by another launch arrives while the file menu waits for the operator (its
+// dialogs and questions run their own event loop): it waits, and the answer given goes to the
+// values it was asked about, never to the handed file's.
+TEST_F(Values, AHandedFileWaitsWhileAFileQuestionIsOpen) {
+  const struct {
+    const char* name;
+    std::function<void(Values&)> go;
+    bool dialog;  // the handed file comes during the save dialog, else during the question
+  } doors[] = {
+      {"the save dialog", [](Values& t) { t.form->Files().SaveClick(); }, true},
+      {"the question on Nuevo", [](Values& t) { t.form->Files().New(); }, false},
+      {"the question on closing", [](Values& t) { t.form->close(); }, false},
+      {"the question on a recent file",
+       [](Values& t) { t.Find<QAction>("RecentFile2")->trigger(); }, false},
+  };
+  for (const auto& door : doors) {
+    SCOPED_TRACE(door.name);
+    std::filesystem::remove(RecentFilesPath());
+    boxes.questions.clear();
+    boxes.answer = 0;  // Guardar
+    Start();
+    form->show();
+    WriteFile("otro.vardelio", kOther);
+    WriteFile("tercero.vardelio", kOther);
+    ASSERT_TRUE(form->Files().Open(FilePath("tercero.vardelio")));
+    Fill(kCustomer);
+    ASSERT_TRUE(form->Files().Save(FilePath("cliente.vardelio")));
+    Entry("Edit2")->setText("777");
+    TPanelProgramming changed = kCustomer;
+    changed.MainPhone = "777";
+    const auto handOver = [this] { form->OpenHandedOverFile(FilePath("otro.vardelio")); };
+    bool handed = false;
+    form->Files().AskPath = [&](bool, const QString&) {
+      if (door.dialog && !std::exchange(handed, true)) handOver();
+      return FilePath("cliente.vardelio");
+    };
+    if (!door.dialog) boxes.whileAsking = handOver;
+    door.go(*this);
+    EXPECT_EQ(Written("cliente.vardelio"), ProgrammingFileText(changed));
+    // Then the handed file is opened, not lost.
+    if (form->isVisible()) {
+      EXPECT_TRUE(ServeUntil([&] { return form->Files().File() == FilePath("otro.vardelio"); }));
+      EXPECT_TRUE(Shows(kOther));
+    }
+    form.reset();
+  }
+  EXPECT_EQ(boxes.errors, QStringList());
+}
+
+// A launch brings the window forward; a box or dialog it has open comes forward with it and
+// keeps the keyboard, instead of being hidden behind the window it blocks.
+TEST_F(Values, AHandOverKeepsAnOpenBoxInFront) {
+  Start();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QDialog box(form.get());
+  box.setModal(true);
+  box.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+  form->BringForward();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &box; }));
+  EXPECT_EQ(QApplication::activeWindow(), &box);
+}
+
+// The file dialogs start from the file in use by its own bytes: the save dialog, accepted as
+// offered, saves that very file and no other; the open dialog, given a name, opens it from that
+// folder. Qt's dialogs cannot enter a folder whose name is not UTF-8 (they would start in the
+// one above it, where the offered name is another customer's file): they start in the home
+// folder, and the save dialog offers no name, so Enter alone saves nothing.
+TEST_F(Values, TheFileDialogsStartFromTheFileInUseByItsBytes) {
+  const struct {
+    const char* name;
+    bool reachable;  // else the dialogs start in the home folder
+  } files[] = {
+      {"cliente.vardelio", true},
+      {"N\xFA\xF1"
+       "ez.vardelio",
+       true},
+      {"N\xC3\xBA\xC3\xB1"
+       "ez.vardelio",
+       true},
+      {"N\xFA\xF1"
+       "ez/cliente.vardelio",
+       false},
+  };
+  const std::filesystem::path home = folder.path().toStdString() + "/home";
+  std::filesystem::create_directory(home);
+  const QByteArray wasHome = qgetenv("HOME");
+  qputenv("HOME", QByteArray::fromStdString(home.string()));
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.name);
+    // The program's own dialogs, answered with the keyboard: Enter (after a name to open), and
+    // "Yes" to replacing.
+    form = std::make_unique<TForm1>(nullptr, &fake, TStartOptions{});
+    QTimer answer;
+    QWidget* answered = nullptr;  // a dialog still open after its answer is given up
+    // Queued: a box opened by the answer runs its own loop, in which this timer must fire.
+    QObject::connect(&answer, &QTimer::timeout, &answer, [&answered] {
+      QWidget* box = QApplication::activeModalWidget();
+      if (auto* question = qobject_cast<QMessageBox*>(box)) {
+        QMetaObject::invokeMethod(question->button(QMessageBox::Yes), "click",
+                                  Qt::QueuedConnection);
+      } else if (auto* dialog = qobject_cast<QFileDialog*>(box)) {
+        QWidget* focus = dialog->focusWidget() ? dialog->focusWidget() : dialog;
+        const bool open = dialog->acceptMode() == QFileDialog::AcceptOpen;
+        const bool again = std::exchange(answered, dialog) == dialog;
+        QMetaObject::invokeMethod(
+            focus,
+            [focus, open, again] {
+              if (open && !again) QTest::keyClicks(focus, "otro.vardelio");
+              QTest::keyClick(focus, again ? Qt::Key_Escape : Qt::Key_Return);
+            },
+            Qt::QueuedConnection);
+      }
+    });
+    answer.start(10);
+    const std::filesystem::path path = folder.path().toStdString() + "/" + file.name;
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << ProgrammingFileText(kOther);
+    ASSERT_TRUE(form->Files().Open(FileNameFromBytes(path.string())));
+    Fill(kCustomer);
+    const std::filesystem::path into = file.reachable ? path.parent_path() : home;
+    EXPECT_EQ(form->Files().SaveClick(), file.reachable);
+    EXPECT_EQ(FileNameBytes(form->Files().File()), path.string());
+    EXPECT_EQ(ReadAll(path.string()), ProgrammingFileText(file.reachable ? kCustomer : kOther));
+    EXPECT_FALSE(std::filesystem::exists(folder.path().toStdString() + "/cliente.vardelio") &&
+                 file.reachable == false);
+    EXPECT_TRUE(std::filesystem::is_empty(home));
+    const std::filesystem::path other = into / "otro.vardelio";
+    std::ofstream(other) << ProgrammingFileText(kOther);
+    form->Files().OpenClick();
+    EXPECT_EQ(FileNameBytes(form->Files().File()), other.string());
+    EXPECT_TRUE(Shows(kOther));
+    for (const auto& written : {path, other})
+      std::filesystem::remove(written);
+    form.reset();
+  }
+  qputenv("HOME", wasHome);
   EXPECT_EQ(boxes.errors, QStringList());
 }
 
