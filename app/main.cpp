@@ -63,6 +63,11 @@ int main(int argc, char** argv) {
   }
   // Absolute, so that the running program finds it from its own folder.
   start.programmingFile = vardelio::AbsoluteFileName(start.programmingFile);
+  if (!start.programmingFile.empty() && start.programmingFile.front() != '/') {
+    std::cerr << "vardelio: " << start.programmingFile
+              << ": the current folder no longer exists; give the file's full path\n";
+    return 2;
+  }
   vardelio::TInstanceClaim claim = vardelio::ClaimInstance(InstanceSocket(), start.programmingFile);
   if (claim.handedOver) {
     if (!start.traceFile.empty()) {

@@ -39,7 +39,7 @@ class TProgram {
  public:
   TProgram(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
            const std::string& folder, const std::string& output,
-           std::optional<rlim_t> fileSizeLimit = std::nullopt)
+           std::optional<rlim_t> fileSizeLimit = std::nullopt, bool folderGone = false)
       : output_(output) {
     std::vector<std::string> argv = {kProgram};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -60,6 +60,8 @@ class TProgram {
       const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 || ::chdir(folder.c_str()) != 0)
         ::_exit(126);
+      if (folderGone && ::rmdir(folder.c_str()) != 0)
+        ::_exit(126);  // started from a deleted folder
       if (fileSizeLimit) {
         const rlimit limit{*fileSizeLimit, *fileSizeLimit};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
@@ -140,10 +142,10 @@ class Program : public ::testing::Test {
 
   std::unique_ptr<TProgram> Start(const std::vector<std::string>& args,
                                   std::optional<rlim_t> fileSizeLimit = std::nullopt,
-                                  std::string folder = {}) {
+                                  std::string folder = {}, bool folderGone = false) {
     return std::make_unique<TProgram>(args, env, folder.empty() ? Work() : folder,
                                       home.path().toStdString() + "/" + std::to_string(++runs),
-                                      fileSizeLimit);
+                                      fileSizeLimit, folderGone);
   }
   void WriteGood(const std::string& path, const char* subscriber = "1B2C") {
     std::ofstream(path) << ProgrammingFileText(
@@ -245,6 +247,25 @@ TEST_F(Program, AMissingFileLeavesTheProgramRunning) {
   ASSERT_TRUE(Opened(Work() + "/cliente.vardelio"));
   EXPECT_EQ(RecentList(), Work() + "/cliente.vardelio\n");
   EXPECT_TRUE(first->Running());
+  EXPECT_TRUE(KilledBy(first->Kill(SIGTERM), SIGTERM));
+}
+
+// A name relative to a folder that is gone names no file: it is refused, never handed to the
+// running window, which would find another customer's file of that name in its own folder.
+TEST_F(Program, ARelativeNameFromAFolderThatIsGoneIsRefused) {
+  WriteGood(Work() + "/cliente.vardelio");
+  auto first = Start({});
+  ASSERT_TRUE(Listening());
+  const std::string gone = home.path().toStdString() + "/borrada";
+  std::filesystem::create_directories(gone);
+  auto second = Start({"cliente.vardelio"}, std::nullopt, gone, true);
+  EXPECT_TRUE(ExitedWith(second->Ended(), 2));
+  EXPECT_EQ(second->Errors(),
+            "vardelio: cliente.vardelio: the current folder no longer exists; give the file's "
+            "full path\n");
+  auto third = Start({});  // answered only once the first is done with what came before
+  EXPECT_TRUE(ExitedWith(third->Ended(), 0));
+  EXPECT_EQ(RecentList(), "");
   EXPECT_TRUE(KilledBy(first->Kill(SIGTERM), SIGTERM));
 }
 
