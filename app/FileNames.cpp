@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 
 #include "framework/Ansi.h"
@@ -112,7 +113,7 @@ std::string AbsoluteFileName(const std::string& bytes) {
 
 bool FileNameExists(const QString& name) {
   struct stat info {};
-  return ::stat(FileNameBytes(name).c_str(), &info) == 0;
+  return ::stat(FileNameBytes(name).c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
 }  // namespace vardelio

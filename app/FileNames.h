@@ -20,7 +20,9 @@ QString ReadableFileName(const QString& name);
 // Relative to the current folder, as bytes: the current folder's own name may not be UTF-8.
 std::string AbsoluteFileName(const std::string& bytes);
 
-// Whether the name, as bytes, names something on disk.
+// Whether the name, as bytes, names something on disk. A name that cannot be checked (a folder
+// this user may not search, a share that answers with an error) counts as there: only a name
+// the system says is gone (ENOENT, ENOTDIR) is not.
 bool FileNameExists(const QString& name);
 
 }  // namespace vardelio

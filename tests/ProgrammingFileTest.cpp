@@ -380,6 +380,10 @@ TEST(FileNames, RelativeNamesStartFromTheCurrentFolderAsBytes) {
   std::filesystem::current_path(back);
   EXPECT_TRUE(FileNameExists(FileNameFromBytes(folder)));
   EXPECT_FALSE(FileNameExists(FileNameFromBytes(folder + "/a.vardelio")));
+  std::ofstream(folder + "/b.vardelio") << "";
+  EXPECT_FALSE(FileNameExists(FileNameFromBytes(folder + "/b.vardelio/a.vardelio")));  // ENOTDIR
+  // Not known to be gone (ENAMETOOLONG here; a folder one may not search elsewhere): kept.
+  EXPECT_TRUE(FileNameExists(FileNameFromBytes(folder + "/" + std::string(300, 'a'))));
   // The window takes such a name apart and back as text.
   const QString name = FileNameFromBytes(folder + "/a.vardelio");
   EXPECT_EQ(FileNameBytes(QFileInfo(name).absoluteFilePath()), folder + "/a.vardelio");
