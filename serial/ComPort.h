@@ -10,6 +10,7 @@
 #include "ComLink.h"
 #include "ComSettings.h"
 #include "ComTypes.h"
+#include "PortLife.h"
 #include "framework/Component.h"
 #include "framework/HandOver.h"
 #include "platform/ComPlatform.h"
@@ -45,16 +46,18 @@ enum TThreadPriority : std::uint8_t {
 class TCustomComPort;
 
 // Marks a stretch of a port's processing on this thread that calls handlers or links: a
-// handler may destroy the port, after which the stretch must not touch it again.
+// handler may destroy the port, after which the stretch must not touch it again; inside a
+// delivery, a close or reopen since the batch was taken ends the stretch as well.
 class TPortAlive {
  public:
-  explicit TPortAlive(const TCustomComPort* port) : port_(port), outer_(innermost_) {
+  explicit TPortAlive(const TCustomComPort* port)
+      : port_(port), outer_(innermost_), batch_(TPortLife::TScope::Innermost()) {
     innermost_ = this;
   }
   ~TPortAlive() { innermost_ = outer_; }
   TPortAlive(const TPortAlive&) = delete;
   TPortAlive& operator=(const TPortAlive&) = delete;
-  bool Gone() const { return gone_; }
+  bool Gone() const { return gone_ || (batch_ != nullptr && batch_->Stale(port_)); }
   // From the port's destructor: every stretch of this thread that runs for it is told.
   static void PortDestroyed(const TCustomComPort* port);
 
@@ -62,6 +65,7 @@ class TPortAlive {
   static thread_local TPortAlive* innermost_;
   const TCustomComPort* const port_;
   TPortAlive* const outer_;
+  const TPortLife::TScope* const batch_;
   bool gone_ = false;
 };
 
@@ -154,8 +158,10 @@ class TCustomComPort : public TComponent {
   void ProcessRx80Full();
   // A whole batch in its fixed order: errors first, then received characters, ...
   void ProcessEventSet(TComEvents events);
-  // The notify window's handler in window-sync delivery: `event` is one mask bit.
+  // The notify window's handler in window-sync delivery: `event` is one mask bit, of the
+  // current open unless `generation` names the one that sent it.
   void HandlePortMessage(std::uint32_t event);
+  void HandlePortMessage(std::uint32_t event, std::uint64_t generation);
 
   // --- batches: changes reach an open line once, at the outermost EndBatch
   void BeginBatch() { ++batchDepth_; }
@@ -229,6 +235,8 @@ class TCustomComPort : public TComponent {
   void ReportSignal(TModemSignal line, TLinkSignal kind, void (TCustomComPort::*fire)(bool));
 
   IComPlatform* platform_;
+  // Shared with the event threads, which may outlive the port.
+  const std::shared_ptr<TPortLife> life_ = std::make_shared<TPortLife>();
   std::shared_ptr<THandOver> handOver_;  // serves the event thread on this thread
   std::unique_ptr<TComThread> eventThread_;
   bool eventThreadActive_ = false;

@@ -70,7 +70,8 @@ TEST(PortLife, AWindowActingOnTheClosedPortDuringABlockingCallFromItsHandlerComp
     std::atomic<bool> told = false;
     self.load()->OnRxChar = TRxCharEvent([&](QObject* sender, int) {
       auto* port = static_cast<TComPort*>(sender);
-      if (told) return;
+      std::atomic<bool>& done = told;  // the handler goes with a deleted port: kept here
+      if (done) return;
       port->ClosePort();
       QMetaObject::invokeMethod(
           &window,
@@ -82,7 +83,7 @@ TEST(PortLife, AWindowActingOnTheClosedPortDuringABlockingCallFromItsHandlerComp
             }
           },
           Qt::BlockingQueuedConnection);
-      told = true;
+      done = true;
     });
     self.load()->OpenPort();
     platform.Locked([&] { platform.input = "a"; });
