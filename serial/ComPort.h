@@ -195,6 +195,9 @@ class TCustomComPort : public TComponent {
   TComErrors TakeLineErrors();
 
  protected:
+  // The first step of destruction, from the most derived destructor: no event thread runs the
+  // port's own code once it returns.
+  void EndOfLife() { life_->Destroyed(); }
   void AfterLoad() override;
   IComPlatform& Platform() const { return *platform_; }
 
@@ -270,6 +273,9 @@ class TComPort : public TCustomComPort {
   Q_OBJECT
  public:
   using TCustomComPort::TCustomComPort;
+  // Before its type changes back to the base's: a thread still running the port's code
+  // finishes that first (the base's destructor alone would come too late for that).
+  ~TComPort() override { EndOfLife(); }
 };
 
 // The device-control record for the port's settings.

@@ -1,9 +1,13 @@
 #pragma once
 // What the port-life tests watch: handlers running on two threads at once, and a hang.
 
+#include <QMetaObject>
+#include <QObject>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -53,6 +57,22 @@ class THandlerCount {
   int overlaps_ = 0;
   int calls_ = 0;
 };
+
+// A blocking call from a worker to the main thread, as a handler tells a window: it returns
+// once the main thread has run `work`. Qt's blocking connection does the same, with a
+// hand-shake ThreadSanitizer cannot see; this one waits on a future it can.
+inline void CallMainBlocking(QObject* window, const std::function<void()>& work) {
+  std::promise<void> done;
+  std::future<void> finished = done.get_future();
+  QMetaObject::invokeMethod(
+      window,
+      [&work, &done] {
+        work();
+        done.set_value();
+      },
+      Qt::QueuedConnection);
+  finished.wait();
+}
 
 // Ends the test program, naming what did not finish, if it is still armed after `limitMs`: a
 // hang then fails its test instead of stopping the suite until the runner's timeout.

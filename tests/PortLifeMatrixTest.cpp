@@ -16,6 +16,7 @@
 #include "serial/ComThread.h"
 
 using namespace vardelio;
+using vardelio::test::CallMainBlocking;
 using vardelio::test::ServeUntil;
 using vardelio::test::TFakeComPlatform;
 using vardelio::test::THandlerCount;
@@ -193,18 +194,15 @@ struct TRow {
         InNestedLoop([] {});
         break;
       case aBlockClose:
-        QMetaObject::invokeMethod(
-            &window, [this] { port.load()->ClosePort(); }, Qt::BlockingQueuedConnection);
+        CallMainBlocking(&window, [this] { port.load()->ClosePort(); });
         ended = true;
         break;
       case aBlockReopen:
         p->ClosePort();
-        QMetaObject::invokeMethod(
-            &window, [this] { port.load()->OpenPort(); }, Qt::BlockingQueuedConnection);
+        CallMainBlocking(&window, [this] { port.load()->OpenPort(); });
         break;
       case aBlockDelete:
-        QMetaObject::invokeMethod(
-            &window, [this] { delete port.exchange(nullptr); }, Qt::BlockingQueuedConnection);
+        CallMainBlocking(&window, [this] { delete port.exchange(nullptr); });
         break;
       case kActions:
         break;

@@ -12,6 +12,7 @@
 #include "serial/ComThread.h"
 
 using namespace vardelio;
+using vardelio::test::CallMainBlocking;
 using vardelio::test::ServeUntil;
 using vardelio::test::TFakeComPlatform;
 using vardelio::test::THandlerCount;
@@ -73,16 +74,13 @@ TEST(PortLife, AWindowActingOnTheClosedPortDuringABlockingCallFromItsHandlerComp
       std::atomic<bool>& done = told;  // the handler goes with a deleted port: kept here
       if (done) return;
       port->ClosePort();
-      QMetaObject::invokeMethod(
-          &window,
-          [&] {
-            if (reopen) {
-              self.load()->OpenPort();
-            } else {
-              delete self.exchange(nullptr);
-            }
-          },
-          Qt::BlockingQueuedConnection);
+      CallMainBlocking(&window, [&] {
+        if (reopen) {
+          self.load()->OpenPort();
+        } else {
+          delete self.exchange(nullptr);
+        }
+      });
       done = true;
     });
     self.load()->OpenPort();
