@@ -197,6 +197,7 @@ void TCustomComPort::OpenPort() {
   if (alive.Gone()) return;
   AcquireLine();
   connected_ = true;
+  heldErrors_ = 0;  // an earlier line's
   try {
     ApplyAllSettings();
   } catch (...) {

@@ -1,6 +1,7 @@
 #pragma once
 // The serial port component: its settings, opening and closing the line, and moving bytes.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -232,6 +233,10 @@ class TCustomComPort : public TComponent {
   void StopEventThread();
   // BytesWaiting for our own code right after the line was looked at: the queue alone.
   int QueuedBytes();
+  // BytesWaiting for our own code: the queue and the terminal. Unlike BytesWaiting, the line
+  // errors it takes are kept for the error event.
+  int WaitingBytes();
+  bool LinksHearRxActivity() const;
   void DistributeRxData(int& count);
   // Reads `count` bytes once and hands them to OnRxBuf and every buffer link after `first`.
   void ReadAndDistribute(int count, std::size_t first);
@@ -253,6 +258,7 @@ class TCustomComPort : public TComponent {
   bool connected_ = false;
   bool closing_ = false;     // from the start of a close until the line is released
   bool destroying_ = false;  // no handler runs for a port being destroyed
+  std::atomic<std::uint32_t> heldErrors_{0};  // line errors taken by WaitingBytes
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;
   std::string port_ = "COM1";
