@@ -207,7 +207,9 @@ struct TRow {
       case kActions:
         break;
     }
-    if (EndsBatch(action)) batchEnded = true;
+    // Only the port's own batch is ended so; another port's handler acts between the port's
+    // batches, and a batch still queued then is the new open's to deliver.
+    if (EndsBatch(action) && place != pOtherPort) batchEnded = true;
     acted = true;
   }
   std::vector<TComLink*> links;
