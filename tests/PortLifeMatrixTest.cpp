@@ -227,7 +227,8 @@ bool Usable(TRow& row) {
   row.Feed(row.platform, EV_RXCHAR);
   const bool delivered = ServeUntil([&] { return row.rx > before; });
   delete row.port.exchange(nullptr);
-  return delivered;
+  // A handler still returning on its own thread is left to end; the checks wait for that.
+  return ServeUntil([] { return RetiredComThreadCount() == 0; }) && delivered;
 }
 
 void RunRow(TRow& row) {
