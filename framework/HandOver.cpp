@@ -4,6 +4,17 @@
 #include <QMetaObject>
 
 namespace vardelio {
+namespace {
+
+// Held around posting to a target and around freeing one. Qt orders both on its own lock of
+// the main thread's posted events, which ThreadSanitizer cannot see; with two hand-overs alive
+// at once (a port reopened while its old thread still posts) it would see a race.
+std::mutex& PostsLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+}  // namespace
 
 struct THandOver::TItem {
   std::function<void(const TRelease&)> work;
@@ -38,6 +49,7 @@ void THandOverTarget::LoopTurns() {
 
 void THandOverTarget::Orphan() {
   handOver_ = nullptr;
+  const std::lock_guard lock(PostsLock());
   // Inside its own slot, the event system still uses it once the slot returns; a nested event
   // loop may have run the slot again meanwhile, so only the outermost call may free it.
   if (serving_ > 0) {
@@ -74,7 +86,10 @@ void THandOver::Enqueue(const std::shared_ptr<TItem>& item) {
 // thread can order the event's making before its freeing, for ThreadSanitizer, which cannot
 // see inside Qt.
 void THandOver::PostServe() {
-  QMetaObject::invokeMethod(target_, "Serve", Qt::QueuedConnection);
+  {
+    const std::lock_guard lock(PostsLock());
+    QMetaObject::invokeMethod(target_, "Serve", Qt::QueuedConnection);
+  }
   posted_.fetch_add(1, std::memory_order_release);
   posted_.notify_all();
 }

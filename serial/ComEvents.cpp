@@ -37,7 +37,10 @@ void ForEachLink(const TCustomComPort* port, const std::vector<TComLink*>& links
   const TPortAlive alive(port);
   const std::size_t count = links.size();
   for (std::size_t i = 0; i < count && i < links.size(); ++i) {
-    call(*links[i]);
+    {
+      const TPortLife::TOutside outside(port);
+      call(*links[i]);
+    }
     if (alive.Gone()) return;
   }
 }
@@ -99,48 +102,63 @@ void TCustomComPort::SendTxBufToLinks(const void* buffer, int count) {
 // --- firing the port's own handlers
 
 void TCustomComPort::FireAfterClose() {
+  const TPortLife::TOutside outside(this);
   OnAfterClose(this);
 }
 void TCustomComPort::FireAfterOpen() {
+  const TPortLife::TOutside outside(this);
   OnAfterOpen(this);
 }
 void TCustomComPort::FireBeforeClose() {
+  const TPortLife::TOutside outside(this);
   OnBeforeClose(this);
 }
 void TCustomComPort::FireBeforeOpen() {
+  const TPortLife::TOutside outside(this);
   OnBeforeOpen(this);
 }
 void TCustomComPort::FireRxChar(int count) {
+  const TPortLife::TOutside outside(this);
   OnRxChar(this, count);
 }
 void TCustomComPort::FireRxBuf(const void* buffer, int count) {
+  const TPortLife::TOutside outside(this);
   OnRxBuf(this, buffer, count);
 }
 void TCustomComPort::FireTxEmpty() {
+  const TPortLife::TOutside outside(this);
   OnTxEmpty(this);
 }
 void TCustomComPort::FireBreak() {
+  const TPortLife::TOutside outside(this);
   OnBreak(this);
 }
 void TCustomComPort::FireRing() {
+  const TPortLife::TOutside outside(this);
   OnRing(this);
 }
 void TCustomComPort::FireRxFlag() {
+  const TPortLife::TOutside outside(this);
   OnRxFlag(this);
 }
 void TCustomComPort::FireCTSChange(bool onOff) {
+  const TPortLife::TOutside outside(this);
   OnCTSChange(this, onOff);
 }
 void TCustomComPort::FireDSRChange(bool onOff) {
+  const TPortLife::TOutside outside(this);
   OnDSRChange(this, onOff);
 }
 void TCustomComPort::FireError(TComErrors errors) {
+  const TPortLife::TOutside outside(this);
   OnError(this, errors);
 }
 void TCustomComPort::FireRLSDChange(bool onOff) {
+  const TPortLife::TOutside outside(this);
   OnRLSDChange(this, onOff);
 }
 void TCustomComPort::FireRx80Full() {
+  const TPortLife::TOutside outside(this);
   OnRx80Full(this);
 }
 
@@ -182,9 +200,12 @@ void TCustomComPort::ReadAndDistribute(int count, std::size_t first) {
   ReadBytes(block.get(), count);  // may tell the links that reception has ended
   if (alive.Gone()) return;
   FireRxBuf(block.get(), count);
+  if (alive.Gone()) return;
   const std::size_t walk = links_.size();
   for (std::size_t i = first; i < walk && !alive.Gone() && i < links_.size(); ++i) {
-    links_[i]->OnLinkRxBuf(this, block.get(), count);
+    TComLink& link = *links_[i];
+    const TPortLife::TOutside outside(this);
+    link.OnLinkRxBuf(this, block.get(), count);
   }
 }
 

@@ -17,8 +17,11 @@ TCustomComPort::TCustomComPort(QObject* owner, IComPlatform* platform)
 }
 
 TCustomComPort::~TCustomComPort() {
-  // Destroyed by one of its own handlers: what called that handler stops where it is.
+  // Destroyed by one of its own handlers: what called that handler stops where it is, on
+  // this thread and on an event thread still running one.
   TPortAlive::PortDestroyed(this);
+  life_->Destroyed();
+  const TPortLife::TScope notices(this, nullptr, 0, nullptr);  // its close's, not a batch's
   destroying_ = true;
   if (notifyWindow_) notifyWindow_->Detach();  // its thread may still be sending
   // A destructor cannot report; whatever closing raises, the line is not leaked.
@@ -34,8 +37,6 @@ TCustomComPort::~TCustomComPort() {
   } catch (const std::exception&) {
     ReleaseLineQuietly();
   }
-  // A thread retired by a handler that closed the port may still be finishing its batch.
-  AwaitRetiredComThreads(*this);
   buffer_.reset();
   flowControl_.reset();
   timeouts_.reset();
@@ -183,14 +184,20 @@ void TCustomComPort::ReleaseLineQuietly() noexcept {
 void TCustomComPort::OpenPort() {
   if (connected_) return;
   ReapRetiredComThreads();
-  // A thread retired by a handler that closed this port may still be running that handler:
-  // the port's handlers and links run on one thread at a time.
-  AwaitRetiredComThreads(*this);
+  // A thread of an earlier open may still be running a handler; the new thread waits for it
+  // before it delivers, so nothing here waits for it (it may be waiting for us).
+  const TPortLife::TScope notices(this, nullptr, 0, nullptr);
   const TPortAlive alive(this);
+  life_->BeginOpen();
+  bool ready = false;
+  const auto failed = qScopeGuard([&] {
+    if (!ready && !alive.Gone()) life_->OpenFailed();
+  });
   ProcessBeforeOpen();
   if (alive.Gone()) return;
   AcquireLine();
   connected_ = true;
+  heldErrors_ = 0;  // an earlier line's
   try {
     ApplyAllSettings();
   } catch (...) {
@@ -198,6 +205,7 @@ void TCustomComPort::OpenPort() {
     connected_ = false;
     throw;
   }
+  life_->Delivering();
   eventThreadActive_ = !events_.Empty();
   if (eventThreadActive_) {
     try {
@@ -210,6 +218,7 @@ void TCustomComPort::OpenPort() {
       throw;
     }
   }
+  ready = true;
   ProcessAfterOpen();
 }
 
@@ -217,11 +226,15 @@ void TCustomComPort::ClosePort() {
   // While the close waits for the event thread it serves the thread's batch, whose handlers may
   // close or reopen the port: the close under way goes on, and the port ends closed.
   if (!connected_ || closing_) return;
+  const TPortLife::TScope notices(this, nullptr, 0, nullptr);
   const TPortAlive alive(this);
   closing_ = true;
+  life_->BeginClose();  // the batch its thread took is still served while the close waits
   {
     const auto closed = qScopeGuard([&] {
-      if (!alive.Gone()) closing_ = false;
+      if (alive.Gone()) return;
+      closing_ = false;
+      connected_ ? life_->CloseFailed() : life_->EndClose();
     });
     ProcessBeforeClose();
     if (alive.Gone()) return;

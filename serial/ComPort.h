@@ -1,6 +1,7 @@
 #pragma once
 // The serial port component: its settings, opening and closing the line, and moving bytes.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "ComLink.h"
 #include "ComSettings.h"
 #include "ComTypes.h"
+#include "PortLife.h"
 #include "framework/Component.h"
 #include "framework/HandOver.h"
 #include "platform/ComPlatform.h"
@@ -45,16 +47,18 @@ enum TThreadPriority : std::uint8_t {
 class TCustomComPort;
 
 // Marks a stretch of a port's processing on this thread that calls handlers or links: a
-// handler may destroy the port, after which the stretch must not touch it again.
+// handler may destroy the port, after which the stretch must not touch it again; inside a
+// delivery, a close or reopen since the batch was taken ends the stretch as well.
 class TPortAlive {
  public:
-  explicit TPortAlive(const TCustomComPort* port) : port_(port), outer_(innermost_) {
+  explicit TPortAlive(const TCustomComPort* port)
+      : port_(port), outer_(innermost_), batch_(TPortLife::TScope::Innermost()) {
     innermost_ = this;
   }
   ~TPortAlive() { innermost_ = outer_; }
   TPortAlive(const TPortAlive&) = delete;
   TPortAlive& operator=(const TPortAlive&) = delete;
-  bool Gone() const { return gone_; }
+  bool Gone() const { return gone_ || (batch_ != nullptr && batch_->Stale(port_)); }
   // From the port's destructor: every stretch of this thread that runs for it is told.
   static void PortDestroyed(const TCustomComPort* port);
 
@@ -62,6 +66,7 @@ class TPortAlive {
   static thread_local TPortAlive* innermost_;
   const TCustomComPort* const port_;
   TPortAlive* const outer_;
+  const TPortLife::TScope* const batch_;
   bool gone_ = false;
 };
 
@@ -154,8 +159,10 @@ class TCustomComPort : public TComponent {
   void ProcessRx80Full();
   // A whole batch in its fixed order: errors first, then received characters, ...
   void ProcessEventSet(TComEvents events);
-  // The notify window's handler in window-sync delivery: `event` is one mask bit.
+  // The notify window's handler in window-sync delivery: `event` is one mask bit, of the
+  // current open unless `generation` names the one that sent it.
   void HandlePortMessage(std::uint32_t event);
+  void HandlePortMessage(std::uint32_t event, std::uint64_t generation);
 
   // --- batches: changes reach an open line once, at the outermost EndBatch
   void BeginBatch() { ++batchDepth_; }
@@ -189,6 +196,9 @@ class TCustomComPort : public TComponent {
   TComErrors TakeLineErrors();
 
  protected:
+  // The first step of destruction, from the most derived destructor: no event thread runs the
+  // port's own code once it returns.
+  void EndOfLife() { life_->Destroyed(); }
   void AfterLoad() override;
   IComPlatform& Platform() const { return *platform_; }
 
@@ -223,12 +233,18 @@ class TCustomComPort : public TComponent {
   void StopEventThread();
   // BytesWaiting for our own code right after the line was looked at: the queue alone.
   int QueuedBytes();
+  // BytesWaiting for our own code: the queue and the terminal. Unlike BytesWaiting, the line
+  // errors it takes are kept for the error event.
+  int WaitingBytes();
+  bool LinksHearRxActivity() const;
   void DistributeRxData(int& count);
   // Reads `count` bytes once and hands them to OnRxBuf and every buffer link after `first`.
   void ReadAndDistribute(int count, std::size_t first);
   void ReportSignal(TModemSignal line, TLinkSignal kind, void (TCustomComPort::*fire)(bool));
 
   IComPlatform* platform_;
+  // Shared with the event threads, which may outlive the port.
+  const std::shared_ptr<TPortLife> life_ = std::make_shared<TPortLife>();
   std::shared_ptr<THandOver> handOver_;  // serves the event thread on this thread
   std::unique_ptr<TComThread> eventThread_;
   bool eventThreadActive_ = false;
@@ -242,6 +258,7 @@ class TCustomComPort : public TComponent {
   bool connected_ = false;
   bool closing_ = false;     // from the start of a close until the line is released
   bool destroying_ = false;  // no handler runs for a port being destroyed
+  std::atomic<std::uint32_t> heldErrors_{0};  // line errors taken by WaitingBytes
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;
   std::string port_ = "COM1";
@@ -262,6 +279,9 @@ class TComPort : public TCustomComPort {
   Q_OBJECT
  public:
   using TCustomComPort::TCustomComPort;
+  // Before its type changes back to the base's: a thread still running the port's code
+  // finishes that first (the base's destructor alone would come too late for that).
+  ~TComPort() override { EndOfLife(); }
 };
 
 // The device-control record for the port's settings.

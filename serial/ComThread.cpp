@@ -95,24 +95,6 @@ std::size_t RetiredComThreadCount() {
   return retired.threads.size();
 }
 
-void AwaitRetiredComThreads(const TCustomComPort& port) {
-  if (!OnMainThread()) return;  // only the main thread reaps, so nothing goes meanwhile
-  for (;;) {
-    const TComThread* running = nullptr;
-    {
-      TRetiredThreads& retired = Retired();
-      std::lock_guard lock(retired.mutex);
-      for (const auto& thread : retired.threads) {
-        if (&thread->OwnerPort == &port && thread->ProcessesAlone() && !thread->Finished()) {
-          running = thread.get();
-        }
-      }
-    }
-    if (running == nullptr) return;
-    running->AwaitFinished();
-  }
-}
-
 std::uint32_t EventSetToMask(TComEvents events) {
   std::uint32_t mask = 0;
   for (std::size_t i = 0; i < kEventBits.size(); ++i) {
@@ -131,10 +113,13 @@ TComEvents MaskToEventSet(std::uint32_t mask) {
 
 // --- the thread
 
-TComThread::TComThread(TCustomComPort& ownerPort, std::shared_ptr<THandOver> handOver,
+TComThread::TComThread(TCustomComPort& ownerPort, std::shared_ptr<TPortLife> life,
+                       std::shared_ptr<THandOver> handOver,
                        std::shared_ptr<TPortNotifyWindow> notifyWindow)
     : OwnerPort(ownerPort),
       platform_(ownerPort.Platform()),
+      life_(std::move(life)),
+      generation_(life_->Generation()),
       line_(ownerPort.LineHandle()),
       syncMethod_(ownerPort.SyncMethod()),
       handOver_(std::move(handOver)),
@@ -197,8 +182,8 @@ void TComThread::Execute() {
   ApplyPriority();
   try {
     std::uint32_t mask = 0;
-    // Retired only from inside its own delivery, so never while it waits on the line.
-    while (!retired_ && platform_.WaitCommEvent(line_, stopSignal_, mask) == TWaitResult::Events) {
+    // Retired only while it delivers, so never while it waits on the line.
+    while (!stopping_ && platform_.WaitCommEvent(line_, stopSignal_, mask) == TWaitResult::Events) {
       DeliverEvents(MaskToEventSet(mask));
     }
   } catch (...) {
@@ -220,41 +205,55 @@ void TComThread::Execute() {
 
 void TComThread::DeliverEvents(TComEvents events) {
   if (events.Empty()) return;
+  TPortLife::TDelivery delivery(*life_, *this, generation_, syncMethod_ == smNone);
+  if (!delivery.Admitted()) return;
   switch (syncMethod_) {
     case smThreadSync:
-      handOver_->Call([this, events] { OwnerPort.ProcessEventSet(events); });
+      handOver_->Call([this, events] {
+        if (!life_->Current(generation_)) return;  // closed, reopened or destroyed meanwhile
+        const TPortLife::TScope batch(&OwnerPort, life_.get(), generation_, nullptr);
+        OwnerPort.ProcessEventSet(events);
+      });
       break;
     case smWindowSync: {
       std::vector<std::uint32_t> messages;
       for (TComEvent event : kDeliveryOrder) {
         if (events.Contains(event)) messages.push_back(kEventBits[event]);
       }
-      notifyWindow_->SendPortEvents(messages);
+      notifyWindow_->SendPortEvents(messages, generation_);
       break;
     }
-    case smNone:
+    case smNone: {
+      const TPortLife::TScope batch(&OwnerPort, life_.get(), generation_, delivery.Gate());
       OwnerPort.ProcessEventSet(events);
       break;
+    }
   }
 }
 
 // --- window-sync delivery
 
-void TPortNotifyWindow::SendPortEvents(const std::vector<std::uint32_t>& events) {
+void TPortNotifyWindow::SendPortEvents(const std::vector<std::uint32_t>& events,
+                                       std::uint64_t generation) {
   std::vector<THandOver::TSent> messages;
   for (std::uint32_t event : events) {
-    messages.push_back([this, event](const THandOver::TRelease& release) {
+    messages.push_back([this, event, generation](const THandOver::TRelease& release) {
       // Released before the handlers run: the next message is queued, or after the last the
       // event thread goes back to the line.
       release();
-      if (port_ != nullptr) port_->HandlePortMessage(event);
+      if (port_ != nullptr) port_->HandlePortMessage(event, generation);
     });
   }
   handOver_.SendAll(std::move(messages));
 }
 
 void TCustomComPort::HandlePortMessage(std::uint32_t event) {
-  if (!connected_ || destroying_) return;
+  HandlePortMessage(event, life_->Generation());
+}
+
+void TCustomComPort::HandlePortMessage(std::uint32_t event, std::uint64_t generation) {
+  if (!connected_ || destroying_ || !life_->Current(generation)) return;
+  const TPortLife::TScope batch(this, life_.get(), generation, nullptr);
   const TComEvents events = MaskToEventSet(event);
   if (events.Empty() || event != EventSetToMask(events)) return;  // one known event only
   RunReported([&] { ProcessEventSet(events); });
@@ -272,19 +271,13 @@ void TCustomComPort::StartEventThread() {
   if (syncMethod_ == smWindowSync) {
     notifyWindow_ = std::make_shared<TPortNotifyWindow>(*this, *handOver_);
   }
-  eventThread_ = std::make_unique<TComThread>(*this, handOver_, notifyWindow_);
+  eventThread_ = std::make_unique<TComThread>(*this, life_, handOver_, notifyWindow_);
   eventThread_->Resume();
 }
 
 void TCustomComPort::StopEventThread() {
-  if (eventThread_ && eventThread_->InOwnDelivery()) {
-    // A handler closing or destroying its own port: the thread ends once the handler has
-    // returned.
-    TComThread::Retire(std::move(eventThread_));
-  }
   const TPortAlive alive(this);
-  std::unique_ptr<TComThread> stopping = std::move(eventThread_);
-  stopping.reset();
+  life_->EndThread(std::move(eventThread_));
   // Destroyed by a handler that this wait served: its destructor released the rest.
   if (alive.Gone()) return;
   notifyWindow_.reset();

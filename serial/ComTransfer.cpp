@@ -1,5 +1,6 @@
 // Moving bytes over the open line, and reading the line's state.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -68,7 +69,11 @@ int TCustomComPort::AwaitIo(TIoRequestRef& request) {
     RaiseSystemError(request->Kind == ioWrite ? 2 : 3);
   }
   if (request->Kind == ioRead) {
-    if (QueuedBytes() == 0) SignalLinks(TLinkSignal::RxActivity, false);
+    // Reception is over only when nothing waits in the terminal either; the terminal is asked
+    // only once our queue is empty, and only when a link hears the answer.
+    if (QueuedBytes() == 0 && LinksHearRxActivity() && WaitingBytes() == 0) {
+      SignalLinks(TLinkSignal::RxActivity, false);
+    }
   } else if (request->Data && request->Size > 0) {
     SendTxBufToLinks(request->Data.get(), request->Size);
   }
@@ -100,6 +105,19 @@ int TCustomComPort::QueuedBytes() {
   return int(status.cbInQue);
 }
 
+int TCustomComPort::WaitingBytes() {
+  std::uint32_t errors = 0;
+  TComStat status;
+  if (!platform_->ClearCommError(lineHandle_, errors, status)) RaiseSystemError(10);
+  heldErrors_.fetch_or(errors);
+  return int(status.cbInQue);
+}
+
+bool TCustomComPort::LinksHearRxActivity() const {
+  return std::any_of(links_.begin(), links_.end(),
+                     [](const TComLink* l) { return l->OnLinkRxActive.Assigned(); });
+}
+
 TModemSignals TCustomComPort::ModemSignals() {
   std::uint32_t status = 0;
   if (!platform_->GetCommModemStatus(lineHandle_, status)) RaiseSystemError(11);
@@ -115,6 +133,7 @@ TComErrors TCustomComPort::TakeLineErrors() {
   std::uint32_t flags = 0;
   TComStat status;
   if (!platform_->ClearCommError(lineHandle_, flags, status)) RaiseSystemError(10);
+  flags |= heldErrors_.exchange(0);  // taken by our own counts since the last time
   TComErrors errors;
   if (flags & CE_FRAME) errors.Include(ceFrame);
   if ((flags & CE_RXPARITY) && Parity().Check()) errors.Include(ceRxParity);

@@ -100,6 +100,36 @@ INSTANTIATE_TEST_SUITE_P(
                    true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// What a read of the terminal raises, from its raw marked bytes: a break is a break event
+// and no line error; the 80 % mark raises its event once, on the way up.
+TEST(EventsOfRead, EachReadRaisesWhatItsBytesSay) {
+  const struct {
+    const char* name;
+    std::string raw;
+    std::size_t before, capacity;
+    std::uint32_t events;
+  } cases[] = {
+      {"data", "ab", 0, 100, EV_RXCHAR},
+      {"break alone", kFF + kNul + kNul, 0, 100, EV_BREAK},
+      {"break amid data", "a" + kFF + kNul + kNul + "b", 0, 100, EV_RXCHAR | EV_BREAK},
+      {"framing error", kFF + kNul + "x", 0, 100, EV_RXCHAR | EV_ERR},
+      {"break and framing error", kFF + kNul + kNul + kFF + kNul + "x", 0, 100,
+       EV_RXCHAR | EV_BREAK | EV_ERR},
+      {"up to 80 %", "ab", 6, 10, EV_RXCHAR | EV_RX80FULL},
+      {"short of 80 %", "a", 6, 10, EV_RXCHAR},
+      {"already past 80 %", "a", 8, 10, EV_RXCHAR},
+      {"event character", "aZ", 0, 100, EV_RXCHAR | EV_RXFLAG},
+  };
+  for (const auto& c : cases) {
+    TInputDecoder decoder;
+    decoder.SetRules({.eventChar = 'Z'});
+    const TDecoded decoded = decoder.Decode(c.raw);
+    EXPECT_EQ(EventsOfRead(decoded, c.before, c.before + decoded.bytes.size(), c.capacity),
+              c.events)
+        << c.name;
+  }
+}
+
 TEST(LineCounters, TellWhatWentWrongWithTheBytesJustRead) {
   const TLineCounts atOpen{.overrun = 7, .bufferOverrun = 2, .frame = 3, .parity = 5};
   const auto grown = [&](TLineCounts c) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "PtyPair.h"
 #include "Raised.h"
@@ -60,6 +61,35 @@ TEST_F(PtyPort, WhatWaitedInTheTerminalBeforeTheOpenIsDropped) {
   char buffer[8] = {};
   EXPECT_EQ(port.ReadBytes(buffer, 8), 3);
   EXPECT_STREQ(buffer, "new");
+}
+
+// Reception is told over only when nothing waits in the terminal either: a read that empties
+// our queue while more waits in the terminal leaves the links' receive activity on.
+TEST_F(PtyPort, AReadThatEmptiesTheQueueWhileTheTerminalHoldsMoreLeavesReceptionOn) {
+  // Opened before the port holds the device: it sees the terminal's input and takes none.
+  const int watcher = open(device.DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(watcher, 0);
+  std::vector<bool> activity;
+  TComLink link;
+  link.OnLinkRxActive = TComSignalEvent([&](QObject*, bool on) { activity.push_back(on); });
+  port.SetEvents({});
+  port.Buffer().SetInputSize(2);  // our queue takes two; the rest waits in the terminal
+  port.AttachLink(&link);
+  port.OpenPort();
+  device.Send("abcd");
+  int held = 0;
+  for (int i = 0; i < 400 && held < 4; ++i) {
+    ioctl(watcher, FIONREAD, &held);
+    if (held < 4) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(held, 4);
+  char buffer[2] = {};
+  EXPECT_EQ(port.ReadBytes(buffer, 2), 2);
+  EXPECT_EQ(activity, std::vector<bool>{});  // "cd" still waits
+  EXPECT_EQ(port.ReadBytes(buffer, 2), 2);
+  EXPECT_EQ(activity, std::vector<bool>{false});
+  port.ClosePort();
+  close(watcher);
 }
 
 // A count is never stale: bytes that reach the terminal after a read has completed are in the

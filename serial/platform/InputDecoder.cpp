@@ -5,6 +5,18 @@
 #include "ComPlatform.h"
 
 namespace vardelio {
+
+std::uint32_t EventsOfRead(const TDecoded& decoded, std::size_t before, std::size_t after,
+                           std::size_t capacity) {
+  std::uint32_t events = 0;
+  const std::size_t nearlyFull = capacity * 8 / 10;
+  if (after > before) events |= EV_RXCHAR;
+  if (before < nearlyFull && after >= nearlyFull) events |= EV_RX80FULL;
+  if (decoded.eventCharSeen) events |= EV_RXFLAG;
+  if (decoded.breakSeen) events |= EV_BREAK;
+  if (decoded.errors & ~CE_BREAK) events |= EV_ERR;
+  return events;
+}
 namespace {
 
 constexpr char kMark = '\xff';

@@ -23,6 +23,11 @@ struct TDecoded {
   bool eventCharSeen = false;
 };
 
+// The line events (EV_ flags) one decoded read raises, given what our queue of `capacity`
+// bytes held before and after it took the bytes: a break is its own event, not a line error.
+std::uint32_t EventsOfRead(const TDecoded& decoded, std::size_t before, std::size_t after,
+                           std::size_t capacity);
+
 class TInputDecoder {
  public:
   void SetRules(const TInputRules& rules) { rules_ = rules; }

@@ -184,17 +184,10 @@ void TLinuxLine::MarkHungUpLocked() {
 }
 
 void TLinuxLine::Append(const TDecoded& decoded) {
-  std::uint32_t events = 0;
   errors_ |= decoded.errors;
   const std::size_t before = queue_.size();
   queue_ += decoded.bytes;  // never more than the room the drain asked for
-  const std::size_t nearlyFull = std::size_t(queueCapacity_) * 8 / 10;
-  if (queue_.size() > before) events |= EV_RXCHAR;
-  if (before < nearlyFull && queue_.size() >= nearlyFull) events |= EV_RX80FULL;
-  if (decoded.eventCharSeen) events |= EV_RXFLAG;
-  if (decoded.breakSeen) events |= EV_BREAK;
-  if (decoded.errors & ~CE_BREAK) events |= EV_ERR;
-  LatchLocked(events);
+  LatchLocked(EventsOfRead(decoded, before, queue_.size(), std::size_t(queueCapacity_)));
 }
 
 std::uint32_t TLinuxLine::ClassifyLocked(std::uint32_t marked) {
