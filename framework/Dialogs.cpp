@@ -17,6 +17,10 @@ class TWidgetPresenter final : public TMessagePresenter {
   void ShowError(const QString& caption, const QString& text) override {
     Show(QMessageBox::Critical, caption, text);
   }
+  void ShowExplainedError(const QString& caption, const QString& text,
+                          const QString& explanation) override {
+    Show(QMessageBox::Critical, caption, text, explanation);
+  }
   void ShowPlain(const QString& caption, const QString& text) override {
     Show(QMessageBox::NoIcon, caption, text);
   }
@@ -43,9 +47,11 @@ class TWidgetPresenter final : public TMessagePresenter {
 
  private:
   // exec() keeps the event loop running, so timers and received data are still served.
-  static void Show(QMessageBox::Icon icon, const QString& caption, const QString& text) {
+  static void Show(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                   const QString& explanation = {}) {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
+    if (!explanation.isEmpty()) box.setInformativeText(explanation);
     box.exec();
   }
 };
@@ -58,12 +64,18 @@ TWidgetPresenter& DefaultPresenter() {
 TMessagePresenter* current = nullptr;
 QString title;
 TBoxListener boxListener;
+TErrorExplainer errorExplainer;
 
 TMessagePresenter& Presenter() {
   return current != nullptr ? *current : DefaultPresenter();
 }
 
 }  // namespace
+
+void TMessagePresenter::ShowExplainedError(const QString& caption, const QString& text,
+                                           const QString&) {
+  ShowError(caption, text);
+}
 
 int TMessagePresenter::Ask(const QString&, const QString&, const QStringList& buttons) {
   return int(buttons.size()) - 1;
@@ -89,14 +101,21 @@ void SetBoxListener(TBoxListener listener) {
   boxListener = std::move(listener);
 }
 
-void ShowErrorReport(const QString& message) {
+void SetErrorExplainer(TErrorExplainer explainer) {
+  errorExplainer = std::move(explainer);
+}
+
+void ShowErrorReport(const QString& message, const QString& explanation) {
   const QString text = ErrorReportText(message);
   if (boxListener) boxListener(true, text);
-  Presenter().ShowError(ApplicationTitle(), text);
+  if (explanation.isEmpty())
+    Presenter().ShowError(ApplicationTitle(), text);
+  else
+    Presenter().ShowExplainedError(ApplicationTitle(), text, explanation);
 }
 
 void ReportException(const std::exception& error) {
-  ShowErrorReport(FromAnsi(error.what()));
+  ShowErrorReport(FromAnsi(error.what()), errorExplainer ? errorExplainer(error) : QString());
 }
 
 void ShowMessage(const QString& text) {
