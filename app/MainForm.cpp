@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLayout>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
 
@@ -12,6 +13,7 @@
 #include "FileMenu.h"
 #include "FileNames.h"
 #include "JpegImage.h"
+#include "PortStatus.h"
 #include "PortTrace.h"
 #include "Workflow.h"
 #include "framework/Dialogs.h"
@@ -48,6 +50,7 @@ TForm1::TForm1(QWidget* parent, IComPlatform* platform, const TStartOptions& sta
   SetUpEntries();
   SetUpPictures();
   CreateComponents(platform);
+  status_ = std::make_unique<TPortStatus>(comPort1_, ui_->StatusBar1);
   ConnectMenus();
   ConnectWorkflow();
   files_ = std::make_unique<TFileMenu>(this, *workflow_, ui_->Archivo1, ui_->GuardarProgramacin1);
@@ -272,6 +275,9 @@ void TForm1::Salir1Click() {
 }
 
 void TForm1::ConfigurarPuerto1Click() {
+  const auto refresh = qScopeGuard([this] {
+    status_->Refresh();
+  });
   OpenSetupDialog(*comPort1_);
 }
 
