@@ -13,6 +13,7 @@
 #include "FileMenu.h"
 #include "FileNames.h"
 #include "JpegImage.h"
+#include "PortReconnect.h"
 #include "PortStatus.h"
 #include "PortTrace.h"
 #include "Workflow.h"
@@ -59,6 +60,8 @@ TForm1::TForm1(QWidget* parent, IComPlatform* platform, const TStartOptions& sta
   if (!start.traceFile.empty()) StartLineTrace(start.traceFile);
   // A failure here is reported and the window is still created, with the port closed.
   RunReported([this] { RunTraced([this] { FormCreate(); }); });
+  reconnect_ =
+      std::make_unique<TPortReconnect>(comPort1_, status_.get(), ui_->Configuracin1, kSettingsFile);
 }
 
 TForm1::~TForm1() {
@@ -277,6 +280,7 @@ void TForm1::Salir1Click() {
 void TForm1::ConfigurarPuerto1Click() {
   const auto refresh = qScopeGuard([this] {
     status_->Refresh();
+    reconnect_->Follow();
   });
   OpenSetupDialog(*comPort1_);
 }
