@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -51,7 +52,12 @@ class TWidgetPresenter final : public TMessagePresenter {
                    const QString& explanation = {}) {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
-    if (!explanation.isEmpty()) box.setInformativeText(explanation);
+    if (!explanation.isEmpty()) {
+      box.setInformativeText(explanation);
+      // Its own label, which the box's text format does not reach.
+      if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+    }
     box.exec();
   }
 };

@@ -35,8 +35,12 @@ fs::path UsbDeviceOf(const fs::path& ttyEntry, const fs::path& root) {
 QString PortDeviceName(const std::string& portName) {
   std::error_code error;
   const fs::path path = DevicePathForPort(portName);
-  const fs::path target = fs::canonical(path, error);
-  return QString::fromLocal8Bit((error ? path : target).filename().string());
+  fs::path target = fs::canonical(path, error);
+  if (error) target = path;
+  // Under /dev as the kernel names it (ttyUSB0, pts/3); elsewhere its own name.
+  const fs::path relative = target.lexically_relative("/dev");
+  const bool underDev = !relative.empty() && *relative.begin() != "..";
+  return QString::fromLocal8Bit(underDev ? relative.string() : target.filename().string());
 }
 
 TPortIdentity ReadPortIdentity(const std::string& portName) {

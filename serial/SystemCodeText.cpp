@@ -18,21 +18,21 @@ struct TExplanation {
 constexpr TExplanation kExplanations[] = {
     {ENOENT,
      "The port does not exist: the adapter is not plugged in, or the port's name is wrong. "
-     "Plug the adapter in and check the port in Configuración > Configurar Puerto."},
+     "Plug the adapter in and check the port in Configuración → Configurar Puerto."},
     {ENXIO,
      "The port does not exist: the adapter is not plugged in, or the port's name is wrong. "
-     "Plug the adapter in and check the port in Configuración > Configurar Puerto."},
+     "Plug the adapter in and check the port in Configuración → Configurar Puerto."},
     {ENODEV,
      "The port does not exist: the adapter is not plugged in, or the port's name is wrong. "
-     "Plug the adapter in and check the port in Configuración > Configurar Puerto."},
+     "Plug the adapter in and check the port in Configuración → Configurar Puerto."},
     {EIO,
      "The port stopped answering: the adapter was probably pulled out or its cable is loose. "
-     "Plug it in again, then start the program again, or turn on Configuración > Reconectar "
+     "Plug it in again, then start the program again, or turn on Configuración → Reconectar "
      "el puerto automáticamente."},
     {EBADF,
      "The port is not open: it could not be opened, or its adapter was pulled out. Plug the "
-     "adapter in: with Configuración > Reconectar el puerto automáticamente on, the port opens "
-     "again by itself; otherwise check the port in Configuración > Configurar Puerto and start "
+     "adapter in: with Configuración → Reconectar el puerto automáticamente on, the port opens "
+     "again by itself; otherwise check the port in Configuración → Configurar Puerto and start "
      "the program again."},
     {EAGAIN,
      "The port is in use by another program (a terminal, a modem manager or a second "
@@ -47,7 +47,7 @@ constexpr TExplanation kExplanations[] = {
      "You may not use the port: your user is not in the group dialout yet. Run \"sudo usermod "
      "-aG dialout $USER\", then log out and in again."},
     {ENOTTY,
-     "The name chosen is not a serial port. Choose the adapter's port in Configuración > "
+     "The name chosen is not a serial port. Choose the adapter's port in Configuración → "
      "Configurar Puerto."},
 };
 
