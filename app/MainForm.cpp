@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLayout>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
 
@@ -12,6 +13,8 @@
 #include "FileMenu.h"
 #include "FileNames.h"
 #include "JpegImage.h"
+#include "PortReconnect.h"
+#include "PortStatus.h"
 #include "PortTrace.h"
 #include "Workflow.h"
 #include "framework/Dialogs.h"
@@ -48,6 +51,7 @@ TForm1::TForm1(QWidget* parent, IComPlatform* platform, const TStartOptions& sta
   SetUpEntries();
   SetUpPictures();
   CreateComponents(platform);
+  status_ = std::make_unique<TPortStatus>(comPort1_, ui_->StatusBar1);
   ConnectMenus();
   ConnectWorkflow();
   files_ = std::make_unique<TFileMenu>(this, *workflow_, ui_->Archivo1, ui_->GuardarProgramacin1);
@@ -56,6 +60,8 @@ TForm1::TForm1(QWidget* parent, IComPlatform* platform, const TStartOptions& sta
   if (!start.traceFile.empty()) StartLineTrace(start.traceFile);
   // A failure here is reported and the window is still created, with the port closed.
   RunReported([this] { RunTraced([this] { FormCreate(); }); });
+  reconnect_ =
+      std::make_unique<TPortReconnect>(comPort1_, status_.get(), ui_->Configuracin1, kSettingsFile);
 }
 
 TForm1::~TForm1() {
@@ -278,6 +284,10 @@ void TForm1::Salir1Click() {
 }
 
 void TForm1::ConfigurarPuerto1Click() {
+  const auto refresh = qScopeGuard([this] {
+    status_->Refresh();
+    reconnect_->Follow();
+  });
   OpenSetupDialog(*comPort1_);
 }
 

@@ -21,6 +21,8 @@ class IComPlatform;
 class TComDataPacket;
 class TComPort;
 class TFileMenu;
+class TPortReconnect;
+class TPortStatus;
 class TPortTrace;
 class TProgrammingWorkflow;
 
@@ -46,6 +48,8 @@ class TForm1 : public QMainWindow {
   TComDataPacket* ComDataPacket1() const { return comDataPacket1_; }
   void SetAboutBox(QDialog* aboutBox) { aboutBox_ = aboutBox; }
   TFileMenu& Files() const { return *files_; }
+  TPortStatus& PortStatus() const { return *status_; }
+  TPortReconnect& Reconnection() const { return *reconnect_; }
 
   void Edit1KeyPress(QObject* Sender, QChar& Key);
   void Edit2KeyPress(QObject* Sender, QChar& Key);
@@ -102,6 +106,8 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TProgrammingWorkflow> workflow_;
   std::unique_ptr<TFileMenu> files_;
   std::unique_ptr<TPortTrace> trace_;
+  std::unique_ptr<TPortStatus> status_;
+  std::unique_ptr<TPortReconnect> reconnect_;  // after FormCreate: it may open the port
   QString startFile_;
   QDialog* aboutBox_ = nullptr;
   int tag_ = 0;

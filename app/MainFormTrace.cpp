@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "MainForm.h"
+#include "PortStatus.h"
 #include "PortTrace.h"
 #include "framework/Dialogs.h"
 #include "portconfig/UserFile.h"
@@ -119,6 +120,7 @@ void TForm1::RunTraced(const std::function<void()>& handler) {
     handler();
   } catch (const EComPort& error) {
     if (trace_ != nullptr) trace_->Error(error.what());
+    if (status_ != nullptr) status_->NoteFailure(error);
     throw;
   }
 }

@@ -17,6 +17,7 @@
 #include "i18n/TranslationEngine.h"
 #include "portconfig/ProfileFile.h"
 #include "serial/ComError.h"
+#include "serial/SystemCodeText.h"
 
 namespace {
 
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
   // meanwhile.
   vardelio::TInstanceServer server(std::move(claim));
   StartTranslations();
+  vardelio::SetErrorExplainer(&vardelio::ExplainPortError);
   vardelio::TForm1 Form1(nullptr, nullptr, start);
   vardelio::TAboutForm AboutForm;
   Form1.SetAboutBox(&AboutForm);

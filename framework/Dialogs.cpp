@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -16,6 +17,10 @@ class TWidgetPresenter final : public TMessagePresenter {
  public:
   void ShowError(const QString& caption, const QString& text) override {
     Show(QMessageBox::Critical, caption, text);
+  }
+  void ShowExplainedError(const QString& caption, const QString& text,
+                          const QString& explanation) override {
+    Show(QMessageBox::Critical, caption, text, explanation);
   }
   void ShowPlain(const QString& caption, const QString& text) override {
     Show(QMessageBox::NoIcon, caption, text);
@@ -43,9 +48,16 @@ class TWidgetPresenter final : public TMessagePresenter {
 
  private:
   // exec() keeps the event loop running, so timers and received data are still served.
-  static void Show(QMessageBox::Icon icon, const QString& caption, const QString& text) {
+  static void Show(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                   const QString& explanation = {}) {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
+    if (!explanation.isEmpty()) {
+      box.setInformativeText(explanation);
+      // Its own label, which the box's text format does not reach.
+      if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+    }
     box.exec();
   }
 };
@@ -58,12 +70,18 @@ TWidgetPresenter& DefaultPresenter() {
 TMessagePresenter* current = nullptr;
 QString title;
 TBoxListener boxListener;
+TErrorExplainer errorExplainer;
 
 TMessagePresenter& Presenter() {
   return current != nullptr ? *current : DefaultPresenter();
 }
 
 }  // namespace
+
+void TMessagePresenter::ShowExplainedError(const QString& caption, const QString& text,
+                                           const QString&) {
+  ShowError(caption, text);
+}
 
 int TMessagePresenter::Ask(const QString&, const QString&, const QStringList& buttons) {
   return int(buttons.size()) - 1;
@@ -89,14 +107,21 @@ void SetBoxListener(TBoxListener listener) {
   boxListener = std::move(listener);
 }
 
-void ShowErrorReport(const QString& message) {
+void SetErrorExplainer(TErrorExplainer explainer) {
+  errorExplainer = std::move(explainer);
+}
+
+void ShowErrorReport(const QString& message, const QString& explanation) {
   const QString text = ErrorReportText(message);
   if (boxListener) boxListener(true, text);
-  Presenter().ShowError(ApplicationTitle(), text);
+  if (explanation.isEmpty())
+    Presenter().ShowError(ApplicationTitle(), text);
+  else
+    Presenter().ShowExplainedError(ApplicationTitle(), text, explanation);
 }
 
 void ReportException(const std::exception& error) {
-  ShowErrorReport(FromAnsi(error.what()));
+  ShowErrorReport(FromAnsi(error.what()), errorExplainer ? errorExplainer(error) : QString());
 }
 
 void ShowMessage(const QString& text) {

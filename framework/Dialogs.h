@@ -15,6 +15,9 @@ class TMessagePresenter {
  public:
   virtual ~TMessagePresenter() = default;
   virtual void ShowError(const QString& caption, const QString& text) = 0;
+  // An error box with what it means and what to do beneath its text.
+  virtual void ShowExplainedError(const QString& caption, const QString& text,
+                                  const QString& explanation);
   virtual void ShowPlain(const QString& caption, const QString& text) = 0;
   virtual void Beep() = 0;
   // A question with its buttons, the last of which cancels; gives the index of the one chosen.
@@ -36,8 +39,14 @@ QString ErrorReportText(const QString& message);
 using TBoxListener = std::function<void(bool error, const QString& text)>;
 void SetBoxListener(TBoxListener listener);
 
-// Modal box with an error icon, captioned with the application title.
-void ShowErrorReport(const QString& message);
+// Gives, for an error, what it means and what to do, in the user's language; empty when it
+// has nothing to add. Every error report of an exception asks it.
+using TErrorExplainer = std::function<QString(const std::exception& error)>;
+void SetErrorExplainer(TErrorExplainer explainer);
+
+// Modal box with an error icon, captioned with the application title; a non-empty
+// explanation goes beneath the message, which stays as it is.
+void ShowErrorReport(const QString& message, const QString& explanation = {});
 void ReportException(const std::exception& error);
 // Modal box with the text and one "OK", no icon, captioned with the application title.
 void ShowMessage(const QString& text);

@@ -33,8 +33,12 @@ class TComComboBox : public QComboBox {
   // Selects the entry with that text, in any letter case; nothing when none has it.
   void SetText(const QString& text);
 
-  void ApplyToPort() { select_->ApplyToPort(); }
-  void ReadFromPort() { setCurrentIndex(select_->ReadFromPort()); }
+  // An editable port box takes a typed name or path (not in the list) as the operator's pick.
+  void ApplyToPort();
+  // An editable port box shows a name it does not list as typed text.
+  void ReadFromPort();
+  // The port box's entries again (after a plug or an unplug), keeping what is picked or typed.
+  void SetPortEntries(const QStringList& names);
 
   // After the user has picked an entry and its value was taken.
   TNotifyEvent OnChange;

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 
+#include "PortIdentity.h"
 #include "PortList.h"
 #include "SettingsText.h"
 #include "serial/ComPort.h"
@@ -20,11 +21,8 @@ QStringList TextsOf(int count, std::string (*text)(E)) {
 
 QStringList ListFor(TComProperty kind) {
   switch (kind) {
-    case cpPort: {
-      QStringList ports;
-      ListSerialPorts(ports);
-      return ports;
-    }
+    case cpPort:  // entries of their own, with what the adapter is
+      break;
     case cpBaudRate:
       return TextsOf<TBaudRate>(br256000 + 1, BaudRateText);
     case cpDataBits:
@@ -45,7 +43,30 @@ QStringList ListFor(TComProperty kind) {
 
 void TComSelect::FillList(TComProperty kind) {
   items_->clear();
+  if (kind == cpPort) {
+    QStringList names;
+    ListSerialPorts(names);
+    SetPortEntries(names);
+    return;
+  }
   items_->addItems(ListFor(kind));
+}
+
+void TComSelect::SetPortEntries(const QStringList& names) {
+  items_->clear();
+  for (const QString& name : names)
+    items_->addItem(PortWithDescription(ReadDeviceIdentity(name)), name);
+}
+
+QString TComSelect::EntryValue(int index) const {
+  const QVariant name = items_->itemData(index);
+  return name.isValid() ? name.toString() : items_->itemText(index);
+}
+
+int TComSelect::FindValue(const QString& text) const {
+  for (int i = 0; i < items_->count(); ++i)
+    if (EntryValue(i).compare(text, Qt::CaseInsensitive) == 0) return i;
+  return -1;
 }
 
 void TComSelect::TakeText(const QString& text) {
@@ -125,10 +146,10 @@ std::string TComSelect::PortValueText() const {
 int TComSelect::ReadFromPort() {
   if (port_ == nullptr) return -1;
   const QString value = QString::fromStdString(PortValueText());
-  const int index = items_->findText(value, Qt::MatchFixedString);  // whole text, any case
+  const int index = FindValue(value);  // whole text, any case
   if (index >= 0) {
     const bool autoApply = std::exchange(autoApply_, false);  // reading applies nothing
-    TakeText(items_->itemText(index));
+    TakeText(EntryValue(index));
     autoApply_ = autoApply;
   }
   return index;

@@ -3,6 +3,7 @@
 // picked until it is applied, and finds the port's present value in the list.
 
 #include <QString>
+#include <QStringList>
 #include <string>
 
 #include "serial/ComTypes.h"
@@ -38,6 +39,14 @@ class TComSelect {
   // The index of the entry showing the port's present value, -1 when none does; a found
   // entry becomes the pending value.
   int ReadFromPort();
+
+  // The value an entry stands for: a port's name (its entry also describes the adapter),
+  // or the entry's text.
+  QString EntryValue(int index) const;
+  // The first entry whose value is the text in any letter case, -1 when none is.
+  int FindValue(const QString& text) const;
+  // Replaces the port entries with these names, each described as sysfs tells.
+  void SetPortEntries(const QStringList& names);
 
   TComProperty Kind() const { return kind_; }
   void SetKind(TComProperty kind) { kind_ = kind; }

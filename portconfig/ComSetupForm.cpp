@@ -1,10 +1,15 @@
 #include "ComSetupForm.h"
 
+#include <unistd.h>
+
+#include <QAbstractItemView>
 #include <QGroupBox>
 #include <QStyleFactory>
 #include <algorithm>
 
 #include "ComComboBox.h"
+#include "DeviceWatch.h"
+#include "PortList.h"
 #include "framework/Dialogs.h"
 #include "i18n/TranslationEngine.h"
 #include "serial/ComPort.h"
@@ -49,6 +54,7 @@ TComSetupFrm::TComSetupFrm(QWidget* parent)
                  Qt::WindowCloseButtonHint);
   setFixedSize(size());
   FormCreate();
+  FollowPorts();
 }
 
 TComSetupFrm::~TComSetupFrm() = default;
@@ -85,6 +91,31 @@ void TComSetupFrm::MakeRoomForCaptions() {
   if (overlap <= 0) return;
   for (TComComboBox* combo : Combos())
     combo->setGeometry(combo->geometry().adjusted(overlap, 0, 0, 0));
+}
+
+void TComSetupFrm::FollowPorts() {
+  TComComboBox* box = ui_->Combo1;
+  box->setEditable(true);
+  box->setInsertPolicy(QComboBox::NoInsert);
+  box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0));
+  auto* watch = new TDeviceWatch(this);
+  watch->Watch(DevFolder());
+  connect(watch, &TDeviceWatch::Changed, this, &TComSetupFrm::PortsChanged);
+}
+
+// sysfs may still show a port whose node is gone for a moment: only ports with a node count.
+void TComSetupFrm::PortsChanged() {
+  QStringList ports;
+  try {
+    ListSerialPorts(ports);
+  } catch (const std::exception&) {
+    return;  // the list shown stays
+  }
+  ports.removeIf([](const QString& name) {
+    return access((DevFolder() + "/" + name.toStdString()).c_str(), F_OK) != 0;
+  });
+  ui_->Combo1->SetPortEntries(ports);
+  ui_->Combo1->view()->setMinimumWidth(ui_->Combo1->view()->sizeHintForColumn(0));
 }
 
 void EditPortSettings(TCustomComPort& port) {

@@ -30,6 +30,9 @@ class TComSetupFrm : public QDialog {
  private:
   void FormCreate();
   void MakeRoomForCaptions();
+  // The port box takes a typed name or path, and its list follows plugging and unplugging.
+  void FollowPorts();
+  void PortsChanged();
 
   std::unique_ptr<Ui::TComSetupFrm> ui_;
 };

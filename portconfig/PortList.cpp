@@ -13,7 +13,7 @@
 namespace vardelio {
 namespace {
 
-std::string& SysfsRoot() {
+std::string& Root() {
   static std::string root = "/sys";
   return root;
 }
@@ -41,7 +41,11 @@ void SortAsText(QStringList& names) {
 }  // namespace
 
 void SetSysfsRoot(const std::string& root) {
-  SysfsRoot() = root.empty() ? "/sys" : root;
+  Root() = root.empty() ? "/sys" : root;
+}
+
+const std::string& SysfsRoot() {
+  return Root();
 }
 
 void ListSerialPorts(QStringList& target) {

@@ -16,5 +16,6 @@ void ListSerialPorts(QStringList& target);
 
 // Where sysfs lives: /sys unless set (tests build a tree of their own).
 void SetSysfsRoot(const std::string& root);
+const std::string& SysfsRoot();
 
 }  // namespace vardelio

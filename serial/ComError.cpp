@@ -70,6 +70,10 @@ QString PortErrorMessage(int portErrorCode) {
   return Table().texts[portErrorCode - 1];
 }
 
+QString TranslatePortText(const QString& english) {
+  return Table().translator ? Table().translator(english) : english;
+}
+
 std::string SubstituteNumber(const std::string& format, int value) {
   std::string out;
   bool substituted = false;

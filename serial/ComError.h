@@ -36,6 +36,8 @@ using TMessageTranslator = std::function<QString(const QString&)>;
 void InitPortErrorMessages(TMessageTranslator translator);
 // The table text for a code from 1; empty for any other code.
 QString PortErrorMessage(int portErrorCode);
+// Any other text of the serial component, through the same translator.
+QString TranslatePortText(const QString& english);
 
 // Puts `value` where the text has "%d"; "%%" stands for "%"; anything else stays as it is.
 // Never hands the text to a printf-style formatter.

@@ -252,7 +252,7 @@ TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
       {"&Archivo",
        {"&Nuevo", "&Abrir programación...", "&Guardar programación...", "",
         "Registro de la &línea...", "", "&Salir"}},
-      {"&Configuración", {"&Configurar Puerto"}},
+      {"&Configuración", {"&Configurar Puerto", "&Reconectar el puerto automáticamente"}},
       {"&Programación", {"&Enviar Programación", "&Recibir Programación", "Enviar y &Verificar"}},
       {"&Ayuda", {"&Acerda de..."}},
   };

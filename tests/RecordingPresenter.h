@@ -21,6 +21,11 @@ class TRecordingPresenter : public TMessagePresenter {
     captions.append(caption);
     errors.append(text);
   }
+  void ShowExplainedError(const QString& caption, const QString& text,
+                          const QString& explanation) override {
+    ShowError(caption, text);
+    explanations.append(explanation);
+  }
   void ShowPlain(const QString& caption, const QString& text) override {
     captions.append(caption);
     messages.append(text);
@@ -36,6 +41,7 @@ class TRecordingPresenter : public TMessagePresenter {
 
   QStringList captions;
   QStringList errors;
+  QStringList explanations;  // those of the explained errors, in order
   QStringList messages;
   QStringList questions;
   int answer = 1;  // the button a question is answered with; -1: the last

@@ -15,9 +15,11 @@
 #include "FakeComPlatform.h"
 #include "FakeSysfs.h"
 #include "RecordingPresenter.h"
+#include "Waiting.h"
 #include "i18n/TranslationEngine.h"
 #include "portconfig/ComComboBox.h"
 #include "portconfig/ComSetupForm.h"
+#include "portconfig/DeviceWatch.h"
 #include "portconfig/PortList.h"
 #include "serial/ComPort.h"
 
@@ -234,8 +236,8 @@ TEST_F(SetupDialog, LaidOutAsItsFormWithTheTabOrderOfTheBoxes) {
     for (int j = 0; j < combos[i]->count(); ++j)
       items << combos[i]->itemText(j);
     EXPECT_EQ(items, lists[i]) << i;
-    EXPECT_EQ(combos[i]->currentIndex(), 0) << i;  // no port bound: the first entry
-    EXPECT_FALSE(combos[i]->isEditable());
+    EXPECT_EQ(combos[i]->currentIndex(), 0) << i;     // no port bound: the first entry
+    EXPECT_EQ(combos[i]->isEditable(), i == 0) << i;  // the port box also takes a path
     EXPECT_EQ(combos[i]->geometry(), QRect(80, 16 + 24 * int(i), 129, 21)) << i;
     QWidget* next = combos[i]->nextInFocusChain();
     while (next->focusPolicy() == Qt::NoFocus)
@@ -259,6 +261,85 @@ TEST_F(SetupDialog, APortThatGoesAwayIsLetGoAndTheFirstEntryShown) {
   EXPECT_EQ(box->Text(), "COM2");
   box->SetText("COM9");  // not listed: nothing changes
   EXPECT_EQ(box->Text(), "COM2");
+}
+
+// The port list as the operator sees it: each entry with what the adapter is.
+QStringList Entries(const QComboBox& box) {
+  QStringList entries;
+  for (int i = 0; i < box.count(); ++i)
+    entries << box.itemText(i);
+  return entries;
+}
+
+TEST_F(SetupDialog, ThePortListFollowsPluggingAndThePortBoxTakesATypedPath) {
+  QTemporaryDir dev;
+  const std::string devFolder = dev.path().toStdString();
+  const auto node = [&](const char* name) { return devFolder + "/" + name; };
+  SetDevFolder(devFolder);
+  for (const char* name : {"COM1", "COM2"})
+    std::ofstream(node(name)).put('\n');
+  const QString usb0 = QString::fromUtf8("ttyUSB0 — FT232R USB UART (A1B2C3)");
+  const QString usb1 = QString::fromUtf8("ttyUSB1 — CH340 (77)");
+  const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+  port.SetPort("COM2");
+  const struct {
+    const char* step;
+    std::function<void(TComComboBox*)> act;
+    QStringList entries;
+    QString shown;  // the edit line
+  } steps[] = {
+      {"opened", [](TComComboBox*) {}, {"COM1", "COM2"}, "COM2"},
+      {"plugged",
+       [&](TComComboBox*) {
+         sysfs.AddUsbAdapter("ttyUSB0", "FTDI", "FT232R USB UART", "A1B2C3");
+         std::ofstream(node("ttyUSB0")).put('\n');
+       },
+       {"COM1", "COM2", usb0},
+       "COM2"},
+      {"picked", [](TComComboBox* box) { Pick(box, Qt::Key_Down); }, {"COM1", "COM2", usb0}, usb0},
+      // sysfs still shows it for a moment after its node has gone: the node decides.
+      {"unplugged",
+       [&](TComComboBox*) { std::filesystem::remove(node("ttyUSB0")); },
+       {"COM1", "COM2"},
+       "ttyUSB0"},
+      {"another plugged",
+       [&](TComComboBox*) {
+         sysfs.AddUsbAdapter("ttyUSB1", "", "CH340", "77");
+         std::ofstream(node("ttyUSB1")).put('\n');
+       },
+       {"COM1", "COM2", usb1},
+       "ttyUSB0"},
+      {"back",
+       [&](TComComboBox*) { std::ofstream(node("ttyUSB0")).put('\n'); },
+       {"COM1", "COM2", usb0, usb1},
+       usb0},
+  };
+  std::string applied;
+  Run(
+      [&](TComSetupFrm& dialog) {
+        TComComboBox* box = dialog.Combos()[0];
+        for (const auto& s : steps) {
+          s.act(box);
+          EXPECT_TRUE(test::ServeUntil([&] { return Entries(*box) == s.entries; })) << s.step;
+          EXPECT_EQ(Entries(*box), s.entries) << s.step;
+          EXPECT_EQ(box->currentText(), s.shown) << s.step;
+        }
+      },
+      true);
+  EXPECT_EQ(port.Port(), "ttyUSB0");  // the entry's name, not its description
+  // A typed link is kept as typed, so the adapter is found whatever its number; the next
+  // dialog shows it as it was typed.
+  Run([&](TComSetupFrm& dialog) { dialog.Combos()[0]->setEditText(QString::fromStdString(byId)); },
+      true);
+  EXPECT_EQ(port.Port(), byId);
+  Run([](TComSetupFrm&) {}, true);
+  EXPECT_EQ(shown.front(), "");  // not listed: no entry is picked...
+  EXPECT_EQ(port.Port(), byId);  // ...and OK keeps what is shown
+  Run([&](TComSetupFrm& dialog) { dialog.Combos()[0]->setEditText("  com1 "); }, true);
+  EXPECT_EQ(port.Port(), "COM1");  // a listed name typed picks its entry
+  Run([&](TComSetupFrm& dialog) { dialog.Combos()[0]->setEditText("/tmp/unit"); }, false);
+  EXPECT_EQ(port.Port(), "COM1");  // Cancel keeps the port
+  SetDevFolder("");
 }
 
 // Where a dialog's captions are drawn and where its frame lines and boxes lie, from its
