@@ -1,0 +1,32 @@
+#pragma once
+// The job sheet of a programming: one A4 page in Spanish for the customer's file and the
+// monitoring station, printed or written as a PDF whose text can be selected.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <optional>
+#include <string>
+
+#include "app/PanelFrames.h"
+
+class QPagedPaintDevice;
+class QPainter;
+
+namespace vardelio {
+
+struct TJobSheet {
+  TPanelProgramming values;
+  QString file;                       // shown readably; empty when none
+  QDateTime date;                     // when the sheet was made
+  std::optional<QDateTime> verified;  // the latest verification of these values, if any
+};
+
+// Paints the sheet on a page of `device` (a PDF writer or a printer), set to A4 portrait.
+void PaintJobSheet(QPagedPaintDevice& device, const TJobSheet& sheet);
+// The sheet as a one-page PDF document.
+QByteArray JobSheetPdf(const TJobSheet& sheet);
+// Writes it with the settings file's care; raises EProfileError when it cannot.
+void WriteJobSheetPdf(const std::string& path, const TJobSheet& sheet);
+
+}  // namespace vardelio
