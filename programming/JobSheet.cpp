@@ -7,6 +7,7 @@
 #include <QPdfWriter>
 #include <array>
 
+#include "History.h"
 #include "app/JpegImage.h"
 #include "app/ProgrammingFile.h"
 #include "framework/Ansi.h"
@@ -21,7 +22,7 @@ constexpr std::array<const char*, 3> kTerminalBlockIcons = {":/art/shield.jpg", 
                                                             ":/art/flame.jpg"};
 
 QString Date(const QDateTime& time) {
-  return time.toString(QStringLiteral("dd/MM/yyyy HH:mm"));
+  return time.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm"));
 }
 
 class TSheetPainter {
@@ -137,6 +138,17 @@ void PaintJobSheet(QPagedPaintDevice& device, const TJobSheet& sheet) {
   s.Font(11);
   s.Text(kLeft, y + 2, 80, QStringLiteral("Firma del instalador"));
   s.Text(kLeft + 90, y + 2, 80, QStringLiteral("Aclaración y fecha"));
+}
+
+TJobSheet MakeJobSheet(const TPanelProgramming& values, const QString& file,
+                       const std::string& historyPath) {
+  TJobSheet sheet{values, file, QDateTime::currentDateTime(), std::nullopt};
+  try {
+    sheet.verified = LastVerified(ReadHistory(historyPath), values);
+  } catch (const std::exception&) {
+    // A sheet without the verification is still a sheet; it says none is recorded.
+  }
+  return sheet;
 }
 
 QByteArray JobSheetPdf(const TJobSheet& sheet) {

@@ -22,6 +22,11 @@ struct TJobSheet {
   std::optional<QDateTime> verified;  // the latest verification of these values, if any
 };
 
+// The sheet of these values today, with their last verification from the history (none when
+// the history cannot be read).
+TJobSheet MakeJobSheet(const TPanelProgramming& values, const QString& file,
+                       const std::string& historyPath);
+
 // Paints the sheet on a page of `device` (a PDF writer or a printer), set to A4 portrait.
 void PaintJobSheet(QPagedPaintDevice& device, const TJobSheet& sheet);
 // The sheet as a one-page PDF document.

@@ -2,6 +2,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
@@ -17,7 +19,9 @@
 #include "Waiting.h"
 #include "app/BatchForm.h"
 #include "app/HistoryForm.h"
+#include "app/SheetPrint.h"
 #include "programming/BenchConsole.h"
+#include "programming/JobSheet.h"
 #include "programming/Outcomes.h"
 
 using namespace vardelio;
@@ -159,6 +163,28 @@ TEST(BatchForm, FiveUnitsWithAFailureInTheMiddle) {
   ASSERT_EQ(entries.size(), 5u);
   EXPECT_EQ(entries[2].outcome, "no-coincide");
   EXPECT_EQ(entries[4].outcome, "verificada");
+}
+
+// The printer's path, as the print dialog's "print to file" takes it: one page, its text there.
+TEST(SheetPrint, PrintsOnePageWithItsText) {
+  QTemporaryDir folder;
+  const std::string history = folder.filePath("historial.csv").toStdString();
+  AppendHistory(Entry("1B2C", 7), history);
+  const TPanelProgramming values{"1B2C", "12,34", "", TTerminalBlock::tbAsalto,
+                                 TTestReport::tr24Hs};
+  const TJobSheet sheet = MakeJobSheet(values, QStringLiteral("1B2C.vardelio"), history);
+  ASSERT_TRUE(sheet.verified);
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(folder.filePath("hoja.pdf"));
+  PrintJobSheetOn(printer, sheet);
+  QProcess tool;
+  tool.start("pdftotext", {folder.filePath("hoja.pdf"), "-"});
+  tool.waitForFinished(60000);
+  const QString text = QString::fromUtf8(tool.readAllStandardOutput());
+  const QString when = Entry("1B2C", 7).time.toLocalTime().toString("dd/MM/yyyy HH:mm");
+  EXPECT_TRUE(text.contains("Verificada en el equipo el " + when)) << text.toStdString();
+  EXPECT_EQ(text.count(QChar('\f')), 1);  // one page
 }
 
 }  // namespace
