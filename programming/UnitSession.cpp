@@ -59,13 +59,8 @@ QString Differences(const TPanelProgramming& sent, const TProgrammingReply& got)
 TUnitSession::TUnitSession(TCustomComPort& port, QTimer& timer, TSessionFace& face, int* tag)
     : port_(port), timer_(timer), face_(face), tag_(tag != nullptr ? tag : &ownTag_) {}
 
-void TUnitSession::SetBuffer(std::string text) {
-  buffer_ = std::move(text);
-  face_.BufferChanged(buffer_);
-}
-
 void TUnitSession::Append(const std::string& text, int progress) {
-  SetBuffer(buffer_ + text);
+  face_.SetBuffer(face_.Buffer() + text);
   if (progress >= 0) face_.Progress(progress);
 }
 
@@ -102,7 +97,7 @@ bool TUnitSession::StartSend(const TPanelProgramming& values) {
   timeOver_ = false;
   sent_ = values;
   face_.ButtonsEnabled(false);
-  SetBuffer({});
+  face_.SetBuffer({});
   *tag_ = 0;
   Append('P' + values.Subscriber, 10);
   Append(WithSeparator(values.MainPhone), 40);
@@ -111,10 +106,10 @@ bool TUnitSession::StartSend(const TPanelProgramming& values) {
   Append(std::string(1, TestReportDigit(values.TestReport)), 100);
   Append("Z", -1);
   // A write error leaves everything as it stands now: buttons off, frame in the buffer.
-  port_.WriteText(buffer_);
+  port_.WriteText(face_.Buffer());
   face_.ButtonsEnabled(true);
   StartTimer();
-  SetBuffer({});
+  face_.SetBuffer({});
   face_.EntriesCleared();
   return true;
 }
@@ -126,7 +121,7 @@ void TUnitSession::StartReceive() {
   // Before the request, not after: stale bytes go, and an answer that comes at once stays.
   // A closed port has nothing to purge and is told by the write's error.
   if (port_.Connected()) port_.PurgeBuffers(true, false);
-  SetBuffer({});
+  face_.SetBuffer({});
   port_.WriteText(std::string(kReadRequest));
   face_.EntriesCleared();
   StartTimer();
@@ -140,7 +135,7 @@ void TUnitSession::Packet(const std::string& text) {
     return;
   }
   // As the window's buffer, a text control, keeps it: up to a NUL.
-  SetBuffer(std::string(text.c_str()));
+  face_.SetBuffer(std::string(text.c_str()));
 }
 
 void TUnitSession::Evaluate() {
@@ -155,7 +150,7 @@ void TUnitSession::Evaluate() {
 }
 
 void TUnitSession::EvaluateSend() {
-  const bool acknowledged = buffer_ == kAcknowledgement;
+  const bool acknowledged = face_.Buffer() == kAcknowledgement;
   const bool verifying = std::exchange(verifying_, TVerifying::no) == TVerifying::acknowledgement;
   if (verifying && acknowledged) {
     face_.Progress(0);
@@ -187,7 +182,8 @@ void TUnitSession::EvaluateSend() {
 }
 
 TProgrammingReply TUnitSession::Parse() {
-  const std::string_view line = FirstLine(buffer_);
+  const std::string buffer = face_.Buffer();
+  const std::string_view line = FirstLine(buffer);
   if (TReplyParseSink* sink = face_.ReplySink()) return ParseProgrammingReply(line, *sink);
   return ParseProgrammingReply(line);
 }
@@ -195,7 +191,7 @@ TProgrammingReply TUnitSession::Parse() {
 void TUnitSession::EvaluateReceive() {
   TSessionResult result;
   result.operation = TUnitOperation::receive;
-  if (buffer_.empty()) {
+  if (face_.Buffer().empty()) {
     result.outcome = TOutcome::nothingReceived;
     result.message = outcomes::kNothingReceived;
   } else {
@@ -217,7 +213,7 @@ void TUnitSession::EvaluateReadBack() {
   result.sent = sent_;
   result.outcome = TOutcome::nothingReceived;
   result.message = outcomes::kNothingReceived;
-  if (!buffer_.empty()) {
+  if (!face_.Buffer().empty()) {
     result.reply = Parse();
     const QString differences = Differences(sent_, result.reply);
     result.outcome = result.reply.Fault      ? TOutcome::receiveError

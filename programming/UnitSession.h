@@ -44,8 +44,10 @@ class TSessionFace {
   virtual void Message(const QString& text) = 0;
   virtual void Progress(int /*position*/) {}
   virtual void ButtonsEnabled(bool) {}
-  // The buffer that holds the frame while it is built, then the last packet.
-  virtual void BufferChanged(const std::string& /*text*/) {}
+  // The buffer: the frame while it is built, then the last packet. Kept here unless the face
+  // keeps it itself (a window, in its hidden text control).
+  virtual std::string Buffer() const { return buffer_; }
+  virtual void SetBuffer(const std::string& text) { buffer_ = text; }
   virtual void EntriesCleared() {}
   // Receives each field of a reply as the parse reaches it; nullptr: nobody.
   virtual TReplyParseSink* ReplySink() { return nullptr; }
@@ -53,6 +55,9 @@ class TSessionFace {
   virtual void ShowValues(const TPanelProgramming&) {}
   // Once an operation has been evaluated, after its message.
   virtual void Finished(const TSessionResult&) {}
+
+ private:
+  std::string buffer_;
 };
 
 class TUnitSession {
@@ -82,7 +87,6 @@ class TUnitSession {
   bool StartSend(const TPanelProgramming& values);
   void StartReceive();
   void Append(const std::string& text, int progress);
-  void SetBuffer(std::string text);
   void StartTimer();
   void EvaluateSend();
   void EvaluateReceive();
@@ -95,7 +99,6 @@ class TUnitSession {
   TSessionFace& face_;
   int ownTag_ = 0;
   int* tag_;
-  std::string buffer_;
   TVerifying verifying_ = TVerifying::no;
   TPanelProgramming sent_;
   bool timeOver_ = false;
