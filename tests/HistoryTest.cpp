@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <fstream>
 #include <thread>
@@ -80,6 +81,11 @@ TEST(History, ReadsBackWhatItWrote) {
 }
 
 TEST(History, PathFollowsXdgDataHome) {
+  const QByteArray data = qgetenv("XDG_DATA_HOME"), home = qgetenv("HOME");
+  const auto restore = qScopeGuard([&] {
+    qputenv("XDG_DATA_HOME", data);
+    qputenv("HOME", home);
+  });
   qputenv("XDG_DATA_HOME", "/somewhere/data");
   EXPECT_EQ(HistoryPath(), "/somewhere/data/vardelio/historial.csv");
   qputenv("XDG_DATA_HOME", "relative/is/ignored");
