@@ -53,44 +53,110 @@ TFileMenu::TFileMenu(QWidget* window, TProgrammingWorkflow& workflow, QMenu* men
     return AskWithDialog(window_, save, suggested);
   };
   ListRecent();
+  workflow_.WhenValuesChange(window_, [this] { ShowTitle(); });
+  // A file deleted since it was listed is no longer offered.
+  QObject::connect(menu_, &QMenu::aboutToShow, window_, [this] {
+    const QStringList kept = ForgetMissingRecentFiles(recent_);
+    if (kept == recent_) return;
+    recent_ = kept;
+    ListRecent();
+  });
+}
+
+bool TFileMenu::RefusedWhileBusy(const char* action, const QString& path) const {
+  // What the unit answers would be written into the entries meanwhile.
+  if (!workflow_.Busy()) return false;
+  const QString name = path.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(ShownName(path));
+  ShowMessage(QStringLiteral("Espere a que termine la operación en curso para %1%2.")
+                  .arg(QString::fromUtf8(action), name));
+  return true;
 }
 
 bool TFileMenu::Open(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
-  // What the unit answers would be written into the file's values.
-  if (workflow_.Busy()) {
-    ShowMessage(QStringLiteral("Espere a que termine la operación en curso para abrir \"%1\".")
-                    .arg(ShownName(absolute)));
-    return false;
-  }
+  if (Note) Note(QStringLiteral("Abrir programación \"%1\"").arg(ReadableFileName(absolute)));
+  if (RefusedWhileBusy("abrir", absolute)) return false;
+  TPanelProgramming values;
   try {
-    workflow_.Show(LoadProgrammingFile(FileNameBytes(absolute)));
+    values = LoadProgrammingFile(FileNameBytes(absolute));
   } catch (const EProgrammingFile& refused) {
     ShowErrorReport(refused.Text());
+    recent_ = ForgetMissingRecentFiles(recent_);
+    ListRecent();
     return false;
   }
+  // The question may let another operation start; it is asked again.
+  if (!AskToDiscard() || RefusedWhileBusy("abrir", absolute)) return false;
+  workflow_.Show(values);
+  saved_ = workflow_.Values();
   InUse(absolute);
   return true;
 }
 
 bool TFileMenu::Save(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
+  if (Note) Note(QStringLiteral("Guardar programación \"%1\"").arg(ReadableFileName(absolute)));
+  if (RefusedWhileBusy("guardar", absolute)) return false;
+  const TPanelProgramming values = workflow_.Values();
   try {
-    SaveProgrammingFile(FileNameBytes(absolute), workflow_.Values());
+    SaveProgrammingFile(FileNameBytes(absolute), values);
   } catch (const EProgrammingFile& failed) {
     ShowErrorReport(failed.Text());
     return false;
   }
+  saved_ = values;
   InUse(absolute);
   return true;
+}
+
+bool TFileMenu::New() {
+  if (RefusedWhileBusy("empezar una programación nueva", {}) || !AskToDiscard()) return false;
+  workflow_.Show({});
+  saved_ = workflow_.Values();
+  file_.clear();
+  ShowTitle();
+  return true;
+}
+
+bool TFileMenu::Modified() const {
+  const TPanelProgramming values = workflow_.Values();
+  const bool empty =
+      values.Subscriber.empty() && values.MainPhone.empty() && values.BackupPhone.empty();
+  return !empty && values != saved_;
+}
+
+bool TFileMenu::AskToDiscard() {
+  if (!Modified()) return true;
+  const QString name =
+      file_.isEmpty() ? QString() : QStringLiteral(" de \"%1\"").arg(ShownName(file_));
+  switch (AskQuestion(
+      QStringLiteral("La programación%1 tiene cambios sin guardar.\n\n"
+                     "¿Desea guardarlos?")
+          .arg(name),
+      {QStringLiteral("Guardar"), QStringLiteral("Descartar"), QStringLiteral("Cancelar")})) {
+    case 0:
+      return SaveClick();
+    case 1:
+      return true;
+    default:
+      return false;
+  }
 }
 
 void TFileMenu::OpenClick() {
   if (const QString path = AskPath(false, Suggested(false)); !path.isEmpty()) Open(path);
 }
 
-void TFileMenu::SaveClick() {
-  if (const QString path = AskPath(true, Suggested(true)); !path.isEmpty()) Save(path);
+// What Save would refuse is refused before the question, so no file is chosen in vain.
+bool TFileMenu::SaveClick() {
+  if (RefusedWhileBusy("guardar", file_)) return false;
+  if (const auto fault = CheckProgramming(workflow_.Values())) {
+    ShowErrorReport(QStringLiteral("No se puede guardar la programación.\n\n%1: %2.")
+                        .arg(fault->field, fault->problem));
+    return false;
+  }
+  const QString path = AskPath(true, Suggested(true));
+  return !path.isEmpty() && Save(path);
 }
 
 // The file in use, else the folder of the latest one, else the home folder.
@@ -102,9 +168,17 @@ QString TFileMenu::Suggested(bool save) const {
 
 void TFileMenu::InUse(const QString& path) {
   file_ = path;
-  window_->setWindowTitle(caption_ + QStringLiteral(" - ") + ShownName(path));
+  ShowTitle();
   recent_ = AddRecentFile(path);
   ListRecent();
+}
+
+// "*" ahead of the title while there are unsaved changes.
+void TFileMenu::ShowTitle() {
+  QString title = caption_;
+  if (!file_.isEmpty()) title += QStringLiteral(" - ") + ShownName(file_);
+  if (Modified()) title.prepend(QLatin1Char('*'));
+  if (title != window_->windowTitle()) window_->setWindowTitle(title);
 }
 
 // Below the item they follow, in a group of their own.

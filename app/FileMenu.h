@@ -1,11 +1,16 @@
 #pragma once
-// The programming files behind the menu "&Archivo": opening, saving, the recent ones, and the
-// window's title naming the file in use.
+// The programming files behind the menu "&Archivo": opening, saving, starting anew, the recent
+// ones, and the window's title naming the file in use and marking unsaved changes.
+//
+// The customer's values are never lost: whatever replaces or ends them (opening another file,
+// "Nuevo", closing the window) asks first, through AskToDiscard.
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
+
+#include "PanelFrames.h"
 
 class QAction;
 class QMenu;
@@ -20,24 +25,35 @@ class TFileMenu {
   // Recent files are listed in `menu` just after `recentAfter`.
   TFileMenu(QWidget* window, TProgrammingWorkflow& workflow, QMenu* menu, QAction* recentAfter);
 
-  // Fills the window from the file and sends nothing; a file that is refused is named in a
-  // box and the window stays as it was.
+  // Fills the window from the file and sends nothing, once unsaved changes are saved or given
+  // up; a file that is refused is named in a box and the window stays as it was.
   bool Open(const QString& path);
-  // Saves the window's values as they stand; a failure is shown and no file is left half
-  // written.
+  // Saves the window's values as they stand; values a file could not give back, and a save
+  // while an operation is under way, are refused with a box, and no file is left half written.
   bool Save(const QString& path);
   // Ask for the file first; a cancelled question does nothing.
   void OpenClick();
-  void SaveClick();
+  bool SaveClick();
+  // Empty entries and the first button of each group, in no file.
+  bool New();
+  // True when nothing unsaved is lost: nothing to save, saved, or the operator gives it up.
+  bool AskToDiscard();
+  // Values the operator may want kept: they differ from the file's (or, with no file, from an
+  // empty window). Empty entries hold nothing that could be kept, as after a send.
+  bool Modified() const;
 
   const QString& File() const { return file_; }
   const QStringList& Recent() const { return recent_; }
 
   // Asks the operator for a file (the save or the open question); empty when cancelled.
   std::function<QString(bool save, const QString& suggested)> AskPath;
+  // Told what the operator opens or saves (the line trace records it); may be empty.
+  std::function<void(const QString& action)> Note;
 
  private:
   void InUse(const QString& path);
+  bool RefusedWhileBusy(const char* action, const QString& path) const;
+  void ShowTitle();
   void ListRecent();
   QString Suggested(bool save) const;
 
@@ -47,6 +63,7 @@ class TFileMenu {
   QAction* recentAfter_;
   QString caption_;
   QString file_;
+  TPanelProgramming saved_;  // what the file in use holds
   QStringList recent_;
   QList<QAction*> recentActions_;
 };

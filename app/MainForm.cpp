@@ -51,6 +51,7 @@ TForm1::TForm1(QWidget* parent, IComPlatform* platform, const TStartOptions& sta
   ConnectMenus();
   ConnectWorkflow();
   files_ = std::make_unique<TFileMenu>(this, *workflow_, ui_->Archivo1, ui_->GuardarProgramacin1);
+  files_->Note = [this](const QString& action) { NoteInTrace(action); };
   startFile_ = FileNameFromBytes(start.programmingFile);
   if (!start.traceFile.empty()) StartLineTrace(start.traceFile);
   // A failure here is reported and the window is still created, with the port closed.
@@ -65,6 +66,7 @@ TForm1::~TForm1() {
   } catch (const std::exception&) {
     // The port's own destructor releases the line.
   }
+  StopLineTrace();
 }
 
 // The window's port and framer, configured as its layout describes them.
@@ -139,6 +141,10 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (!files_->AskToDiscard()) {
+    event->ignore();
+    return;
+  }
   try {
     comPort1_->ClosePort();
     SaveSettings(*comPort1_, ssIniFile, kSettingsFile);
@@ -150,12 +156,15 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::BitBtn1_EnviarClick() {
+  NoteInTrace(QStringLiteral("Enviar Programación"));
   workflow_->Send();
 }
 void TForm1::BitBtn2_RecibirClick() {
+  NoteInTrace(QStringLiteral("Recibir Programación"));
   workflow_->Receive();
 }
 void TForm1::EnviaryVerificar1Click() {
+  NoteInTrace(QStringLiteral("Enviar y Verificar"));
   workflow_->SendAndVerify();
 }
 void TForm1::ComDataPacket1Packet(QObject*, const std::string& Str) {
@@ -206,6 +215,9 @@ void TForm1::SetUpPictures() {
 }
 
 void TForm1::ConnectMenus() {
+  ui_->Nuevo1->setShortcuts(QKeySequence::New);
+  connect(ui_->Nuevo1, &QAction::triggered, this,
+          [this] { RunReported([this] { Nuevo1Click(); }); });
   ui_->AbrirProgramacin1->setShortcuts(QKeySequence::Open);
   ui_->GuardarProgramacin1->setShortcuts(QKeySequence::Save);
   connect(ui_->AbrirProgramacin1, &QAction::triggered, this,
@@ -233,6 +245,9 @@ void TForm1::Edit3KeyPress(QObject*, QChar& Key) {
   Filter(kPhoneCharacters, Key);
 }
 
+void TForm1::Nuevo1Click() {
+  files_->New();
+}
 void TForm1::AbrirProgramacin1Click() {
   files_->OpenClick();
 }
@@ -240,7 +255,15 @@ void TForm1::GuardarProgramacin1Click() {
   files_->SaveClick();
 }
 
+void TForm1::BringForward() {
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+}
+
 bool TForm1::OpenHandedOverFile(const QString& path) {
+  BringForward();
   return files_->Open(path);
 }
 

@@ -50,6 +50,7 @@ class TForm1 : public QMainWindow {
   void Edit1KeyPress(QObject* Sender, QChar& Key);
   void Edit2KeyPress(QObject* Sender, QChar& Key);
   void Edit3KeyPress(QObject* Sender, QChar& Key);
+  void Nuevo1Click();
   void AbrirProgramacin1Click();
   void GuardarProgramacin1Click();
   void Salir1Click();
@@ -63,17 +64,23 @@ class TForm1 : public QMainWindow {
   void Timer1Timer();
   // Checked: asks for a file and records the line in it; unchecked: stops recording.
   void Registrodelalnea1Click(bool checked);
-  // A file another launch of the program handed to this window.
+  // A file another launch of the program hands over: the window comes forward, asks before
+  // discarding unsaved changes, then opens it. False when it is not opened.
   bool OpenHandedOverFile(const QString& path);
+  // Shown, unminimised and raised, so a question or a box about a handed file is seen.
+  void BringForward();
 
   // Appends the line's traffic to `path`; false, after an error box, when it cannot.
   bool StartLineTrace(const std::string& path);
   void StopLineTrace();
   bool LineTraceActive() const { return trace_ != nullptr; }
+  // Records in the trace, if one runs, what the operator did ("ACTION") or was told ("BOX").
+  void NoteInTrace(const QString& text, const char* kind = "ACTION");
 
  protected:
   void showEvent(QShowEvent* event) override;
-  // FormClose: closes the port and stores its settings; a failure keeps the window open.
+  // FormClose: closes the port and stores its settings; a failure keeps the window open, as
+  // does a "Cancelar" to the question about unsaved changes, which comes first.
   void closeEvent(QCloseEvent* event) override;
 
  private:

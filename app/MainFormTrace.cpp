@@ -1,4 +1,5 @@
-// The main window's line trace: the menu item, the command line's start and a full disk.
+// The main window's line trace: the menu item, the command line's start, a full disk, and
+// what the operator did and was told.
 
 #include <QAction>
 #include <QFile>
@@ -8,12 +9,49 @@
 #include "MainForm.h"
 #include "PortTrace.h"
 #include "framework/Dialogs.h"
+#include "portconfig/UserFile.h"
 #include "serial/ComDataPacket.h"
 #include "serial/ComError.h"
 #include "serial/ComPort.h"
 #include "ui_MainForm.h"
 
 namespace vardelio {
+namespace {
+
+// A name as a shell takes it whole.
+QString ShellQuoted(const QString& path) {
+  QString quoted = path;
+  quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+  return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+// Why the trace cannot go into the file, and for a file others may read, how to mend it.
+QString RefusalReason(const EProfileError& error) {
+  const auto* refused = dynamic_cast<const EFileRefused*>(&error);
+  if (refused == nullptr) {
+    return QString::fromStdString(error.Code() != 0 ? std::generic_category().message(error.Code())
+                                                    : std::string(error.what()));
+  }
+  switch (refused->Why()) {
+    case EFileRefused::kNotRegular:
+      return QStringLiteral("no es un archivo común ni una tubería");
+    case EFileRefused::kOthersLink:
+      return QStringLiteral("es un enlace que otro usuario dejó en una carpeta compartida");
+    case EFileRefused::kOthersFile:
+      return QStringLiteral(
+          "pertenece a otro usuario, que podría leer los números de teléfono "
+          "de los clientes. Elija un archivo suyo");
+    case EFileRefused::kOthersMayRead:
+      break;
+  }
+  return QStringLiteral(
+             "otros usuarios pueden leerlo, y el registro guarda los números de "
+             "teléfono de los clientes. Para que solo usted pueda leerlo, ejecute\n\n"
+             "chmod 600 %1\n\no elija otro archivo")
+      .arg(ShellQuoted(QFile::decodeName(refused->Path().c_str())));
+}
+
+}  // namespace
 
 void TForm1::Registrodelalnea1Click(bool checked) {
   if (!checked) {
@@ -40,19 +78,28 @@ bool TForm1::StartLineTrace(const std::string& path) {
     // they come, before a packet's handler can hold the window in a box.
     comDataPacket1_->SetComPort(nullptr);
     comDataPacket1_->SetComPort(comPort1_);
-  } catch (const std::system_error& error) {
-    ShowErrorReport(
-        QStringLiteral("No se puede abrir el registro de la línea \"%1\": %2")
-            .arg(QFile::decodeName(path.c_str()), QString::fromStdString(error.code().message())));
+  } catch (const EProfileError& error) {
+    ShowErrorReport(QStringLiteral("No se puede abrir el registro de la línea \"%1\": %2")
+                        .arg(QFile::decodeName(path.c_str()), RefusalReason(error)));
     return false;
   }
+  // Every box, from wherever it is shown, while the trace runs.
+  SetBoxListener([this](bool error, const QString& text) {
+    NoteInTrace(error ? QStringLiteral("error: ") + text : text, "BOX");
+  });
   ui_->Registrodelalnea1->setChecked(true);
   return true;
 }
 
 void TForm1::StopLineTrace() {
+  SetBoxListener({});
+  // A second at most, whatever the file is on: the writer is left to finish on its own.
   trace_.reset();
   ui_->Registrodelalnea1->setChecked(false);
+}
+
+void TForm1::NoteInTrace(const QString& text, const char* kind) {
+  if (trace_ != nullptr) trace_->Note(kind, text);
 }
 
 // A trace stopped or replaced since it posted has been joined: its report is stale.

@@ -16,6 +16,7 @@ struct TPanelProgramming {
   std::string BackupPhone;
   TTerminalBlock TerminalBlock = TTerminalBlock::tbAsalto;
   TTestReport TestReport = TTestReport::trDeshabilitado;
+  bool operator==(const TPanelProgramming&) const = default;
 };
 
 // What a programming-data reply yields: either mode may be absent, and a missing

@@ -1,5 +1,6 @@
 #include "PortTrace.h"
 
+#include "framework/Ansi.h"
 #include "serial/ComPort.h"
 
 namespace vardelio {
@@ -51,7 +52,11 @@ TPortTrace::~TPortTrace() {
 }
 
 void TPortTrace::Error(std::string_view message) {
-  trace_->Note("ERROR", message);
+  trace_->Note("ERROR", FromAnsi(message).toUtf8().toStdString());
+}
+
+void TPortTrace::Note(std::string_view kind, const QString& text) {
+  trace_->Note(kind, text.toUtf8().toStdString());
 }
 
 void TPortTrace::NoteOpen(const char* suffix) {

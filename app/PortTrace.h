@@ -3,6 +3,7 @@
 // link of its own, so the port's other links and handlers see the line as before.
 
 #include <QPointer>
+#include <QString>
 #include <memory>
 #include <string_view>
 
@@ -22,8 +23,10 @@ class TPortTrace {
   TPortTrace(const TPortTrace&) = delete;
   TPortTrace& operator=(const TPortTrace&) = delete;
 
-  // An operation of the port failed with this message.
+  // An operation of the port failed with this message (the port's 8-bit text).
   void Error(std::string_view message);
+  // What the operator did ("ACTION") or was told ("BOX"), as one line.
+  void Note(std::string_view kind, const QString& text);
   TLineTrace& Trace() { return *trace_; }
 
  private:

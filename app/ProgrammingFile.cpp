@@ -49,15 +49,6 @@ bool NextLine(std::string_view& rest, std::string_view& line) {
   return true;
 }
 
-// A character that shows nothing by itself is named by its code.
-QString Shown(char32_t c) {
-  if (!QChar::isPrint(c)) {
-    return QStringLiteral("U+") +
-           QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0'));
-  }
-  return QStringLiteral("«%1»").arg(QString::fromUcs4(&c, 1));
-}
-
 // What the file holds, quoted in a box: a line at most, and every character visible.
 QString Quoted(std::string_view raw) {
   constexpr int kLongest = 24;
@@ -67,27 +58,10 @@ QString Quoted(std::string_view raw) {
   QString shown;
   for (qsizetype i = 0; i < characters.size() && i < kLongest; ++i) {
     const char32_t c = characters[i];
-    shown += QChar::isPrint(c) ? QString::fromUcs4(&c, 1) : Shown(c);
+    shown += QChar::isPrint(c) ? QString::fromUcs4(&c, 1) : ShownCharacter(c);
   }
   if (characters.size() > kLongest) shown += QChar(0x2026);
   return QStringLiteral("«%1»").arg(shown);
-}
-
-// The characters and the length the window's entries take when typed.
-std::optional<TFileFault> CheckText(int field, const QString& value, std::string_view allowed,
-                                    int longest) {
-  for (const char32_t c : value.toUcs4()) {
-    if (c >= 0x80 || allowed.find(char(c)) == allowed.npos) {
-      return TFileFault{Caption(field),
-                        QStringLiteral("el carácter %1 no se admite").arg(Shown(c))};
-    }
-  }
-  if (value.size() > longest) {
-    return TFileFault{
-        Caption(field),
-        QStringLiteral("tiene %1 caracteres y admite hasta %2").arg(value.size()).arg(longest)};
-  }
-  return std::nullopt;
 }
 
 template <std::size_t N>
@@ -112,13 +86,13 @@ std::optional<TFileFault> TakeField(int field, std::string_view text, TPanelProg
   switch (field) {
     case fSubscriber:
       values.Subscriber = std::string(text);
-      return CheckText(field, value, kSubscriberCharacters, kSubscriberTypingLimit);
+      return CheckEntry(TEntry::subscriber, value);
     case fMainPhone:
       values.MainPhone = std::string(text);
-      return CheckText(field, value, kPhoneCharacters, kPhoneTypingLimit);
+      return CheckEntry(TEntry::mainPhone, value);
     case fBackupPhone:
       values.BackupPhone = std::string(text);
-      return CheckText(field, value, kPhoneCharacters, kPhoneTypingLimit);
+      return CheckEntry(TEntry::backupPhone, value);
     case fTerminalBlock:
       if (const auto i = WordIndex(kTerminalBlockWords, text)) {
         values.TerminalBlock = TTerminalBlock(*i);
@@ -165,18 +139,6 @@ QString TestReportCaption(TTestReport value) {
   static const QString captions[] = {QStringLiteral("Deshabilitado"), QStringLiteral("24 Hs"),
                                      QStringLiteral("7 Días"), QStringLiteral("30 Días")};
   return captions[std::size_t(value)];
-}
-
-std::optional<TFileFault> CheckProgramming(const TPanelProgramming& values) {
-  if (auto fault = CheckText(fSubscriber, FromAnsi(values.Subscriber), kSubscriberCharacters,
-                             kSubscriberTypingLimit)) {
-    return fault;
-  }
-  if (auto fault =
-          CheckText(fMainPhone, FromAnsi(values.MainPhone), kPhoneCharacters, kPhoneTypingLimit)) {
-    return fault;
-  }
-  return CheckText(fBackupPhone, FromAnsi(values.BackupPhone), kPhoneCharacters, kPhoneTypingLimit);
 }
 
 std::string ProgrammingFileText(const TPanelProgramming& values) {
@@ -261,7 +223,8 @@ void SaveProgrammingFile(const std::string& path, const TPanelProgramming& value
   }
   const std::string text = ProgrammingFileText(values);
   try {
-    UpdateUserFile(path, [&](const std::string&) { return text; });
+    UpdateUserFile(
+        path, [&](const std::string&) { return text; }, kCustomerFileRules);
   } catch (const EProfileError& failure) {
     throw EProgrammingFile(Sentence("guardar", path, QString::fromLocal8Bit(failure.what())));
   }

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "EntryRules.h"
 #include "PanelFrames.h"
 
 namespace vardelio {
@@ -24,26 +25,12 @@ inline constexpr std::string_view kProgrammingFileMagic = "vardelio-programacion
 inline constexpr std::string_view kProgrammingFileVersion = "1";
 inline constexpr std::string_view kProgrammingFileSuffix = "vardelio";
 
-// The values' names as the window shows them.
-namespace fields {
-inline const QString kSubscriber = QStringLiteral("N° de Abonado");
-inline const QString kMainPhone = QStringLiteral("Teléfono Principal");
-inline const QString kBackupPhone = QStringLiteral("Teléfono de Respaldo");
-inline const QString kTerminalBlock = QStringLiteral("Bornera");
-inline const QString kTestReport = QStringLiteral("Informe de Test");
-}  // namespace fields
-
 QString TerminalBlockCaption(TTerminalBlock value);
 QString TestReportCaption(TTestReport value);
 
-// The first thing wrong with a file or with values to be saved: which field, and what.
-struct TFileFault {
-  QString field;
-  QString problem;
-};
-
-// Values the window's entry rules would take: the typed characters and lengths.
-std::optional<TFileFault> CheckProgramming(const TPanelProgramming& values);
+// The first thing wrong with a file or with values to be saved; the values themselves are
+// held to the entries' rules (CheckProgramming).
+using TFileFault = TValueFault;
 
 std::string ProgrammingFileText(const TPanelProgramming& values);
 // Values, or the first fault in the file's order; a file is taken whole or not at all.

@@ -1,5 +1,7 @@
 #include "RecentFiles.h"
 
+#include <algorithm>
+
 #include "FileNames.h"
 #include "portconfig/ProfileFile.h"
 #include "portconfig/UserFile.h"
@@ -51,14 +53,34 @@ QStringList AddRecentFile(const QString& path) {
   QStringList list;
   try {
     MakeFolders(ConfigFolder());
-    UpdateUserFile(RecentFilesPath(), [&](const std::string& old) {
-      list = WithRecentFile(ParseRecentFiles(old), path);
-      return RecentFilesText(list);
-    });
+    UpdateUserFile(
+        RecentFilesPath(),
+        [&](const std::string& old) {
+          list = WithRecentFile(ParseRecentFiles(old), path);
+          return RecentFilesText(list);
+        },
+        kCustomerFileRules);
   } catch (const EProfileError&) {
     return WithRecentFile(ReadRecentFiles(), path);
   }
   return list;
+}
+
+QStringList ForgetMissingRecentFiles(const QStringList& list) {
+  const auto missing = [](const QString& path) { return !FileNameExists(path); };
+  if (std::none_of(list.begin(), list.end(), missing)) return list;
+  QStringList kept = list;
+  kept.removeIf(missing);
+  try {
+    UpdateUserFile(RecentFilesPath(), [&](const std::string& old) {
+      kept = ParseRecentFiles(old);
+      kept.removeIf(missing);
+      return RecentFilesText(kept);
+    });
+  } catch (const EProfileError&) {
+    // The menu still leaves them out; the file is tried again next time.
+  }
+  return kept;
 }
 
 }  // namespace vardelio

@@ -22,5 +22,7 @@ QStringList ReadRecentFiles();
 // Adds `path` to the list as it stands in the file, so two programs lose neither's entry, and
 // gives the new list. A list that cannot be stored is left as it was.
 QStringList AddRecentFile(const QString& path);
+// Takes the files that no longer exist off the list, in the file too, and gives the new list.
+QStringList ForgetMissingRecentFiles(const QStringList& list);
 
 }  // namespace vardelio

@@ -8,6 +8,7 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include "EntryRules.h"
 #include "PanelFrames.h"
 #include "ProgrammingFile.h"
 #include "framework/Ansi.h"
@@ -16,8 +17,6 @@
 
 namespace vardelio {
 namespace {
-
-constexpr int kSubscriberLength = 4;
 
 QString WithSeparator(const QString& phone) {
   return phone.size() < int(kPhoneWithoutSeparator) ? phone + QLatin1Char('T') : phone;
@@ -123,9 +122,11 @@ void TProgrammingWorkflow::SendAndVerify() {
 }
 
 // False when the frame did not go out. A refused send starts nothing, so it leaves a
-// verification under way as it is; any send that goes ahead ends it.
+// verification under way as it is; any send that goes ahead ends it. The entries' rules are
+// checked here, not only the subscriber's length: pasted, dropped or read-back text reaches
+// the entries unfiltered, and a stray "Z" would end the frame early.
 bool TProgrammingWorkflow::StartSend() {
-  if (c_.Edit1->text().size() != kSubscriberLength) {
+  if (CheckEntries(c_.Edit1->text(), c_.Edit2->text(), c_.Edit3->text())) {
     ShowMessage(messages::kBadSubscriber);
     return false;
   }
@@ -153,14 +154,16 @@ bool TProgrammingWorkflow::StartSend() {
 void TProgrammingWorkflow::StartReceive() {
   *c_.Tag = 1;
   EnableButtons(false);
+  // Before the request, not after: stale bytes go, and an answer that comes at once stays.
+  // A failed purge stops here, as a failed write does; a closed port has nothing to purge
+  // and is told by the write's error.
+  if (c_.Port->Connected()) c_.Port->PurgeBuffers(true, false);
+  c_.Memo1->clear();
   c_.Port->WriteText(std::string(kReadRequest));
   c_.Edit1->clear();
   c_.Edit2->clear();
   c_.Edit3->clear();
-  c_.Memo1->clear();
   StartTimer();
-  // After the write: whatever arrived up to now is stale.
-  c_.Port->PurgeBuffers(true, false);
   c_.Progress->setValue(10);
 }
 
@@ -240,6 +243,16 @@ void TProgrammingWorkflow::EvaluateReadBack() {
 
 bool TProgrammingWorkflow::Busy() const {
   return c_.Timer1->isActive();
+}
+
+void TProgrammingWorkflow::WhenValuesChange(QObject* context,
+                                            const std::function<void()>& changed) {
+  for (QLineEdit* entry : {c_.Edit1, c_.Edit2, c_.Edit3})
+    QObject::connect(entry, &QLineEdit::textChanged, context, changed);
+  for (QRadioButton* radio : c_.TerminalBlock)
+    QObject::connect(radio, &QRadioButton::toggled, context, changed);
+  for (QRadioButton* radio : c_.TestReport)
+    QObject::connect(radio, &QRadioButton::toggled, context, changed);
 }
 
 TPanelProgramming TProgrammingWorkflow::Values() const {

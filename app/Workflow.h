@@ -4,11 +4,13 @@
 
 #include <QString>
 #include <array>
+#include <functional>
 #include <string>
 
 #include "PanelFrames.h"
 
 class QLineEdit;
+class QObject;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -73,6 +75,8 @@ class TProgrammingWorkflow {
   void Show(const TPanelProgramming& values);
   // A send or a receive waits for its evaluation: what it reads back will go into the entries.
   bool Busy() const;
+  // Calls `changed` whenever an entry or a radio button changes, whoever changes it.
+  void WhenValuesChange(QObject* context, const std::function<void()>& changed);
 
  private:
   enum class TVerifying { no, acknowledgement, readBack };

@@ -21,10 +21,7 @@ namespace {
 // A later launch's file comes to this window, which is brought to the front for it.
 void TakeHandedOverFiles(vardelio::TInstanceServer& server, vardelio::TForm1& window) {
   server.TakeFiles([&window](const std::string& file) {
-    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
-    window.show();
-    window.raise();
-    window.activateWindow();
+    window.BringForward();
     if (file.empty()) return;
     vardelio::RunReported([&] { window.OpenHandedOverFile(vardelio::FileNameFromBytes(file)); });
   });

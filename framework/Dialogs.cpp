@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "Ansi.h"
 
@@ -20,6 +21,25 @@ class TWidgetPresenter final : public TMessagePresenter {
     Show(QMessageBox::NoIcon, caption, text);
   }
   void Beep() override { QApplication::beep(); }
+  int Ask(const QString& caption, const QString& text, const QStringList& buttons) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    QList<QAbstractButton*> added;
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+      const bool last = i + 1 == buttons.size();
+      added << box.addButton(buttons[i], i == 0 ? QMessageBox::AcceptRole
+                                         : last ? QMessageBox::RejectRole
+                                                : QMessageBox::DestructiveRole);
+    }
+    if (!added.isEmpty()) {
+      box.setDefaultButton(qobject_cast<QPushButton*>(added.constFirst()));
+      box.setEscapeButton(added.constLast());
+    }
+    box.exec();
+    const qsizetype chosen = added.indexOf(box.clickedButton());
+    return int(chosen < 0 ? buttons.size() - 1 : chosen);
+  }
 
  private:
   // exec() keeps the event loop running, so timers and received data are still served.
@@ -37,12 +57,17 @@ TWidgetPresenter& DefaultPresenter() {
 
 TMessagePresenter* current = nullptr;
 QString title;
+TBoxListener boxListener;
 
 TMessagePresenter& Presenter() {
   return current != nullptr ? *current : DefaultPresenter();
 }
 
 }  // namespace
+
+int TMessagePresenter::Ask(const QString&, const QString&, const QStringList& buttons) {
+  return int(buttons.size()) - 1;
+}
 
 TMessagePresenter* SetMessagePresenter(TMessagePresenter* presenter) {
   return std::exchange(current, presenter);
@@ -60,8 +85,14 @@ QString ErrorReportText(const QString& message) {
   return message;
 }
 
+void SetBoxListener(TBoxListener listener) {
+  boxListener = std::move(listener);
+}
+
 void ShowErrorReport(const QString& message) {
-  Presenter().ShowError(ApplicationTitle(), ErrorReportText(message));
+  const QString text = ErrorReportText(message);
+  if (boxListener) boxListener(true, text);
+  Presenter().ShowError(ApplicationTitle(), text);
 }
 
 void ReportException(const std::exception& error) {
@@ -69,11 +100,16 @@ void ReportException(const std::exception& error) {
 }
 
 void ShowMessage(const QString& text) {
+  if (boxListener) boxListener(false, text);
   Presenter().ShowPlain(ApplicationTitle(), text);
 }
 
 void MessageBeep() {
   Presenter().Beep();
+}
+
+int AskQuestion(const QString& text, const QStringList& buttons) {
+  return Presenter().Ask(ApplicationTitle(), text, buttons);
 }
 
 void CentreOnScreen(QWidget* window) {

@@ -9,7 +9,10 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
+
+#include <linux/magic.h>
 
 #include <algorithm>
 #include <atomic>
@@ -33,11 +36,18 @@ constexpr std::size_t kRandomLength = 8;
 constexpr int kMaxLinks = 40;  // as the kernel's own limit on a path's links
 
 [[noreturn]] void Fail(const char* what, const std::string& path, int error) {
-  throw EProfileError(std::string(what) + " " + path + ": " + std::strerror(error));
+  throw EProfileError(std::string(what) + " " + path + ": " + std::strerror(error), error);
+}
+
+[[noreturn]] void Refuse(EFileRefused::TWhy why, const char* what, const std::string& path) {
+  static constexpr const char* kReasons[] = {
+      "not a regular file", "a link another user left in a folder all may write",
+      "it belongs to another user", "other users may read it"};
+  throw EFileRefused(why, std::string(what) + " " + path + ": " + kReasons[why], path);
 }
 
 [[noreturn]] void FailNotRegular(const char* what, const std::string& path) {
-  throw EProfileError(std::string(what) + " " + path + ": not a regular file");
+  Refuse(EFileRefused::kNotRegular, what, path);
 }
 
 // Closes a descriptor when it goes out of scope.
@@ -58,35 +68,71 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A link that another user left in a folder all may write (sticky, like /tmp) is followed
-// only if the folder is theirs too: the kernel's rule for such folders, kept here where links
-// are followed by hand, so that nobody can point a save at another file of the saver's.
+// A folder all may write and none may clean up after others (sticky, like /tmp).
+bool Shared(const struct stat& folder) {
+  return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+}
+
+// In a shared folder, what belongs neither to the user nor to the folder's owner was put
+// there by someone else: the kernel's rule for such folders, kept here where links are
+// followed by hand, so that nobody can point a save at another file of the saver's, nor have
+// a save write into a file of theirs.
+bool PutThereByOthers(const std::string& path, uid_t owner) {
+  if (owner == geteuid()) return false;
+  struct stat folder {};
+  if (stat(FolderOf(path).c_str(), &folder) != 0) Fail("Cannot resolve", path, errno);
+  return Shared(folder) && owner != folder.st_uid;
+}
+
 void RequireTrustedLink(const std::string& link) {
-  struct stat own {
-  }, folder{};
-  if (lstat(link.c_str(), &own) != 0 || stat(FolderOf(link).c_str(), &folder) != 0) {
-    Fail("Cannot resolve", link, errno);
-  }
-  const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
-  if (shared && own.st_uid != geteuid() && own.st_uid != folder.st_uid) {
-    Fail("Cannot resolve", link, EACCES);
-  }
+  struct stat own {};
+  if (lstat(link.c_str(), &own) != 0) Fail("Cannot resolve", link, errno);
+  if (PutThereByOthers(link, own.st_uid)) Refuse(EFileRefused::kOthersLink, "Cannot resolve", link);
+}
+
+// A link of /proc (/proc/self/fd/N, what /dev/stdout leads to) names an open file, which may
+// have no path at all (a pipe): it is opened through the link, which only its process has.
+bool OnProc(const std::string& folder) {
+  struct statfs fs {};
+  return statfs(folder.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
 }
 
 // The file a chain of links ends at, which need not exist yet.
-std::string ResolveLinks(std::string path) {
+TWrittenFile ResolveLinks(std::string path) {
   for (int hops = 0; hops < kMaxLinks; ++hops) {
     char target[PATH_MAX];
     const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
     if (n < 0) {
-      if (errno == EINVAL || errno == ENOENT) return path;  // not a link, or nothing there
+      if (errno == EINVAL || errno == ENOENT) return {path};  // not a link, or nothing there
       Fail("Cannot resolve", path, errno);
     }
     RequireTrustedLink(path);
+    if (OnProc(FolderOf(path))) return {path, false, true};
     const std::string next(target, std::size_t(n));
     path = next.front() == '/' ? next : FolderOf(path) + "/" + next;
   }
   Fail("Cannot resolve", path, ELOOP);
+}
+
+// The one check of what is there, before it is opened and again once it is.
+void CheckWritten(const struct stat& st, const TWrittenFile& file, const TWriteRules& rules) {
+  if (!S_ISREG(st.st_mode) && !(rules.pipes && S_ISFIFO(st.st_mode))) {
+    Refuse(EFileRefused::kNotRegular, "Cannot write", file.path);
+  }
+  if (!file.viaProc && PutThereByOthers(file.path, st.st_uid)) {
+    Refuse(EFileRefused::kOthersFile, "Cannot write", file.path);
+  }
+  if (!rules.privateOnly) return;
+  if (st.st_uid != geteuid()) Refuse(EFileRefused::kOthersFile, "Cannot write", file.path);
+  if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    Refuse(EFileRefused::kOthersMayRead, "Cannot write", file.path);
+  }
+}
+
+void CheckOpened(int fd, const TWrittenFile& file, const TWriteRules& rules) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) Fail("Cannot write", file.path, errno);
+  CheckWritten(st, file, rules);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -254,7 +300,8 @@ void RemoveStaleTemporaries(const std::string& folder) {
 // that a save killed half-way leaves nothing behind. Removed unless Keep() is called.
 class TTemporary {
  public:
-  TTemporary(const std::string& folder, const std::string& path) : folder_(folder), path_(path) {}
+  TTemporary(const std::string& folder, const std::string& path, mode_t mode = 0666)
+      : folder_(folder), path_(path), mode_(mode) {}
   ~TTemporary() {
     if (!name_.empty() && !kept_) unlink(name_.c_str());
   }
@@ -267,7 +314,7 @@ class TTemporary {
     // A nameless file gets its name through /proc, which a chroot or container may lack.
     if (access("/proc/self/fd", F_OK) != 0) return CreateNamed();
     // The umask applies to the 0666 here, as it does to any new file.
-    file_.fd = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    file_.fd = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_);
     if (file_.fd >= 0) {
       flock(file_.fd, LOCK_EX | LOCK_NB);  // nameless: nobody else can hold it
       return 0;
@@ -285,6 +332,7 @@ class TTemporary {
   int CreateNamed();
 
   std::string folder_, path_, name_;
+  mode_t mode_;
   TDescriptor file_{-1};
   bool kept_ = false;
 };
@@ -292,7 +340,7 @@ class TTemporary {
 int TTemporary::CreateNamed() {
   for (;;) {
     const std::string name = folder_ + "/" + RandomName();
-    TDescriptor file(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    TDescriptor file(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode_));
     if (file.fd < 0 && errno == EEXIST) continue;
     if (file.fd < 0) return errno;
     // Locked, so no other save takes it for stale; it may have done so just before.
@@ -358,9 +406,9 @@ bool ReplaceWhole(int file, const struct stat& old, const std::string& target,
 }
 
 // Creates the file whole under its name; false when another save created it first.
-bool CreateWhole(const std::string& target, const std::string& text) {
+bool CreateWhole(const std::string& target, const std::string& text, const TWriteRules& rules) {
   const std::string folder = FolderOf(target);
-  TTemporary temp(folder, target);
+  TTemporary temp(folder, target, rules.privateNew ? 0600 : 0666);
   if (const int error = temp.Create(); error != 0) Fail("Cannot write", target, error);
   WriteAll(temp.fd(), text, target);
   if (!temp.Link(target)) return false;
@@ -369,19 +417,21 @@ bool CreateWhole(const std::string& target, const std::string& text) {
   return true;
 }
 
-// The target opened for writing and locked, still under its name; -1 when it does not exist.
-int OpenLocked(const std::string& target) {
-  for (;;) {
-    if (!RegularOrAbsent(target, "Cannot write")) return -1;
-    TDescriptor file(open(target.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (file.fd < 0 && errno == ENOENT) continue;
-    if (file.fd < 0) Fail("Cannot write", target, errno);
-    const struct stat opened = RequireRegular(file.fd, target, "Cannot write");
-    if (!Lock(file.fd, LOCK_EX)) FailLocked("Cannot write", target);
-    // Another save may have replaced or removed it while this one waited for the lock.
-    struct stat now {};
-    if (stat(target.c_str(), &now) == 0 && SameFile(now, opened)) return file.Release();
-  }
+// The target opened for writing and locked, still under its name; -1 when it has gone or
+// been replaced meanwhile.
+int OpenLocked(const TWrittenFile& target, const TWriteRules& rules) {
+  const int noLink = target.viaProc ? 0 : O_NOFOLLOW;
+  TDescriptor file(open(target.path.c_str(), O_RDWR | noLink | O_NONBLOCK | O_CLOEXEC));
+  if (file.fd < 0 && (errno == ENOENT || errno == ELOOP)) return -1;
+  if (file.fd < 0) Fail("Cannot write", target.path, errno);
+  CheckOpened(file.fd, target, rules);
+  struct stat opened {};
+  if (fstat(file.fd, &opened) != 0) Fail("Cannot write", target.path, errno);
+  if (!Lock(file.fd, LOCK_EX)) FailLocked("Cannot write", target.path);
+  // Another save may have replaced or removed it while this one waited for the lock.
+  struct stat now {};
+  if (stat(target.path.c_str(), &now) == 0 && SameFile(now, opened)) return file.Release();
+  return -1;
 }
 
 }  // namespace
@@ -390,8 +440,36 @@ void SetLockWait(std::chrono::milliseconds wait) {
   lockWait = wait.count();
 }
 
+TWrittenFile CheckWrittenFile(const std::string& path, const TWriteRules& rules) {
+  TWrittenFile file = ResolveLinks(path);
+  struct stat st {};
+  if (stat(file.path.c_str(), &st) != 0) {
+    if (errno == ENOENT && !file.viaProc) return file;
+    Fail("Cannot write", file.path, errno);
+  }
+  file.exists = true;
+  CheckWritten(st, file, rules);
+  return file;
+}
+
+int OpenUserFileToAppend(const std::string& path, const TWriteRules& rules) {
+  for (int round = 0;; ++round) {
+    const TWrittenFile target = CheckWrittenFile(path, rules);
+    int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    if (!target.viaProc) flags |= O_NOFOLLOW;
+    if (!target.exists) flags |= O_CREAT | O_EXCL;
+    TDescriptor file(open(target.path.c_str(), flags, rules.privateNew ? 0600 : 0666));
+    // Made, removed or replaced by a link since it was checked: checked again.
+    const bool changed = errno == (target.exists ? ENOENT : EEXIST) || errno == ELOOP;
+    if (file.fd < 0 && changed && round < kMaxLinks) continue;
+    if (file.fd < 0) Fail("Cannot write", target.path, errno);
+    CheckOpened(file.fd, target, rules);
+    return file.Release();
+  }
+}
+
 std::optional<std::string> ReadUserFile(const std::string& name, std::size_t limit) {
-  const std::string path = ResolveLinks(name);
+  const std::string path = ResolveLinks(name).path;
   if (!RegularOrAbsent(path, "Cannot read")) return std::nullopt;
   TDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.fd < 0) {
@@ -404,15 +482,18 @@ std::optional<std::string> ReadUserFile(const std::string& name, std::size_t lim
 }
 
 void UpdateUserFile(const std::string& path,
-                    const std::function<std::string(const std::string& old)>& edit) {
+                    const std::function<std::string(const std::string& old)>& edit,
+                    const TWriteRules& rules) {
   for (;;) {
     // Again on each round: another program may have put a link where the file was missing.
-    const std::string target = ResolveLinks(path);
-    TDescriptor file(OpenLocked(target));
-    if (file.fd < 0) {
-      if (CreateWhole(target, edit(""))) return;
+    const TWrittenFile checked = CheckWrittenFile(path, rules);
+    const std::string& target = checked.path;
+    if (!checked.exists) {
+      if (CreateWhole(target, edit(""), rules)) return;
       continue;
     }
+    TDescriptor file(OpenLocked(checked, rules));
+    if (file.fd < 0) continue;
     struct stat old {};
     if (fstat(file.fd, &old) != 0) Fail("Cannot write", target, errno);
     // Like a read-only attribute: root may write anywhere, but not over this.

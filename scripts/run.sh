@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts the tool connected to a simulated Vardelio.
 # Options go to the simulated unit: --silent, --delay MS, --missing-separator, --garbage,
-# --time-over, --hang-up-after N, --alter-on-store, --silent-on-read. Your own settings are left
-# alone: the tool keeps its settings for this run in a temporary folder.
+# --time-over, --hang-up-after N, --alter-on-store, --alter FIELD, --silent-on-read. Your own
+# settings are left alone: the tool keeps its settings for this run in a temporary folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

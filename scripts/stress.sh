@@ -19,7 +19,7 @@ label="${STRESS_LABEL:-$default_label}"
 export QT_QPA_PLATFORM=offscreen
 
 targets=()
-[[ "threads" =~ ^($label)$ ]] && targets+=(serial_tests pty_tests)
+[[ "threads" =~ ^($label)$ ]] && targets+=(serial_tests pty_tests trace_tests)
 [[ "window" =~ ^($label)$ ]] && targets+=(window_tests workflow_tests)
 if ((${#targets[@]} == 0)); then
   echo "STRESS_LABEL=$label names none of the stressed suites (threads, window)" >&2

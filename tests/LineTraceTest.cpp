@@ -1,80 +1,31 @@
+// The line trace's file: its lines, its bursts, what it drops and tells, and a file that takes
+// nothing.
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QAction>
-#include <QApplication>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
+#include <QDir>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QtTest/QTest>
 #include <atomic>
-#include <csignal>
+#include <condition_variable>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <regex>
 #include <sstream>
-#include <system_error>
 #include <thread>
 
-#include "PseudoTerminal.h"
-#include "RecordingPresenter.h"
-#include "SettingsFile.h"
-#include "SimulatedUnit.h"
-#include "Waiting.h"
+#include "TraceLines.h"
 #include "app/LineTrace.h"
-#include "app/MainForm.h"
-#include "app/PanelFrames.h"
-#include "app/Workflow.h"
-#include "serial/ComPort.h"
+#include "portconfig/UserFile.h"
 
 using namespace vardelio;
-using vardelio::test::ServeUntil;
-using vardelio::test::TRecordingPresenter;
+using namespace vardelio::test;
 
 namespace {
-
-const std::string kStamp = R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} )";
-
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream file(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(file, line);)
-    lines.push_back(line);
-  return lines;
-}
-
-// What follows the timestamp, once the line is known to start with one.
-std::string AfterStamp(const std::string& line) {
-  EXPECT_TRUE(std::regex_search(line, std::regex("^" + kStamp))) << line;
-  return line.size() > 24 ? line.substr(24) : std::string();
-}
-
-// A file size limit for this process, with the signal it would raise ignored, as the
-// program ignores it; the old limit comes back at the end of the scope.
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = old_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~TFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, previous_);
-  }
-
- private:
-  rlimit old_{};
-  void (*previous_)(int) = nullptr;
-};
 
 TEST(TraceFormat, BytesShowAsHexAndPrintableText) {
   const struct {
@@ -106,6 +57,29 @@ TEST(TraceFormat, TimestampsAreLocalTimeToTheMillisecond) {
   }
 }
 
+// The whole file is UTF-8, whatever a note was given in: the port's messages are 8-bit
+// Windows-1252 (Spanish ones among them), the window's texts UTF-8.
+TEST(TraceFormat, NotesAreOneLineOfUtf8) {
+  const struct {
+    std::string text;
+    const char* line;
+  } cases[] = {
+      {"Programación Exitosa", "Programación Exitosa"},
+      {"Fall\xF3 la escritura (c\xF3"
+       "digo: 5)",
+       "Falló la escritura (código: 5)"},
+      {"\x80 10", "€ 10"},
+      {"\xC0\xAF", "À¯"},              // an overlong form is not UTF-8
+      {"\xED\xA0\x80", "í\xC2\xA0€"},  // nor is a surrogate
+      {"a\nb", "a / b"},
+      {"a\r\nb\rc", "a / b / c"},
+      {"tab\there", "tab here"},
+      {std::string("nul\0bell\x07", 9), "nul?bell?"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(TraceNoteText(c.text), c.line) << c.line;
+}
+
 class LineTrace : public ::testing::Test {
  protected:
   std::string Path(const char* name = "line.log") { return dir.filePath(name).toStdString(); }
@@ -114,6 +88,7 @@ class LineTrace : public ::testing::Test {
 
 TEST_F(LineTrace, EachEntryIsOneLineAppendedInOrder) {
   std::ofstream(Path()) << "an earlier run\n";
+  chmod(Path().c_str(), 0600);  // nobody else's to read
   {
     TLineTrace trace(Path(), {});
     trace.Note("OPEN", "ttyS0 9600 baud");
@@ -124,8 +99,9 @@ TEST_F(LineTrace, EachEntryIsOneLineAppendedInOrder) {
   }  // written out before the trace goes
   const std::vector<std::string> lines = ReadLines(Path());
   const std::vector<std::string> expected = {
-      "OPEN ttyS0 9600 baud", "TX 50 31 32 33 34 54 54 5A  |P1234TTZ|",
-      "RX 53 4F 4B  |SOK|",   "RX 5A  |Z|",
+      "OPEN ttyS0 9600 baud",
+      "TX 50 31 32 33 34 54 54 5A  |P1234TTZ|",
+      "RX 53 4F 4B 5A  |SOKZ|",  // one burst
       "CLOSE ttyS0",
   };
   ASSERT_EQ(lines.size(), expected.size() + 1);
@@ -140,21 +116,92 @@ TEST_F(LineTrace, EachEntryIsOneLineAppendedInOrder) {
 
 TEST_F(LineTrace, AFileThatCannotBeOpenedIsRefusedWithTheSystemsReason) {
   QDir(dir.path()).mkdir(QStringLiteral("folder"));
+  constexpr int kRefused = -1;  // by the rules, with no system error behind it
   const struct {
     std::string path;
-    std::errc error;
-  } cases[] = {{Path("missing/line.log"), std::errc::no_such_file_or_directory},
-               {Path("folder"), std::errc::is_a_directory},
+    int error;
+  } cases[] = {{Path("missing/line.log"), ENOENT},
+               {Path("folder"), kRefused},
                // Devices are refused before they are opened, as opening some acts on them.
-               {"/dev/null", std::errc::not_supported},
-               {"/dev/ptmx", std::errc::not_supported}};
+               {"/dev/null", kRefused},
+               {"/dev/ptmx", kRefused}};
   for (const auto& c : cases) {
     try {
       TLineTrace trace(c.path, {});
       ADD_FAILURE() << c.path;
-    } catch (const std::system_error& error) {
-      EXPECT_EQ(error.code(), std::make_error_code(c.error)) << c.path;
+    } catch (const EFileRefused& refused) {
+      EXPECT_EQ(c.error, kRefused) << c.path;
+      EXPECT_EQ(refused.Why(), EFileRefused::kNotRegular) << c.path;
+    } catch (const EProfileError& error) {
+      EXPECT_EQ(error.Code(), c.error) << c.path;
     }
+  }
+}
+
+// Bytes that come close together one way are one line, as a technician reads a reply; a
+// pause, the other way, a note or the longest line starts another.
+TEST_F(LineTrace, BytesCloseTogetherShareALine) {
+  using std::chrono::milliseconds;
+  const milliseconds gap = TLineTrace::kBurstGap;
+  struct TChunk {
+    char way;  // 'R' received, 'S' sent, 'N' a note
+    std::string bytes;
+    milliseconds after;  // since the chunk before
+  };
+  const std::string ten(10, '1');
+  std::vector<TChunk> steady;  // a reply longer than one line, a byte's time apart
+  for (int i = 0; i < 30; ++i)
+    steady.push_back({'R', ten, milliseconds(1)});
+  const struct {
+    const char* name;
+    std::vector<TChunk> chunks;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"one reply, a byte at a time",
+       {{'R', "S", {}},
+        {'R', "O", milliseconds(1)},
+        {'R', "K", milliseconds(1)},
+        {'R', "Z", milliseconds(2)}},
+       {"RX 53 4F 4B 5A  |SOKZ|"}},
+      {"a pause just short of the gap",
+       {{'R', "SO", {}}, {'R', "KZ", gap - milliseconds(1)}},
+       {"RX 53 4F 4B 5A  |SOKZ|"}},
+      {"a pause of the gap",
+       {{'R', "SO", {}}, {'R', "KZ", gap}},
+       {"RX 53 4F  |SO|", "RX 4B 5A  |KZ|"}},
+      {"the other way between",
+       {{'R', "SO", {}}, {'S', "L", milliseconds(1)}, {'R', "KZ", milliseconds(1)}},
+       {"RX 53 4F  |SO|", "TX 4C  |L|", "RX 4B 5A  |KZ|"}},
+      {"sent bytes too",
+       {{'S', "P1", {}}, {'S', "2Z", milliseconds(1)}},
+       {"TX 50 31 32 5A  |P12Z|"}},
+      {"a note between",
+       {{'R', "SO", {}}, {'N', "a note", milliseconds(1)}, {'R', "KZ", milliseconds(1)}},
+       {"RX 53 4F  |SO|", "BOX a note", "RX 4B 5A  |KZ|"}},
+      {"longer than a line",
+       steady,
+       {"RX " + TraceBytes(std::string(250, '1')), "RX " + TraceBytes(std::string(50, '1'))}},
+  };
+  int round = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::to_string(++round).c_str());
+    {
+      TLineTrace trace(path, {});
+      // Far ahead of the clock, so the writer never ends a burst by the time it takes here.
+      auto at = TTraceClock::now() + std::chrono::hours(1);
+      for (const TChunk& chunk : c.chunks) {
+        at += chunk.after;
+        if (chunk.way == 'N') {
+          trace.Note("BOX", chunk.bytes);
+        } else if (chunk.way == 'R') {
+          trace.Received(chunk.bytes.data(), chunk.bytes.size(), at);
+        } else {
+          trace.Sent(chunk.bytes.data(), chunk.bytes.size(), at);
+        }
+      }
+    }
+    EXPECT_EQ(Entries(path), c.lines);
   }
 }
 
@@ -217,6 +264,7 @@ TEST_F(LineTrace, AFloodBeyondTheQueueIsDroppedAndTheNextLineSaysHowMuch) {
 
 TEST_F(LineTrace, AFileThatTakesNoMoreStopsTheTraceAndSaysSoOnce) {
   std::ofstream(Path()) << std::string(2000, '.');
+  chmod(Path().c_str(), 0600);
   std::atomic<int> reports{0}, reason{0};
   {
     const TFileSizeLimit limit(2100);
@@ -268,19 +316,41 @@ TEST_F(LineTrace, ALossJustBeforeTheEndIsStillTold) {
   EXPECT_EQ(AfterStamp(lines[1]), "LOST 1000 bytes in 1 lines not traced: the trace fell behind");
 }
 
-// Runs `step` on a thread of its own; if it is not over within the limit, `release` lets it
-// finish and the result is false. The limit is far beyond anything the step needs when it
-// does not wait on the file.
-bool DoneWithoutRelease(const std::function<void()>& step, const std::function<void()>& release) {
-  std::atomic<bool> done{false};
-  std::thread runner([&] {
-    step();
-    done = true;
-  });
-  const bool inTime = vardelio::test::WaitUntil([&] { return done.load(); }, 5000);
-  if (!inTime) release();
-  runner.join();
-  return inTime;
+// The count tells the line's bytes; a dropped note is a line lost, never bytes.
+TEST_F(LineTrace, ALossCountsTheLinesBytesNeverANotesText) {
+  const std::string block(1000, 'x'), note(700, 'n'), half(500, 'y');
+  const struct {
+    const char* name;
+    std::vector<std::pair<char, std::string>> dropped;  // 'R', 'S' or 'N'
+    const char* lost;
+  } cases[] = {
+      {"a block received", {{'R', block}}, "1000 bytes in 1 lines"},
+      {"a note", {{'N', note}}, "0 bytes in 1 lines"},
+      {"both ways and notes",
+       {{'R', block}, {'N', note}, {'S', half}, {'N', note}},
+       "1500 bytes in 4 lines"},
+  };
+  int round = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::to_string(++round).c_str());
+    {
+      TLineTrace trace(path, {}, 512);  // none of them fits
+      for (const auto& [way, text] : c.dropped) {
+        if (way == 'N') {
+          trace.Note("BOX", text);
+        } else if (way == 'R') {
+          trace.Received(text.data(), text.size());
+        } else {
+          trace.Sent(text.data(), text.size());
+        }
+      }
+      trace.Note("CLOSE", "ttyS0");  // fits: tells the loss before it
+    }
+    EXPECT_EQ(Entries(path), (std::vector<std::string>{std::string("LOST ") + c.lost +
+                                                           " not traced: the trace fell behind",
+                                                       "CLOSE ttyS0"}));
+  }
 }
 
 // The trace is started and stopped on the window's thread: a file that never takes anything
@@ -294,7 +364,7 @@ TEST_F(LineTrace, AFileThatTakesNothingHoldsNeitherTheStartNorTheEnd) {
       [&] {
         try {
           opened = std::make_unique<TLineTrace>(fifo, TLineTrace::TFailure{});
-        } catch (const std::system_error&) {
+        } catch (const EProfileError&) {
           // refusing it is fine too
         }
       },
@@ -326,185 +396,74 @@ TEST_F(LineTrace, AFileThatTakesNothingHoldsNeitherTheStartNorTheEnd) {
   if (!drained) close(pipeEnds[0]);
 }
 
-// The main window against the simulated unit, with its line traced.
-class TracedWindow : public ::testing::Test {
- protected:
-  void Start(TUnitBehaviour behaviour = {}, const std::string& traceFile = "") {
-    std::string device;
-    const int master = OpenPseudoTerminal(device);
-    ASSERT_GE(master, 0);
-    std::ofstream(test::SettingsPath()) << "[ComPort1]\nPort=" << device << "\n";
-    behaviour.byteMicros = 0;
-    unit = std::make_unique<TSimulatedUnit>(master, behaviour);
-    unit->Start();
-    TStartOptions start;
-    start.traceFile = traceFile;
-    form = std::make_unique<TForm1>(nullptr, nullptr, start);
-  }
-  template <typename T = QWidget>
-  T* Find(const char* name) {
-    return form->findChild<T*>(QLatin1String(name));
-  }
-  QAction* TraceItem() { return Find<QAction>("Registrodelalnea1"); }
-  // Sends "1234" and waits for the outcome's box, which comes once the unit's whole answer
-  // is in, however long a loaded machine makes the unit take.
-  void Send(bool answered = true) {
-    const auto before = boxes.messages.size() + boxes.errors.size();
-    form->Timer1()->setInterval(60000);
-    Find<QLineEdit>("Edit1")->setText(QStringLiteral("1234"));
-    QTest::mouseClick(Find<QPushButton>("BitBtn1_Enviar"), Qt::LeftButton);
-    auto* memo = Find<QPlainTextEdit>("Memo1");
-    if (answered) {
-      EXPECT_TRUE(ServeUntil([&] { return !memo->toPlainText().isEmpty(); }));
-    }
-    form->Timer1()->setInterval(0);  // restarts the running timer
-    EXPECT_TRUE(ServeUntil([&] { return boxes.messages.size() + boxes.errors.size() > before; }));
-  }
-  std::string Path() { return dir.filePath(QStringLiteral("line.log")).toStdString(); }
-  std::string Device() { return form->ComPort1()->Port(); }
-  static std::string Frame() { return BuildProgrammingFrame({"1234", "", "", {}, {}}); }
-
-  QTemporaryDir dir;
-  TRecordingPresenter boxes;
-  std::unique_ptr<TSimulatedUnit> unit;
-  std::unique_ptr<TForm1> form;
+// A writer held in a write for as long as the test wants: a frozen disk or a hung mount, where
+// write(2) does not return and no poll can tell.
+struct TFrozenDisk {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false;
+  bool thawed = false;
+  int thawedError = 0;  // what the write does once it returns: 0 writes, else fails so
+  std::atomic<int> failures{0};
 };
 
-TEST_F(TracedWindow, OneSendHoldsTheOpeningTheFrameAndTheAcknowledgement) {
-  Start({}, Path());
-  EXPECT_TRUE(TraceItem()->isChecked());
-  Send();
-  EXPECT_EQ(boxes.messages, QStringList{messages::kProgrammed});
-  TraceItem()->trigger();  // unchecked: the trace is written out and ends
-  EXPECT_FALSE(form->LineTraceActive());
-  const std::vector<std::string> lines = ReadLines(Path());
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(AfterStamp(lines[0]), "OPEN " + Device() + " 9600 baud");
-  EXPECT_EQ(AfterStamp(lines[1]), "TX " + TraceBytes(Frame()));
-  std::string received;  // the unit's answer may come in more than one piece
-  for (std::size_t i = 2; i < lines.size(); ++i) {
-    const std::string entry = AfterStamp(lines[i]);
-    ASSERT_EQ(entry.rfind("RX ", 0), 0u) << entry;
-    const auto bar = entry.find("  |");
-    received += entry.substr(bar + 3, entry.size() - bar - 4);
-  }
-  EXPECT_EQ(received, "SOKZ");
-}
-
-// Started from the menu on an open port (the file dialog's part is in the window's tests).
-TEST_F(TracedWindow, UncheckingTheMenuItemStopsTheTrace) {
-  Start();
-  ASSERT_TRUE(form->StartLineTrace(Path()));
-  EXPECT_TRUE(TraceItem()->isChecked());
-  Send();
-  TraceItem()->trigger();
-  EXPECT_FALSE(TraceItem()->isChecked());
-  EXPECT_FALSE(form->LineTraceActive());
-  Send();  // after the trace ends: not in the file
-  const std::vector<std::string> lines = ReadLines(Path());
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(AfterStamp(lines[0]), "OPEN " + Device() + " 9600 baud (already open)");
-  EXPECT_EQ(AfterStamp(lines[1]), "TX " + TraceBytes(Frame()));
-  for (std::size_t i = 2; i < lines.size(); ++i)
-    EXPECT_EQ(AfterStamp(lines[i]).rfind("RX ", 0), 0u);
-  EXPECT_EQ(boxes.messages, QStringList(2, messages::kProgrammed));
-  EXPECT_TRUE(boxes.errors.isEmpty());
-}
-
-TEST_F(TracedWindow, AFullDiskStopsTheTraceWithOneBoxAndProgrammingGoesOn) {
-  std::ofstream(Path()) << std::string(3000, '.');
-  const TFileSizeLimit limit(3000);  // the settings file stays well below it
-  Start({}, Path());
-  ASSERT_TRUE(ServeUntil([&] { return !form->LineTraceActive(); }));
-  EXPECT_FALSE(TraceItem()->isChecked());
-  ASSERT_EQ(boxes.errors.size(), 1);
-  EXPECT_EQ(boxes.errors[0],
-            QStringLiteral("El registro de la línea se detuvo: no se pudo escribir en \"%1\" "
-                           "(File too large). La programación continúa.")
-                .arg(QString::fromStdString(Path())));
-  Send();
-  Send();
-  EXPECT_EQ(boxes.messages, QStringList(2, messages::kProgrammed));
-  EXPECT_EQ(unit->Stored(), "1234TT00");
-  EXPECT_EQ(boxes.errors.size(), 1);
-}
-
-// The full file's report arrives after a second trace has replaced the first: it is stale.
-TEST_F(TracedWindow, AReportFromATraceAlreadyReplacedChangesNothing) {
-  const std::string full = dir.filePath(QStringLiteral("full.log")).toStdString();
-  std::ofstream(full) << std::string(3000, '.');
-  const TFileSizeLimit limit(3000);
-  Start();
-  ASSERT_TRUE(form->StartLineTrace(full));
-  ASSERT_TRUE(form->StartLineTrace(Path()));  // the first is written out, and fails, first
-  QCoreApplication::sendPostedEvents(form.get());
-  EXPECT_TRUE(form->LineTraceActive());
-  EXPECT_TRUE(TraceItem()->isChecked());
-  EXPECT_TRUE(boxes.errors.isEmpty());
-}
-
-TEST_F(TracedWindow, PortErrorsAreRecorded) {
-  Start({.hangUpAfter = 1}, Path());
-  Send();
-  ASSERT_TRUE(ServeUntil([&] { return form->ComPort1()->EventLoopEnded(); }));
-  Send(false);
-  EXPECT_EQ(boxes.errors, QStringList{"WriteFile function failed (win error code: 5)"});
-  form->StopLineTrace();
-  std::vector<std::string> notes;
-  for (const std::string& line : ReadLines(Path())) {
-    const std::string entry = AfterStamp(line);
-    if (entry.rfind("ERROR", 0) == 0) notes.push_back(entry);
-  }
-  EXPECT_EQ(notes, (std::vector<std::string>{
-                       "ERROR line: I/O", "ERROR WriteFile function failed (win error code: 5)"}));
-}
-
-// The printable side of every RX line, in the file's order.
-std::string ReceivedText(const std::vector<std::string>& lines) {
-  std::string received;
-  for (const std::string& line : lines) {
-    if (line.size() <= 24 || line.compare(24, 3, "RX ") != 0) continue;
-    const auto bar = line.find("  |");
-    if (bar != line.npos) received += line.substr(bar + 3, line.size() - bar - 4);
-  }
-  return received;
-}
-
-// Bytes are traced as they come in, before the window acts on them: a box the packet raises
-// (here the unit's time-over) holds the window for as long as the operator reads it, and the
-// trace must not stamp the bytes with the time the box was closed, nor write later bytes first.
-TEST_F(TracedWindow, BytesAreTracedBeforeTheWindowActsOnThem) {
-  Start({.timeOver = true}, Path());
-  struct TLooking : TRecordingPresenter {
-    std::function<void()> onPlain;
-    void ShowPlain(const QString& caption, const QString& text) override {
-      TRecordingPresenter::ShowPlain(caption, text);
-      if (onPlain) onPlain();
-    }
-  } looking;
-  bool tracedBeforeTheBox = false;
-  looking.onPlain = [&] {
-    tracedBeforeTheBox = vardelio::test::WaitUntil(
-        [&] { return ReceivedText(ReadLines(Path())).find("SFZ") != std::string::npos; }, 3000);
+// Stopping gives up a second into the end whatever the file is on; the writer is left to
+// finish on its own with what it owns, and says what it could not write if the file takes it.
+TEST_F(LineTrace, AFrozenDiskHoldsNeitherTheEndNorAnythingAfterIt) {
+  const struct {
+    const char* name;
+    int thawedError;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"the disk comes back",
+       0,
+       {"OPEN ttyS0 9600 baud",
+        "LOST 12 bytes in 3 lines not traced: the file took nothing for a second when the "
+        "trace ended"}},
+      {"the disk fails", EIO, {}},
   };
-  form->Timer1()->setInterval(60000);
-  Find<QLineEdit>("Edit1")->setText(QStringLiteral("1234"));
-  QTest::mouseClick(Find<QPushButton>("BitBtn1_Enviar"), Qt::LeftButton);
-  ASSERT_TRUE(ServeUntil([&] { return looking.messages.contains(messages::kTimeOver); }));
-  EXPECT_TRUE(tracedBeforeTheBox);
-  form->StopLineTrace();
-  EXPECT_NE(ReceivedText(ReadLines(Path())).find("SFZ"), std::string::npos);  // only after it
-}
-
-TEST_F(TracedWindow, ATraceFileThatCannotBeOpenedIsReportedAndTheWindowWorks) {
-  const std::string path = dir.filePath(QStringLiteral("missing/line.log")).toStdString();
-  Start({}, path);
-  EXPECT_FALSE(TraceItem()->isChecked());
-  EXPECT_EQ(boxes.errors, QStringList{QStringLiteral("No se puede abrir el registro de la línea "
-                                                     "\"%1\": No such file or directory.")
-                                          .arg(QString::fromStdString(path))});
-  Send();
-  EXPECT_EQ(boxes.messages, QStringList{messages::kProgrammed});
+  int round = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::to_string(++round).c_str());
+    // Shared with the writer, which may outlive this scope.
+    auto disk = std::make_shared<TFrozenDisk>();
+    disk->thawedError = c.thawedError;
+    TLineTrace::TWrite write = [disk](int fd, const void* data, std::size_t count) -> ssize_t {
+      std::unique_lock lock(disk->mutex);
+      disk->entered = true;
+      disk->changed.notify_all();
+      disk->changed.wait(lock, [&] { return disk->thawed; });
+      if (disk->thawedError != 0) {
+        errno = disk->thawedError;
+        return -1;
+      }
+      return ::write(fd, data, count);
+    };
+    auto trace = std::make_unique<TLineTrace>(
+        path, [disk] { ++disk->failures; }, TLineTrace::kDefaultQueueBytes, std::move(write));
+    trace->Note("OPEN", "ttyS0 9600 baud");
+    {
+      std::unique_lock lock(disk->mutex);
+      ASSERT_TRUE(
+          disk->changed.wait_for(lock, std::chrono::seconds(5), [&] { return disk->entered; }));
+    }
+    trace->Sent("P1234TTZ", 8);
+    trace->Received("SOKZ", 4);
+    trace->Note("CLOSE", "ttyS0");
+    const auto thaw = [frozen = disk.get()] {
+      const std::lock_guard lock(frozen->mutex);
+      frozen->thawed = true;
+      frozen->changed.notify_all();
+    };
+    EXPECT_TRUE(ReturnsWithoutRelease([&] { trace.reset(); }, thaw))
+        << "stopping a trace whose disk takes nothing held the window";
+    thaw();
+    // The writer's end: it lets go of what it owned, the disk's seam among it.
+    EXPECT_TRUE(WaitUntil([&] { return disk.use_count() == 1; }));
+    EXPECT_EQ(Entries(path), c.lines);
+    EXPECT_EQ(disk->failures, 0) << "a trace already gone was told of its failure";
+  }
 }
 
 }  // namespace

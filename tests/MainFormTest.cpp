@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -27,6 +29,7 @@
 #include <sstream>
 
 #include "RecordingPresenter.h"
+#include "Waiting.h"
 #include "app/CommandLine.h"
 #include "app/MainForm.h"
 #include "app/Program.h"
@@ -197,6 +200,15 @@ TEST_F(MainWindow, OpensCentredOnTheScreen) {
   form.show();
   const QPoint screenCentre = form.screen()->availableGeometry().center();
   EXPECT_LE((form.frameGeometry().center() - screenCentre).manhattanLength(), 2);
+  // Where the operator put it, it stays when it is shown again (after a minimise, say).
+  const QPoint centred = form.pos();
+  form.move(centred + QPoint(-3, 23));
+  ASSERT_TRUE(vardelio::test::ServeUntil([&] { return form.pos() != centred; }));
+  const QPoint moved = form.pos();
+  form.hide();
+  form.show();
+  QTest::qWait(0);
+  EXPECT_EQ(form.pos(), moved);
 }
 
 TEST_F(MainWindow, EachRadioGroupHasExactlyOneCheckedButton) {
@@ -238,8 +250,8 @@ TEST_F(MainWindow, TabOrderRunsThroughTheEntriesFirst) {
 TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
   const QList<QPair<QString, QStringList>> expected = {
       {"&Archivo",
-       {"&Abrir programación...", "&Guardar programación...", "", "Registro de la &línea...", "",
-        "&Salir"}},
+       {"&Nuevo", "&Abrir programación...", "&Guardar programación...", "",
+        "Registro de la &línea...", "", "&Salir"}},
       {"&Configuración", {"&Configurar Puerto"}},
       {"&Programación", {"&Enviar Programación", "&Recibir Programación", "Enviar y &Verificar"}},
       {"&Ayuda", {"&Acerda de..."}},
@@ -266,6 +278,7 @@ TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
   EXPECT_EQ(Find<QAction>("AbrirProgramacin1")->shortcut(), QKeySequence(QKeySequence::Open));
   EXPECT_EQ(Find<QAction>("GuardarProgramacin1")->shortcut(), QKeySequence(QKeySequence::Save));
   EXPECT_EQ(QKeySequence(QKeySequence::Save), QKeySequence(QStringLiteral("Ctrl+S")));
+  EXPECT_EQ(Find<QAction>("Nuevo1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+N")));
 }
 
 struct Key {
@@ -484,6 +497,7 @@ TEST_F(MainWindow, TheLineTraceItemAsksForAFileAndAppendsToIt) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("line.log"));
   std::ofstream(path.toStdString()) << "kept\n";
+  chmod(path.toLocal8Bit().constData(), 0600);  // a trace goes only where nobody else reads
   const struct {
     const char* name;
     QString chosen;

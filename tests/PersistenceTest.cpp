@@ -149,6 +149,8 @@ TEST_F(Persistence, RestoringReadsEveryKnownFormAndKeepsWhatIsMissing) {
          EXPECT_EQ(p.Port(), "\"COM4");
          EXPECT_EQ(p.Parity().Bits(), prNone);
        }},
+      {"Port=\"\"",  // a quoted empty value is empty, not a port named by two quotes
+       [](const TComPort& p) { EXPECT_EQ(p.Port(), ""); }},
       {"Port=\"COM5\nStopBits=\"",
        [](const TComPort& p) {
          EXPECT_EQ(p.Port(), "\"COM5");

@@ -73,8 +73,7 @@ TEST(ProgrammingFile, WhatAnEditorMayDoIsStillRead) {
       {"comments, blanks, spaces",
        "  vardelio-programacion\t1  \n# a note\n\n" + kGood.substr(24) + "   \n# abonado=junk\n",
        "1B2C"},
-      {"spaces around =", With("abonado", " abonado =  12 "), "12"},
-      {"empty subscriber", With("abonado", "abonado="), ""},
+      {"spaces around =", With("abonado", " abonado =  12BC "), "12BC"},
       {"another order",
        "vardelio-programacion 1\ninforme-test=7-dias\nbornera=incendio\n"
        "telefono-respaldo=\ntelefono-principal=12,34*#\nabonado=FFFF",
@@ -114,7 +113,22 @@ TEST(ProgrammingFile, ARefusedFileNamesItsFirstBadField) {
       {"broken UTF-8", With("telefono-respaldo", "telefono-respaldo=1\xB5"), fields::kBackupPhone,
        "no se admite"},
       {"subscriber too long", With("abonado", "abonado=12345"), fields::kSubscriber,
-       "tiene 5 caracteres y admite hasta 4"},
+       "tiene 5 caracteres y debe tener 4"},
+      {"subscriber too short", With("abonado", "abonado=12B"), fields::kSubscriber,
+       "tiene 3 caracteres y debe tener 4"},
+      {"empty subscriber", With("abonado", "abonado="), fields::kSubscriber,
+       "tiene 0 caracteres y debe tener 4"},
+      // Beyond ASCII, each with a low byte the entry takes: ł is U+0142 (B), ı U+0131 (1).
+      {"subscriber ł",
+       With("abonado",
+            "abonado=1\xC5\x82"
+            "2C"),
+       fields::kSubscriber, "«ł»"},
+      {"subscriber ı", With("abonado", "abonado=1\xC4\xB1"), fields::kSubscriber, "«ı»"},
+      {"phone ı", With("telefono-principal", "telefono-principal=1\xC4\xB1"), fields::kMainPhone,
+       "«ı»"},
+      {"phone full-width digit", With("telefono-respaldo", "telefono-respaldo=\xEF\xBC\x91"),
+       fields::kBackupPhone, "no se admite"},
       {"phone too long", With("telefono-principal", "telefono-principal=" + std::string(32, '1')),
        fields::kMainPhone, "tiene 32 caracteres y admite hasta 31"},
       {"unknown period", With("informe-test", "informe-test=15-dias"), fields::kTestReport,
@@ -244,6 +258,8 @@ TEST(ProgrammingFile, AFailedSaveLeavesTheOldFileAndNoHalfOne) {
        "Cannot write"},
       {"a phone too long to open again", readOnly, readBack, "Teléfono Principal: tiene 33"},
       {"a character the entry refuses", readOnly, foreign, "N° de Abonado: el carácter «µ»"},
+      {"the empty entries a send leaves", readOnly, TPanelProgramming{},
+       "N° de Abonado: tiene 0 caracteres y debe tener 4"},
   };
   for (const auto& c : cases) {
     try {

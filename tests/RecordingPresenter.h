@@ -24,10 +24,17 @@ class TRecordingPresenter : public TMessagePresenter {
     messages.append(text);
   }
   void Beep() override { ++beeps; }
+  int Ask(const QString& caption, const QString& text, const QStringList& buttons) override {
+    captions.append(caption);
+    questions.append(text);
+    return answer < 0 ? int(buttons.size()) - 1 : answer;
+  }
 
   QStringList captions;
   QStringList errors;
   QStringList messages;
+  QStringList questions;
+  int answer = 1;  // the button a question is answered with; -1: the last
   int beeps = 0;
 
  private:

@@ -21,17 +21,12 @@ inline bool Answered(const TSimulatedUnit& unit, const QPlainTextEdit* buffer, i
   return unit.Requests() == requests && (silent || !buffer->toPlainText().isEmpty());
 }
 
-// Runs `start` with the evaluation held back, and the unit's answers until `start` is done:
-// a receive purges what has come in after it writes its request, which must not be the
-// answer itself. Then waits until `answered` and lets the evaluation come at once. False if
-// the answer never came (the evaluation still comes).
-inline bool EvaluateOnceAnswered(QTimer* timer, TSimulatedUnit& unit,
-                                 const std::function<void()>& start,
+// Runs `start` with the evaluation held back, waits until `answered` and lets the evaluation
+// come at once. False if the answer never came (the evaluation still comes).
+inline bool EvaluateOnceAnswered(QTimer* timer, const std::function<void()>& start,
                                  const std::function<bool()>& answered) {
   timer->setInterval(kNoEvaluation);
-  unit.Hold();
   start();
-  unit.Release();
   const bool in = ServeUntil(answered);
   timer->setInterval(0);  // restarts a running timer, leaves a stopped one stopped
   return in;

@@ -63,23 +63,14 @@ class Window : public ::testing::Test {
   void StartOnFake(const TStartOptions& start = {}) {
     form = std::make_unique<TForm1>(nullptr, &fake, start);
   }
-  // A verification's read-back starts within the evaluation and purges after its write: the
-  // unit keeps its answers back until the evaluation is over.
+  // Lets the evaluation come once `answered`; a verification's read-back starts within it.
   bool EvaluateWhen(const std::function<bool()>& answered) {
     if (!ServeUntil(answered)) return false;
     const int before = evaluations;
-    unit->Hold();
     form->Timer1()->setInterval(0);
-    const bool evaluated = ServeUntil([&] { return evaluations > before; });
-    unit->Release();
-    return evaluated;
+    return ServeUntil([&] { return evaluations > before; });
   }
-  // Starts a receive of the menu's with the unit's answer held until the purge is done.
-  void Receive() {
-    unit->Hold();
-    Find<QAction>("RecibirProgramacin1")->trigger();
-    unit->Release();
-  }
+  void Receive() { Find<QAction>("RecibirProgramacin1")->trigger(); }
   template <typename T = QWidget>
   T* Find(const char* name) {
     return form->findChild<T*>(QLatin1String(name));
@@ -118,7 +109,7 @@ class Window : public ::testing::Test {
 };
 
 TEST_F(Window, SendAndVerifyOutcomes) {
-  const QString differs = m::kNotVerified + "\nInforme de Test: enviado 7 Días, recibido 30 Días.";
+  const auto differs = [](const char* line) { return m::kNotVerified + QString::fromUtf8(line); };
   const struct {
     const char* name;
     TUnitBehaviour behaviour;
@@ -127,7 +118,31 @@ TEST_F(Window, SendAndVerifyOutcomes) {
     int progress;
   } cases[] = {
       {"values match", {}, true, m::kVerified, 0},
-      {"the unit stores another period", {.alterOnStore = true}, true, differs, 0},
+      {"the unit stores another period",
+       {.alterOnStore = TUnitField::testReport},
+       true,
+       differs("\nInforme de Test: enviado 7 Días, recibido 30 Días."),
+       0},
+      {"another subscriber",
+       {.alterOnStore = TUnitField::subscriber},
+       true,
+       differs("\nN° de Abonado: enviado \"1B2C\", recibido \"2B2C\"."),
+       0},
+      {"another main phone",
+       {.alterOnStore = TUnitField::mainPhone},
+       true,
+       differs("\nTeléfono Principal: enviado \"12,34\", recibido \"12,349\"."),
+       0},
+      {"another backup phone",
+       {.alterOnStore = TUnitField::backupPhone},
+       true,
+       differs("\nTeléfono de Respaldo: enviado \"#9\", recibido \"#99\"."),
+       0},
+      {"another terminal-block mode",
+       {.alterOnStore = TUnitField::terminalBlock},
+       true,
+       differs("\nBornera: enviado Incendio, recibido Asalto."),
+       0},
       {"silent on the read-back", {.silentOnRead = true}, true, m::kNothingReceived, 0},
       {"a separator missing", {.missingSeparator = true}, true, m::kReceiveError, 0},
       {"no acknowledgement", {.silent = true}, false, m::kNotProgrammed, 100},
@@ -253,7 +268,7 @@ TEST_F(Window, ARefusedFileIsNamedAndChangesNothing) {
             "No se puede abrir el archivo \"malo.vardelio\".\n\n"
             "N° de Abonado: el carácter «A» no se admite.");
   EXPECT_TRUE(ShowsWhatWasFilled());
-  EXPECT_EQ(form->windowTitle(), "Programador Vardelio");
+  EXPECT_EQ(form->windowTitle(), "*Programador Vardelio");  // no file, unsaved values
   EXPECT_TRUE(form->Files().Recent().isEmpty());
   EXPECT_EQ(Find<QAction>("RecentFile1"), nullptr);
 }
@@ -306,7 +321,7 @@ TEST_F(Window, RecentFilesAreListedAboveTheLastItems) {
   QStringList items;
   for (QAction* item : Find<QMenu>("Archivo1")->actions())
     items << item->text();
-  EXPECT_EQ(items, (QStringList{"&Abrir programación...", "&Guardar programación...", "",
+  EXPECT_EQ(items, (QStringList{"&Nuevo", "&Abrir programación...", "&Guardar programación...", "",
                                 "&1 e.vardelio", "&2 d.vardelio", "&3 c.vardelio",
                                 "&4 b&&c.vardelio", "", "Registro de la &línea...", "", "&Salir"}));
   // A new window finds them in the settings folder.
@@ -316,9 +331,9 @@ TEST_F(Window, RecentFilesAreListedAboveTheLastItems) {
   EXPECT_EQ(form->windowTitle(), "Programador Vardelio");
 }
 
-// The read-back's request cannot be written (the unit hung up after acknowledging): the
-// error is the receive's, and the window still shows what was sent, as after any other
-// failure of the read-back, rather than the entries the send emptied.
+// The read-back cannot be started (the unit hung up after acknowledging: the purge before its
+// request fails): the error is the receive's, and the window still shows what was sent, as
+// after any other failure of the read-back, rather than the entries the send emptied.
 TEST_F(Window, AReadBackThatCannotBeAskedForStillShowsWhatWasSent) {
   Start({.hangUpAfter = 1});
   unit->KeepLineOpen(true);
@@ -328,7 +343,7 @@ TEST_F(Window, AReadBackThatCannotBeAskedForStillShowsWhatWasSent) {
   unit->KeepLineOpen(false);  // the acknowledgement is in: now it may hang up
   ASSERT_TRUE(ServeUntil([&] { return form->ComPort1()->EventLoopEnded(); }));
   ASSERT_TRUE(EvaluateWhen([] { return true; }));
-  EXPECT_EQ(boxes.errors, QStringList{"WriteFile function failed (win error code: 5)"});
+  EXPECT_EQ(boxes.errors, QStringList{"PurgeComm function failed (win error code: 5)"});
   EXPECT_TRUE(boxes.messages.isEmpty());
   EXPECT_TRUE(ShowsWhatWasFilled());
 }
@@ -347,7 +362,7 @@ TEST_F(Window, AFileOpenedDuringAReceiveIsNotSplicedWithTheAnswer) {
   ASSERT_TRUE(EvaluateWhen([&] { return UnitAnswered(1); }));
   const QStringList shown = {Text("Edit1"), Text("Edit2"), Text("Edit3")};
   EXPECT_EQ(shown, (QStringList{"1B2C", "12345678", "87654321"}));
-  EXPECT_EQ(form->windowTitle(), "Programador Vardelio");
+  EXPECT_EQ(form->windowTitle(), "*Programador Vardelio");  // the unit's values, in no file
   EXPECT_TRUE(form->Files().Open(FilePath("cliente.vardelio")));
   EXPECT_EQ(Text("Edit2"), "12,34");
 }

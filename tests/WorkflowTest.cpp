@@ -87,7 +87,7 @@ class Workflow : public ::testing::Test {
   // Runs `start` and lets the evaluation come once `answered`, however long a loaded machine
   // makes the unit take.
   void EvaluateWhen(const std::function<void()>& start, const std::function<bool()>& answered) {
-    EXPECT_TRUE(vardelio::test::EvaluateOnceAnswered(form->Timer1(), *unit, start, answered))
+    EXPECT_TRUE(vardelio::test::EvaluateOnceAnswered(form->Timer1(), start, answered))
         << "requests taken " << unit->Requests() << ", buffer \""
         << Buffer()->toPlainText().toStdString() << '"';
   }
@@ -196,8 +196,9 @@ TEST_F(Workflow, AReceiveFillsTheWindowWithTheUnitsValues) {
   EXPECT_TRUE(ButtonsEnabled());
 }
 
-TEST_F(Workflow, ValuesReadBackGoOutAgainByteForByte) {
-  // Bytes the line's code page carries but that a plain-text view or upper-casing would alter:
+// Bytes the line's code page carries but that a plain-text view or upper-casing would alter
+// are shown as read; the entries' rules then keep them from going out again.
+TEST_F(Workflow, ValuesReadBackAreShownAsReadAndRefusedByTheEntriesRules) {
   // µ (no capital in the code page), ƒ, a no-break space.
   const std::string stored =
       "\xB5\x83"
@@ -210,11 +211,31 @@ TEST_F(Workflow, ValuesReadBackGoOutAgainByteForByte) {
   EXPECT_EQ(boxes.messages, QStringList{m::kReceived});
   EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), QString::fromUtf8("µƒ12"));
   EXPECT_EQ(Find<QLineEdit>("Edit2")->text(), QString::fromUtf8("\u00A034"));
-  unit->SetStored("");
-  EvaluateOnceAnswered([&] { Click("BitBtn1_Enviar"); }, false, 2);
-  ASSERT_TRUE(WaitForMessages(2));
-  EXPECT_EQ(boxes.messages.last(), m::kProgrammed);
+  Click("BitBtn1_Enviar");
+  EXPECT_EQ(boxes.messages, (QStringList{m::kReceived, m::kBadSubscriber}));
+  EXPECT_FALSE(form->Timer1()->isActive());
+  EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), QString::fromUtf8("µƒ12"));  // kept to mend
+  EXPECT_EQ(unit->Requests(), 1);
   EXPECT_EQ(unit->Stored(), stored);
+}
+
+// The unit answers the read request at once, with no pause and no time on the line: the
+// answer comes in before the window is done starting the receive, and is kept.
+TEST_F(Workflow, AnAnswerThatComesAtOnceIsKept) {
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    Start({.delayMs = 0, .byteMicros = 0});
+    boxes.messages.clear();
+    form->Timer1()->setInterval(vardelio::test::kNoEvaluation);
+    Click("BitBtn2_Recibir");
+    ASSERT_TRUE(ServeUntil([&] { return !Buffer()->toPlainText().isEmpty(); }));
+    form->Timer1()->setInterval(0);
+    ASSERT_TRUE(WaitForMessages(1));
+    EXPECT_EQ(boxes.messages, QStringList{m::kReceived});
+    EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "1B2C");
+    form.reset();
+    unit.reset();
+  }
 }
 
 TEST(SimulatedUnit, ItsLinkReplacesOnlyAnOlderLink) {
@@ -248,6 +269,10 @@ TEST(SimulatedUnit, ItsCommandLineNeverTakesAnOptionForTheLink) {
       {{"--hang-up-after", "1", "/tmp/ttyV"}, std::nullopt, "/tmp/ttyV", ""},
       {{"--", "-odd"}, std::nullopt, "-odd", ""},
       {{"--alter-on-store", "--silent-on-read", "/tmp/ttyV"}, std::nullopt, "/tmp/ttyV", ""},
+      {{"--alter", "backup-phone", "/tmp/ttyV"}, std::nullopt, "/tmp/ttyV", ""},
+      {{"--help"}, 0, "", "--alter FIELD"},
+      {{"/tmp/ttyV", "--alter", "zone"}, 2, "", "bad option --alter"},
+      {{"/tmp/ttyV", "--alter"}, 2, "", "bad option --alter"},
       {{"--help"}, 0, "", "--alter-on-store      store the next test-report period"},
       {{"--help"}, 0, "", "Usage: vardelio-unit"},
       {{"/tmp/ttyV", "-h"}, 0, "", "--hang-up-after N"},
@@ -283,6 +308,20 @@ TEST(SimulatedUnit, ItsCommandLineNeverTakesAnOptionForTheLink) {
   EXPECT_EQ(parsed.behaviour.hangUpAfter, 2);
   EXPECT_TRUE(parsed.behaviour.garbage && parsed.behaviour.timeOver &&
               parsed.behaviour.missingSeparator && !parsed.behaviour.silent);
+  const struct {
+    const char* name;
+    TUnitField field;
+  } alterable[] = {{"subscriber", TUnitField::subscriber},
+                   {"main-phone", TUnitField::mainPhone},
+                   {"backup-phone", TUnitField::backupPhone},
+                   {"terminal-block", TUnitField::terminalBlock},
+                   {"period", TUnitField::testReport}};
+  for (const auto& f : alterable) {
+    const char* alter[] = {"vardelio-unit", "--alter", f.name, "/tmp/ttyV"};
+    TUnitCommandLine altered;
+    ASSERT_EQ(ParseUnitCommandLine(4, alter, altered, out, errors), std::nullopt) << f.name;
+    EXPECT_EQ(altered.behaviour.alterOnStore, f.field) << f.name;
+  }
 }
 
 TEST_F(Workflow, ReceiveOutcomes) {
@@ -427,18 +466,35 @@ TEST(StartUp, APortChosenWhileClosedIsOnlyRecordedAndStoredAtExit) {
   EXPECT_TRUE(boxes.errors.isEmpty());
 }
 
-TEST(ReceiveFailure, AFailedPurgeIsShownAndTheEvaluationStillFollows) {
+// Stale input goes before the read request is written, never after: an answer that comes at
+// once would go with it. A purge that fails stops the receive before it asks anything.
+TEST(ReceiveFailure, TheInputIsPurgedBeforeTheRequestAndAFailedPurgeAsksNothing) {
   TRecordingPresenter boxes;
   vardelio::test::TFakeComPlatform fake;
   TForm1 form(nullptr, &fake);
   form.Timer1()->setInterval(50);
-  fake.Locked([&] { fake.Fail("PurgeComm", 5); });
-  form.findChild<QAction*>(QStringLiteral("RecibirProgramacin1"))->trigger();
-  EXPECT_EQ(boxes.errors, QStringList{"PurgeComm function failed (win error code: 5)"});
-  EXPECT_TRUE(form.Timer1()->isActive());
-  EXPECT_EQ(form.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->value(), 0);
+  fake.Locked([&] { fake.calls.clear(); });
+  auto* receive = form.findChild<QAction*>(QStringLiteral("RecibirProgramacin1"));
+  receive->trigger();
+  const std::vector<std::string> calls = fake.Calls();
+  const auto at = [&](const char* name) {
+    return std::find_if(calls.begin(), calls.end(),
+                        [&](const std::string& call) { return call.starts_with(name); });
+  };
+  ASSERT_NE(at("PurgeComm"), calls.end());
+  ASSERT_NE(at("WriteFile"), calls.end());
+  EXPECT_LT(at("PurgeComm"), at("WriteFile"));
   ASSERT_TRUE(ServeUntil([&] { return boxes.messages.size() == 1; }));
   EXPECT_EQ(boxes.messages, QStringList{m::kNothingReceived});
+  fake.Locked([&] {
+    fake.calls.clear();
+    fake.Fail("PurgeComm", 5);
+  });
+  receive->trigger();
+  EXPECT_EQ(boxes.errors, QStringList{"PurgeComm function failed (win error code: 5)"});
+  EXPECT_EQ(fake.Count("WriteFile"), 0);
+  EXPECT_FALSE(form.Timer1()->isActive());
+  EXPECT_FALSE(form.findChild<QPushButton*>(QStringLiteral("BitBtn1_Enviar"))->isEnabled());
   fake.Locked([&] { fake.failures.clear(); });
 }
 

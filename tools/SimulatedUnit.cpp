@@ -7,6 +7,41 @@
 #include <chrono>
 
 namespace vardelio {
+namespace {
+
+// The next of `count` digits from '0'.
+void NextDigit(char& digit, int count) {
+  digit = digit >= '0' && digit < char('0' + count - 1) ? char(digit + 1) : '0';
+}
+
+}  // namespace
+
+// As a faulty unit might keep a frame's values: the subscriber's first character, a digit
+// more in either phone, the next mode or period.
+void TSimulatedUnit::Alter(std::string& frame, TUnitField field) {
+  const std::size_t mainEnd = frame.find('T', 4);
+  const std::size_t backupEnd = mainEnd == frame.npos ? frame.npos : frame.find('T', mainEnd + 1);
+  if (frame.size() < 2) return;
+  switch (field) {
+    case TUnitField::subscriber:
+      frame[0] = frame[0] == '1' ? '2' : '1';
+      break;
+    case TUnitField::mainPhone:
+      if (mainEnd != frame.npos) frame.insert(mainEnd, "9");
+      break;
+    case TUnitField::backupPhone:
+      if (backupEnd != frame.npos) frame.insert(backupEnd, "9");
+      break;
+    case TUnitField::terminalBlock:
+      NextDigit(frame[frame.size() - 2], 3);
+      break;
+    case TUnitField::testReport:
+      NextDigit(frame.back(), 4);
+      break;
+    case TUnitField::none:
+      break;
+  }
+}
 
 TSimulatedUnit::TSimulatedUnit(int master, TUnitBehaviour behaviour)
     : master_(master), stop_(eventfd(0, EFD_CLOEXEC)), behaviour_(behaviour) {}
@@ -76,11 +111,7 @@ void TSimulatedUnit::Handle(char byte) {
   } else if (inFrame_ && byte == 'Z') {
     inFrame_ = false;
     ++requests_;
-    if (behaviour_.alterOnStore && !frame_.empty()) {
-      // The last digit is the test report's: the next period, as a faulty unit might keep.
-      char& period = frame_.back();
-      period = period >= '0' && period < '3' ? char(period + 1) : '0';
-    }
+    Alter(frame_, behaviour_.alterOnStore);
     if (!behaviour_.timeOver) SetStored(frame_);
     Answer(behaviour_.timeOver ? "SFZ" : "SOKZ");
   } else if (inFrame_) {
@@ -96,19 +127,6 @@ void TSimulatedUnit::Handle(char byte) {
   }
 }
 
-void TSimulatedUnit::Hold() {
-  std::lock_guard lock(mutex_);
-  held_ = true;
-}
-
-void TSimulatedUnit::Release() {
-  {
-    std::lock_guard lock(mutex_);
-    held_ = false;
-  }
-  released_.notify_all();
-}
-
 void TSimulatedUnit::KeepLineOpen(bool keep) {
   {
     std::lock_guard lock(mutex_);
@@ -120,8 +138,7 @@ void TSimulatedUnit::KeepLineOpen(bool keep) {
 void TSimulatedUnit::Answer(const std::string& reply) {
   if (behaviour_.silent) return;
   {
-    std::unique_lock lock(mutex_);
-    released_.wait(lock, [this] { return !held_ || stopping_; });
+    std::lock_guard lock(mutex_);
     if (stopping_) return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(behaviour_.delayMs));

@@ -10,6 +10,9 @@
 
 namespace vardelio {
 
+// A value the unit may store otherwise than it was sent.
+enum class TUnitField { none, subscriber, mainPhone, backupPhone, terminalBlock, testReport };
+
 struct TUnitBehaviour {
   bool silent = false;            // answers nothing
   int delayMs = 5;                // the unit's own pause before it answers
@@ -17,9 +20,9 @@ struct TUnitBehaviour {
   bool garbage = false;           // answers "SokZ" and noise instead
   bool timeOver = false;          // its programming window is closed: answers "SFZ"
   int hangUpAfter = -1;           // closes its side after this many requests (-1: never)
-  bool alterOnStore = false;      // stores another test-report period than the one sent
-  bool silentOnRead = false;      // acknowledges programming but never answers the read request
-  int byteMicros = 1000;          // pace of the line, about 9600 baud
+  TUnitField alterOnStore = TUnitField::none;  // stores this value otherwise than it was sent
+  bool silentOnRead = false;  // acknowledges programming but never answers the read request
+  int byteMicros = 1000;      // pace of the line, about 9600 baud
 };
 
 class TSimulatedUnit {
@@ -37,15 +40,12 @@ class TSimulatedUnit {
   int Requests() const { return requests_; }
   // Sends bytes of its own, as a unit speaking out of turn.
   void SendRaw(const std::string& bytes);
-  // While held, requests are taken but their answers wait for Release: a test lets the
-  // window finish what it does after a write before any answer can arrive.
-  void Hold();
-  void Release();
   // While kept open, a hang-up the behaviour asks for waits: only a test sees when the other
   // side has read the last answer, which the kernel drops at a hang-up.
   void KeepLineOpen(bool keep);
 
  private:
+  static void Alter(std::string& frame, TUnitField field);
   void Run();
   void Handle(char byte);
   void Answer(const std::string& reply);
@@ -60,7 +60,6 @@ class TSimulatedUnit {
   bool inFrame_ = false;
   std::atomic<int> requests_{0};
   std::condition_variable released_;
-  bool held_ = false;
   bool keepOpen_ = false;
   bool stopping_ = false;
   std::thread thread_;

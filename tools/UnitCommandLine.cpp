@@ -18,6 +18,8 @@ constexpr std::string_view kUsage =
     "  --time-over           answer every request as after the programming window\n"
     "  --hang-up-after N     close the line after N requests\n"
     "  --alter-on-store      store the next test-report period instead of the one sent\n"
+    "  --alter FIELD         store FIELD otherwise than it was sent: subscriber,\n"
+    "                        main-phone, backup-phone, terminal-block or period\n"
     "  --silent-on-read      acknowledge programming but never answer the read request\n"
     "  -h, --help            print this help and exit\n";
 
@@ -27,6 +29,24 @@ bool ParseCount(std::string_view text, int& value) {
   return error == std::errc() && stop == end && value >= 0;
 }
 
+bool ParseField(std::string_view text, TUnitField& field) {
+  const struct {
+    std::string_view name;
+    TUnitField field;
+  } names[] = {{"subscriber", TUnitField::subscriber},
+               {"main-phone", TUnitField::mainPhone},
+               {"backup-phone", TUnitField::backupPhone},
+               {"terminal-block", TUnitField::terminalBlock},
+               {"period", TUnitField::testReport}};
+  for (const auto& name : names) {
+    if (name.name == text) {
+      field = name.field;
+      return true;
+    }
+  }
+  return false;
+}
+
 // One option at argv[i]; one that takes a number also takes argv[i + 1].
 bool ParseOption(int argc, const char* const* argv, int& i, TUnitBehaviour& behaviour) {
   const std::string_view option = argv[i];
@@ -34,7 +54,11 @@ bool ParseOption(int argc, const char* const* argv, int& i, TUnitBehaviour& beha
   if (option == "--missing-separator") return behaviour.missingSeparator = true;
   if (option == "--garbage") return behaviour.garbage = true;
   if (option == "--time-over") return behaviour.timeOver = true;
-  if (option == "--alter-on-store") return behaviour.alterOnStore = true;
+  if (option == "--alter-on-store") {
+    behaviour.alterOnStore = TUnitField::testReport;
+    return true;
+  }
+  if (option == "--alter") return i + 1 < argc && ParseField(argv[++i], behaviour.alterOnStore);
   if (option == "--silent-on-read") return behaviour.silentOnRead = true;
   int* number = option == "--delay"           ? &behaviour.delayMs
                 : option == "--hang-up-after" ? &behaviour.hangUpAfter

@@ -2,7 +2,8 @@
 // link, for trying the programmer without hardware.
 //
 //   vardelio-unit [--silent] [--delay MS] [--missing-separator] [--garbage]
-//                 [--time-over] [--hang-up-after N] [--alter-on-store] [--silent-on-read] LINK
+//                 [--time-over] [--hang-up-after N] [--alter-on-store] [--alter FIELD]
+//                 [--silent-on-read] LINK
 
 #include <fcntl.h>
 #include <signal.h>
