@@ -6,12 +6,12 @@
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 
-#include "FileNames.h"
-#include "ProgrammingFile.h"
 #include "framework/Ansi.h"
 #include "framework/Dialogs.h"
 #include "portconfig/UserFile.h"
 #include "programming/Csv.h"
+#include "programming/FileNames.h"
+#include "programming/ProgrammingFile.h"
 #include "ui_HistoryForm.h"
 
 namespace vardelio {

@@ -6,7 +6,6 @@
 
 #include "AboutForm.h"
 #include "CommandLine.h"
-#include "FileNames.h"
 #include "MainForm.h"
 #include "Program.h"
 #include "SingleInstance.h"
@@ -15,6 +14,7 @@
 #include "framework/Dialogs.h"
 #include "portconfig/ProfileFile.h"
 #include "programming/BenchCommands.h"
+#include "programming/FileNames.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <array>
 
 #include "Csv.h"
-#include "app/FileNames.h"
-#include "app/ProgrammingFile.h"
+#include "FileNames.h"
+#include "ProgrammingFile.h"
 #include "portconfig/UserFile.h"
 
 namespace vardelio {
@@ -65,11 +65,7 @@ TBatchList ReadFolder(const std::string& folder) {
   for (const std::string& name : names) {
     const std::string path = folder + "/" + name;
     try {
-      TBatchItem item{Named(name), path, LoadProgrammingFile(path)};
-      if (const auto fault = SubscriberFault(item.values)) {
-        return {{}, QStringLiteral("%1: %2").arg(item.name, *fault)};
-      }
-      list.items.push_back(std::move(item));
+      list.items.push_back({Named(name), path, LoadProgrammingFile(path)});
     } catch (const EProgrammingFile& refused) {
       return {{}, refused.Text()};
     }
@@ -128,9 +124,6 @@ TBatchList ParseBatchCsv(const std::string& text) {
       return {
           {},
           QStringLiteral("Lista, %1: %2: %3.").arg(name, parsed.fault.field, parsed.fault.problem)};
-    }
-    if (const auto fault = SubscriberFault(*parsed.values)) {
-      return {{}, QStringLiteral("Lista, %1: %2").arg(name, *fault)};
     }
     list.items.push_back({name, {}, *parsed.values});
   }

@@ -9,10 +9,10 @@
 
 #include "BatchList.h"
 #include "BenchConsole.h"
+#include "FileNames.h"
 #include "History.h"
 #include "JobSheet.h"
-#include "app/FileNames.h"
-#include "app/ProgrammingFile.h"
+#include "ProgrammingFile.h"
 #include "framework/Ansi.h"
 #include "framework/Application.h"
 #include "i18n/FrameworkTexts.h"
@@ -149,15 +149,7 @@ bool TBench::Open(const char* operation, const std::string& file, const TPanelPr
 
 std::optional<TPanelProgramming> TBench::Load(const std::string& file) {
   try {
-    TPanelProgramming values = LoadProgrammingFile(file);
-    if (const auto fault = SubscriberFault(values)) {
-      errors_ << "vardelio: "
-              << Utf8(QStringLiteral("No se puede enviar el archivo \"%1\".\n\n%2")
-                          .arg(ReadableFileName(FileNameFromBytes(file)), *fault))
-              << "\n";
-      return std::nullopt;
-    }
-    return values;
+    return LoadProgrammingFile(file);
   } catch (const EProgrammingFile& refused) {
     errors_ << "vardelio: " << Utf8(refused.Text()) << "\n";
     return std::nullopt;

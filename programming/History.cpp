@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "Csv.h"
-#include "app/ProgrammingFile.h"
+#include "ProgrammingFile.h"
 #include "framework/Ansi.h"
 #include "portconfig/UserFile.h"
 

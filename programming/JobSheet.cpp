@@ -8,8 +8,8 @@
 #include <array>
 
 #include "History.h"
-#include "app/JpegImage.h"
-#include "app/ProgrammingFile.h"
+#include "JpegImage.h"
+#include "ProgrammingFile.h"
 #include "framework/Ansi.h"
 #include "portconfig/UserFile.h"
 

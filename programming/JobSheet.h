@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "app/PanelFrames.h"
+#include "PanelFrames.h"
 
 class QPagedPaintDevice;
 class QPainter;

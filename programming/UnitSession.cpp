@@ -3,15 +3,14 @@
 #include <QTimer>
 #include <utility>
 
+#include "EntryRules.h"
 #include "Outcomes.h"
-#include "app/ProgrammingFile.h"
+#include "ProgrammingFile.h"
 #include "framework/Ansi.h"
 #include "serial/ComPort.h"
 
 namespace vardelio {
 namespace {
-
-constexpr std::size_t kSubscriberLength = 4;
 
 std::string WithSeparator(const std::string& phone) {
   return phone.size() < kPhoneWithoutSeparator ? phone + 'T' : phone;
@@ -27,14 +26,6 @@ QString Mode(std::optional<T> value, QString (*caption)(T)) {
 }
 
 }  // namespace
-
-std::optional<QString> SubscriberFault(const TPanelProgramming& values) {
-  if (values.Subscriber.size() == kSubscriberLength) return std::nullopt;
-  return QStringLiteral("%1: tiene %2 caracteres y debe tener %3.")
-      .arg(fields::kSubscriber)
-      .arg(values.Subscriber.size())
-      .arg(kSubscriberLength);
-}
 
 bool TSessionResult::Succeeded() const {
   return outcome == TOutcome::programmed || outcome == TOutcome::verified ||
@@ -89,7 +80,9 @@ bool TUnitSession::SendAndVerify(const TPanelProgramming& values) {
 // A refused send starts nothing, so it leaves a verification under way as it is; any send
 // that goes ahead ends it.
 bool TUnitSession::StartSend(const TPanelProgramming& values) {
-  if (values.Subscriber.size() != kSubscriberLength) {
+  // The values' one rule, wherever they came from (typed, pasted, read back, from a file): a
+  // stray "Z" would end the frame early.
+  if (CheckProgramming(values)) {
     face_.Message(outcomes::kBadSubscriber);
     return false;
   }

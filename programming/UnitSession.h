@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/PanelFrames.h"
+#include "PanelFrames.h"
 
 class QTimer;
 
@@ -66,8 +66,8 @@ class TUnitSession {
   // its timeout and the framer's packets are the caller's to route to Evaluate and Packet.
   TUnitSession(TCustomComPort& port, QTimer& timer, TSessionFace& face, int* tag = nullptr);
 
-  // False, after the message, when the subscriber is refused; a port error is raised as the
-  // port raises it, leaving what was done up to the write as it stands.
+  // False, after the message, when the values break the entries' rules (CheckProgramming); a port
+  // error is raised as the port raises it, leaving what was done up to the write as it stands.
   bool Send(const TPanelProgramming& values);
   void Receive();
   // A send and, once the unit has acknowledged it, a receive whose values are compared with
@@ -103,9 +103,6 @@ class TUnitSession {
   TPanelProgramming sent_;
   bool timeOver_ = false;
 };
-
-// What keeps values from being sent: a subscriber that is not 4 characters long.
-std::optional<QString> SubscriberFault(const TPanelProgramming& values);
 
 // One line for each field read back otherwise than it was sent, each naming the field.
 QString Differences(const TPanelProgramming& sent, const TProgrammingReply& got);

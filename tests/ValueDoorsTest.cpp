@@ -23,7 +23,7 @@
 #include "Waiting.h"
 #include "app/FileMenu.h"
 #include "app/MainForm.h"
-#include "app/ProgrammingFile.h"
+#include "programming/ProgrammingFile.h"
 #include "app/RecentFiles.h"
 #include "app/Workflow.h"
 #include "portconfig/ProfileFile.h"
