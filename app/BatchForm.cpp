@@ -53,6 +53,8 @@ void TBatchForm::ShowRow(std::size_t item) {
   for (int column = 0; column < kColumns; ++column) {
     ui_->Table->setItem(int(item), column, new QTableWidgetItem(texts[column]));
   }
+  // The whole message, where the column cuts it short.
+  ui_->Table->item(int(item), cMessage)->setToolTip(result.message);
 }
 
 void TBatchForm::ShowState() {
@@ -63,6 +65,7 @@ void TBatchForm::ShowState() {
   ui_->Close->setEnabled(!next && !busy_);
   if (!next) {
     ui_->Next->setText(QStringLiteral("Serie terminada."));
+    ui_->Program->setText(QStringLiteral("&Programar"));
     ui_->Summary->setText(run_.Summary());
     ui_->Close->setDefault(true);
     ui_->Close->setFocus();

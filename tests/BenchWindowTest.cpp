@@ -125,6 +125,34 @@ TEST_F(BenchWindow, BatchFromTheWindow) {
   EXPECT_EQ(history[0].outcome, "sin-respuesta");
 }
 
+// Five units in a row, one Enter each, the third of which keeps a wrong value and is skipped:
+// each is sent and read back on the window's line.
+TEST_F(BenchWindow, FiveUnitsFromTheWindowOneFails) {
+  Start("--alter backup-phone --alter-only 3");
+  QTemporaryDir folder;
+  const QString list = folder.filePath("lista.csv");
+  std::ofstream(list.toStdString()) << "abonado,principal,respaldo,bornera,informe\n"
+                                       "1111,\"011,4555,1234\",,asalto,24-hs\n"
+                                       "2222,0114555222,#9,accidente,7-dias\n"
+                                       "3333,0114555333,,incendio,30-dias\n"
+                                       "4444,0114555444,*8,asalto,deshabilitado\n"
+                                       "5555,0114555555,,incendio,24 Hs\n";
+  QString summary;
+  QTimer::singleShot(0, [&] {
+    auto* batch = form->findChild<TBatchForm*>();
+    ASSERT_NE(batch, nullptr);
+    for (int i = 0; i < 3; ++i)
+      QTest::keyClick(batch, Qt::Key_Return);
+    batch->findChild<QPushButton*>("Skip")->click();
+    QTest::keyClick(batch, Qt::Key_Return);
+    QTest::keyClick(batch, Qt::Key_Return);
+    summary = batch->findChild<QLabel*>("Summary")->text();
+    batch->accept();
+  });
+  ASSERT_TRUE(form->RunBatch(list));
+  EXPECT_EQ(summary, "5 equipos: 4 verificados, 1 con falla, 0 salteados.");
+}
+
 TEST_F(BenchWindow, ARefusedListIsNamed) {
   Start();
   QTemporaryDir folder;
