@@ -130,6 +130,11 @@ void TForm1::ConnectWorkflow() {
       &tag_});
   history_ = std::make_unique<THistoryWriter>([](const QString& text) { ShowMessage(text); });
   workflow_->Finished = [this](const TSessionResult& result) { WorkflowFinished(result); };
+  workflow_->PortFailed = [this](const char* operation, const TPanelProgramming& values) {
+    if (batchItem_) return;  // the batch tells its item's end
+    history_->Add(
+        PortErrorEntry(operation, values, comPort1_->Port(), FileNameBytes(files_->File())));
+  };
   const auto reported = [this](void (TForm1::*handler)()) {
     return [this, handler] {
       RunReported([this, handler] { RunTraced([this, handler] { (this->*handler)(); }); });

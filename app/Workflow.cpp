@@ -10,6 +10,7 @@
 
 #include "framework/Ansi.h"
 #include "framework/Dialogs.h"
+#include "serial/ComError.h"
 #include "serial/ComPort.h"
 
 namespace vardelio {
@@ -102,28 +103,45 @@ void TProgrammingWorkflow::EnableButtons(bool enabled) {
   c_.Receive->setEnabled(enabled);
 }
 
+template <typename F>
+auto TProgrammingWorkflow::Told(const char* name, const TPanelProgramming& values, F&& operation) {
+  try {
+    return operation();
+  } catch (const EComPort&) {
+    if (PortFailed) PortFailed(name, values);
+    throw;
+  }
+}
+
 void TProgrammingWorkflow::Send() {
-  session_->Send(Values());
+  const TPanelProgramming values = Values();
+  Told("envio", values, [&] { return session_->Send(values); });
 }
 
 void TProgrammingWorkflow::Receive() {
-  session_->Receive();
+  Told("recepcion", {}, [&] { session_->Receive(); });
 }
 
 void TProgrammingWorkflow::SendAndVerify() {
-  session_->SendAndVerify(Values());
+  SendAndVerify(Values());
 }
 
 bool TProgrammingWorkflow::SendAndVerify(const TPanelProgramming& values) {
-  return session_->SendAndVerify(values);
+  return Told("verificacion", values, [&] { return session_->SendAndVerify(values); });
 }
 
 void TProgrammingWorkflow::Packet(const std::string& text) {
   session_->Packet(text);
 }
 
+// Only a verification's read-back writes here; the window shows what was sent once it fails.
 void TProgrammingWorkflow::Evaluate() {
-  session_->Evaluate();
+  try {
+    session_->Evaluate();
+  } catch (const EComPort&) {
+    if (PortFailed) PortFailed("verificacion", Values());
+    throw;
+  }
 }
 
 bool TProgrammingWorkflow::Busy() const {

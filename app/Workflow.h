@@ -73,6 +73,9 @@ class TProgrammingWorkflow {
 
   // Called once each operation has been evaluated, after its message.
   std::function<void(const TSessionResult&)> Finished;
+  // Called when the port fails an operation (before its error is raised on): the operation's
+  // name in the history and the values it carried.
+  std::function<void(const char* operation, const TPanelProgramming& values)> PortFailed;
   // While set, the unit's messages go here instead of the window's boxes (a batch shows them
   // in its table).
   std::function<void(const QString&)> Say;
@@ -80,6 +83,9 @@ class TProgrammingWorkflow {
  private:
   class TWindowFace;
   void EnableButtons(bool enabled);
+  // Runs `operation`; a port error it raises is told to PortFailed first.
+  template <typename F>
+  auto Told(const char* name, const TPanelProgramming& values, F&& operation);
 
   TWorkflowControls c_;
   std::unique_ptr<TWindowFace> face_;

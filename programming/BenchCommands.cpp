@@ -120,20 +120,7 @@ class TBench {
 int TBench::PortFailed(const std::exception& error, const char* operation, const std::string& file,
                        const TPanelProgramming& values) {
   errors_ << "vardelio: " << line_.PortName() << ": " << error.what() << "\n";
-  THistoryEntry entry;
-  entry.time = QDateTime::currentDateTime();
-  entry.port = line_.PortName();
-  entry.operation = operation;
-  entry.subscriber = values.Subscriber;
-  entry.mainPhone = values.MainPhone;
-  entry.backupPhone = values.BackupPhone;
-  if (!values.Subscriber.empty()) {
-    entry.terminalBlock = values.TerminalBlock;
-    entry.testReport = values.TestReport;
-  }
-  entry.outcome = "error-puerto";
-  entry.file = file;
-  history_.Add(entry);
+  history_.Add(PortErrorEntry(operation, values, line_.PortName(), file));
   return kExitPort;
 }
 

@@ -157,6 +157,24 @@ THistoryEntry HistoryEntry(const TSessionResult& result, const std::string& port
   return entry;
 }
 
+THistoryEntry PortErrorEntry(const char* operation, const TPanelProgramming& values,
+                             const std::string& port, const std::string& file) {
+  THistoryEntry entry;
+  entry.time = QDateTime::currentDateTime();
+  entry.port = port;
+  entry.operation = operation;
+  entry.subscriber = values.Subscriber;
+  entry.mainPhone = values.MainPhone;
+  entry.backupPhone = values.BackupPhone;
+  if (!values.Subscriber.empty()) {
+    entry.terminalBlock = values.TerminalBlock;
+    entry.testReport = values.TestReport;
+  }
+  entry.outcome = "error-puerto";
+  entry.file = file;
+  return entry;
+}
+
 std::string HistoryLine(const THistoryEntry& entry) {
   const QDateTime time = entry.time.toOffsetFromUtc(entry.time.offsetFromUtc());
   return CsvLine({Utf8(time.toString(Qt::ISODate)), entry.port, entry.operation,

@@ -38,6 +38,9 @@ std::string HistoryPath();
 // The entry an evaluated operation leaves; `batch` marks an item of a batch run.
 THistoryEntry HistoryEntry(const TSessionResult& result, const std::string& port,
                            const std::string& file, bool batch = false);
+// The entry of an operation the port could not carry (error-puerto); a receive has no values.
+THistoryEntry PortErrorEntry(const char* operation, const TPanelProgramming& values,
+                             const std::string& port, const std::string& file);
 std::string HistoryOutcome(const TSessionResult& result);
 // The operator's words for an outcome word.
 QString HistoryOutcomeCaption(const std::string& outcome);

@@ -30,6 +30,8 @@ namespace {
 class BenchWindow : public ::testing::Test {
  protected:
   void Start(const char* switches = "") {
+    // Each test's history is its own, whichever process runs it.
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     std::string device;
     unit = test::StartUnit(switches, device);
     ASSERT_NE(unit, nullptr);
@@ -39,6 +41,7 @@ class BenchWindow : public ::testing::Test {
   ~BenchWindow() override {
     form.reset();
     if (unit) unit->Stop();
+    qputenv("XDG_DATA_HOME", previousData);
   }
   template <typename T = QWidget>
   T* Find(const char* name) {
@@ -53,6 +56,8 @@ class BenchWindow : public ::testing::Test {
   }
   std::vector<THistoryEntry> History() { return ReadHistory(HistoryPath()); }
 
+  const QByteArray previousData = qgetenv("XDG_DATA_HOME");
+  QTemporaryDir data;
   TRecordingPresenter boxes;
   std::unique_ptr<TSimulatedUnit> unit;
   std::unique_ptr<TForm1> form;
@@ -88,6 +93,26 @@ TEST_F(BenchWindow, EveryOperationLeavesAHistoryLine) {
   EXPECT_EQ(history[2].operation, "envio");
   EXPECT_EQ(history[2].subscriber, "2222");
   EXPECT_EQ(history[2].outcome, "exitosa");
+}
+
+// A port that fails leaves its line too, as on the command line; a verification's read-back
+// that cannot be asked for names the values sent.
+TEST_F(BenchWindow, APortErrorLeavesItsLine) {
+  Start("--hang-up-after 1");
+  Fill("1B2C");
+  Find<QAction>("EnviaryVerificar1")->trigger();
+  ASSERT_TRUE(ServeUntil([&] { return boxes.errors.size() == 1; }, 10000));
+  Fill("2222");
+  Find<QAction>("EnviarProgramacin1")->trigger();
+  ASSERT_EQ(boxes.errors.size(), 2);
+  const std::vector<THistoryEntry> history = History();
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0].operation, "verificacion");
+  EXPECT_EQ(history[0].subscriber, "1B2C");
+  EXPECT_EQ(history[0].outcome, "error-puerto");
+  EXPECT_EQ(history[1].operation, "envio");
+  EXPECT_EQ(history[1].subscriber, "2222");
+  EXPECT_EQ(history[1].outcome, "error-puerto");
 }
 
 TEST_F(BenchWindow, ASheetOfValuesThatCouldNotBeSentIsRefused) {
