@@ -114,7 +114,8 @@ bool THistoryForm::Export(const std::string& path) {
   for (const THistoryEntry& entry : Shown())
     text += HistoryLine(entry);
   try {
-    UpdateUserFile(path, [&](const std::string&) { return text; });
+    UpdateUserFile(
+        path, [&](const std::string&) { return text; }, kCustomerFileRules);
     return true;
   } catch (const std::exception& error) {
     ShowMessage(QStringLiteral("No se puede exportar el historial.\n\n%1")

@@ -4,6 +4,7 @@
 #include <QPrinter>
 
 #include "framework/Ansi.h"
+#include "programming/FileNames.h"
 #include "programming/JobSheet.h"
 
 namespace vardelio {
@@ -23,6 +24,11 @@ bool PrintJobSheet(QWidget* parent, const TJobSheet& sheet) {
   dialog.setWindowTitle(QStringLiteral("Imprimir hoja"));
   dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
   if (dialog.exec() != QDialog::Accepted) return false;
+  // A PDF holds customers' numbers: it is written as every such file is.
+  if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
+    WriteJobSheetPdf(FileNameBytes(printer.outputFileName()), sheet);
+    return true;
+  }
   PrintJobSheetOn(printer, sheet);
   return true;
 }

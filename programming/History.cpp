@@ -1,6 +1,5 @@
 #include "History.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,23 +68,18 @@ std::optional<T> FromCaption(const std::string& text, QString (*caption)(T)) {
   return std::nullopt;
 }
 
-// Made for its owner alone before the careful save first sees it, which then keeps its mode.
-void CreatePrivate(const std::string& path) {
+// The history's folder, its owner's alone like the file.
+void MakeFolder(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) {
-    const std::string folder = path.substr(0, slash);
-    std::string made;
-    for (std::size_t at = 1; at != std::string::npos;) {
-      at = folder.find('/', at + 1);
-      made = folder.substr(0, at);
-      if (mkdir(made.c_str(), 0700) != 0 && errno != EEXIST) {
-        throw EProfileError("Cannot write " + path + ": " + std::strerror(errno));
-      }
+  if (slash == std::string::npos || slash == 0) return;
+  const std::string folder = path.substr(0, slash);
+  for (std::size_t at = 1; at != std::string::npos;) {
+    at = folder.find('/', at + 1);
+    const std::string made = folder.substr(0, at);
+    if (mkdir(made.c_str(), 0700) != 0 && errno != EEXIST) {
+      throw EProfileError("Cannot write " + path + ": " + std::strerror(errno), errno);
     }
   }
-  const int fd =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-  if (fd >= 0) close(fd);
 }
 
 }  // namespace
@@ -207,13 +201,16 @@ std::vector<THistoryEntry> ParseHistory(const std::string& text) {
 }
 
 void AppendHistory(const THistoryEntry& entry, const std::string& path) {
-  CreatePrivate(path);
+  MakeFolder(path);
   const std::string line = HistoryLine(entry);
-  UpdateUserFile(path, [&](const std::string& old) {
-    if (old.empty()) return kHistoryHeader + line;
-    // A line cut short by hand is ended, so it cannot swallow this one.
-    return old + (old.back() == '\n' ? "" : "\n") + line;
-  });
+  UpdateUserFile(
+      path,
+      [&](const std::string& old) {
+        if (old.empty()) return kHistoryHeader + line;
+        // A line cut short by hand is ended, so it cannot swallow this one.
+        return old + (old.back() == '\n' ? "" : "\n") + line;
+      },
+      kCustomerFileRules);
 }
 
 std::vector<THistoryEntry> ReadHistory(const std::string& path) {

@@ -168,7 +168,8 @@ QByteArray JobSheetPdf(const TJobSheet& sheet) {
 
 void WriteJobSheetPdf(const std::string& path, const TJobSheet& sheet) {
   const QByteArray pdf = JobSheetPdf(sheet);
-  UpdateUserFile(path, [&](const std::string&) { return pdf.toStdString(); });
+  UpdateUserFile(
+      path, [&](const std::string&) { return pdf.toStdString(); }, kCustomerFileRules);
 }
 
 }  // namespace vardelio

@@ -299,6 +299,10 @@ TEST_F(Bench, SheetWithoutVerificationSaysSo) {
   ASSERT_EQ(Run({"--sheet", "hoja.pdf", "a.vardelio"}), 0) << errors.toStdString();
   const QString text = Tool("pdftotext", {folder.filePath("hoja.pdf"), "-"});
   EXPECT_TRUE(text.contains("Sin verificación registrada")) << text.toStdString();
+  // It holds customers' numbers: its owner's alone.
+  struct stat st {};
+  ASSERT_EQ(stat(Path("hoja.pdf").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(Run({"--sheet", "hoja.pdf", "bad.vardelio"}), 2);
 }
 
