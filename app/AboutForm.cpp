@@ -2,7 +2,7 @@
 
 #include <QKeyEvent>
 
-#include "JpegImage.h"
+#include "programming/JpegImage.h"
 #include "ui_AboutForm.h"
 
 namespace vardelio {

@@ -9,11 +9,11 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "FileNames.h"
-#include "ProgrammingFile.h"
 #include "RecentFiles.h"
 #include "Workflow.h"
 #include "framework/Dialogs.h"
+#include "programming/FileNames.h"
+#include "programming/ProgrammingFile.h"
 
 namespace vardelio {
 namespace {

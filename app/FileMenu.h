@@ -10,7 +10,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "PanelFrames.h"
+#include "programming/PanelFrames.h"
 
 class QAction;
 class QMenu;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "JpegImage.h"
+#include "programming/JpegImage.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {

@@ -3,24 +3,34 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
 
-#include "EntryRules.h"
+#include "BatchForm.h"
 #include "FileMenu.h"
-#include "FileNames.h"
-#include "JpegImage.h"
+#include "HistoryForm.h"
 #include "PortReconnect.h"
 #include "PortStatus.h"
 #include "PortTrace.h"
+#include "SheetPrint.h"
 #include "Workflow.h"
 #include "framework/Dialogs.h"
 #include "framework/EntryField.h"
 #include "portconfig/ComSetupForm.h"
 #include "portconfig/Persistence.h"
+#include "programming/BatchList.h"
+#include "programming/EntryRules.h"
+#include "programming/FileNames.h"
+#include "programming/History.h"
+#include "programming/JobSheet.h"
+#include "programming/JpegImage.h"
+#include "programming/ProgrammingFile.h"
 #include "serial/ComDataPacket.h"
 #include "serial/ComPort.h"
 #include "ui_MainForm.h"
@@ -123,6 +133,13 @@ void TForm1::ConnectWorkflow() {
       timer1_,
       comPort1_,
       &tag_});
+  history_ = std::make_unique<THistoryWriter>([](const QString& text) { ShowMessage(text); });
+  workflow_->Finished = [this](const TSessionResult& result) { WorkflowFinished(result); };
+  workflow_->PortFailed = [this](const char* operation, const TPanelProgramming& values) {
+    if (batchItem_) return;  // the batch tells its item's end
+    history_->Add(
+        PortErrorEntry(operation, values, comPort1_->Port(), FileNameBytes(files_->File())));
+  };
   const auto reported = [this](void (TForm1::*handler)()) {
     return [this, handler] {
       RunReported([this, handler] { RunTraced([this, handler] { (this->*handler)(); }); });
@@ -177,7 +194,90 @@ void TForm1::ComDataPacket1Packet(QObject*, const std::string& Str) {
   workflow_->Packet(Str);
 }
 void TForm1::Timer1Timer() {
-  workflow_->Evaluate();
+  try {
+    workflow_->Evaluate();
+  } catch (...) {
+    if (batchItem_) batchItem_(nullptr);  // the batch's item ends with the port's error
+    throw;
+  }
+}
+
+void TForm1::WorkflowFinished(const TSessionResult& result) {
+  if (batchItem_) {
+    batchItem_(&result);  // a batch adds its own line
+    return;
+  }
+  history_->Add(HistoryEntry(result, comPort1_->Port(), FileNameBytes(files_->File())));
+}
+
+TSessionResult TForm1::VerifyInBatch(const TPanelProgramming& values) {
+  QEventLoop loop;
+  std::optional<TSessionResult> end;
+  QStringList said;
+  batchItem_ = [&](const TSessionResult* result) {
+    if (result != nullptr) {
+      end = *result;
+    } else {
+      end.emplace().message = QStringLiteral("Error del puerto: vea el mensaje de error.");
+      end->sent = values;
+    }
+    loop.quit();
+  };
+  workflow_->Say = [&](const QString& text) { said << text; };
+  const auto restore = qScopeGuard([this] {
+    batchItem_ = nullptr;
+    workflow_->Say = nullptr;
+  });
+  if (!workflow_->SendAndVerify(values)) {
+    end.emplace().message = said.join(QLatin1Char('\n'));
+    end->sent = values;
+  }
+  if (!end) loop.exec();
+  // The time-over notice goes with the outcome.
+  if (said.size() > 1) end->message = said.join(QLatin1Char('\n'));
+  return *end;
+}
+
+void TForm1::ProgramarenSerie1Click() {
+  const QString list = QFileDialog::getOpenFileName(
+      this, QStringLiteral("Programar en serie"), QString(),
+      QStringLiteral("Lista de equipos (*.csv);;Cualquier archivo de la carpeta a programar "
+                     "(*.vardelio)"));
+  if (!list.isEmpty()) RunBatch(list);
+}
+
+bool TForm1::RunBatch(const QString& list) {
+  std::string path = FileNameBytes(list);
+  // A programming file stands for the folder it is in.
+  if (QFileInfo(list).suffix() == QLatin1String(kProgrammingFileSuffix.data())) {
+    path = FileNameBytes(QFileInfo(list).absolutePath());
+  }
+  TBatchList read = ReadBatchList(path);
+  if (!read.fault.isEmpty()) {
+    ShowMessage(read.fault);
+    return false;
+  }
+  TBatchForm form(
+      std::move(read.items),
+      [this](const TPanelProgramming& values) { return VerifyInBatch(values); }, comPort1_->Port(),
+      history_.get(), this);
+  form.exec();
+  return true;
+}
+
+void TForm1::Historial1Click() {
+  THistoryForm form(this);
+  form.exec();
+}
+
+void TForm1::ImprimirHoja1Click() {
+  const TPanelProgramming values = workflow_->Values();
+  if (const auto fault = CheckProgramming(values)) {
+    ShowMessage(QStringLiteral("No se puede imprimir la hoja.\n\n%1: %2.")
+                    .arg(fault->field, fault->problem));
+    return;
+  }
+  PrintJobSheet(this, MakeJobSheet(values, ReadableFileName(files_->File()), HistoryPath()));
 }
 
 void TForm1::SetUpWindow() {
@@ -230,6 +330,13 @@ void TForm1::ConnectMenus() {
           [this] { RunReported([this] { AbrirProgramacin1Click(); }); });
   connect(ui_->GuardarProgramacin1, &QAction::triggered, this,
           [this] { RunReported([this] { GuardarProgramacin1Click(); }); });
+  ui_->ImprimirHoja1->setShortcuts(QKeySequence::Print);
+  connect(ui_->ImprimirHoja1, &QAction::triggered, this,
+          [this] { RunReported([this] { ImprimirHoja1Click(); }); });
+  connect(ui_->Historial1, &QAction::triggered, this,
+          [this] { RunReported([this] { Historial1Click(); }); });
+  connect(ui_->ProgramarenSerie1, &QAction::triggered, this,
+          [this] { RunReported([this] { RunTraced([this] { ProgramarenSerie1Click(); }); }); });
   connect(ui_->Salir1, &QAction::triggered, this,
           [this] { RunReported([this] { Salir1Click(); }); });
   connect(ui_->Acerdade1, &QAction::triggered, this,

@@ -25,6 +25,9 @@ class TPortReconnect;
 class TPortStatus;
 class TPortTrace;
 class TProgrammingWorkflow;
+class THistoryWriter;
+struct TPanelProgramming;
+struct TSessionResult;
 
 inline constexpr int kSalirShortCut = 32851;  // Alt+S
 inline constexpr char kSettingsFile[] = "comporttest.ini";
@@ -64,6 +67,13 @@ class TForm1 : public QMainWindow {
   void BitBtn1_EnviarClick();
   void BitBtn2_RecibirClick();
   void EnviaryVerificar1Click();
+  // Asks for a list (a CSV file, or any programming file of the folder to program) and runs it.
+  void ProgramarenSerie1Click();
+  // Runs the batch of a list; false, after a box naming what is wrong, when it is refused.
+  bool RunBatch(const QString& list);
+  void Historial1Click();
+  // The job sheet of the values in the window; values that could not be sent are refused.
+  void ImprimirHoja1Click();
   void ComDataPacket1Packet(QObject* Sender, const std::string& Str);
   void Timer1Timer();
   // Checked: asks for a file and records the line in it; unchecked: stops recording.
@@ -94,6 +104,9 @@ class TForm1 : public QMainWindow {
   void ConnectMenus();
   void CreateComponents(IComPlatform* platform);
   void ConnectWorkflow();
+  void WorkflowFinished(const TSessionResult& result);
+  // One batch item: sent and verified on the window's line, its messages kept for the batch.
+  TSessionResult VerifyInBatch(const TPanelProgramming& values);
   // Runs a handler; a port error it raises is also recorded in the line trace.
   void RunTraced(const std::function<void()>& handler);
   // The trace's writer found the file full: stops the trace and says so once.
@@ -104,6 +117,10 @@ class TForm1 : public QMainWindow {
   TComPort* comPort1_ = nullptr;
   TComDataPacket* comDataPacket1_ = nullptr;
   std::unique_ptr<TProgrammingWorkflow> workflow_;
+  // Every operation's line; a history that cannot be written is told once.
+  std::unique_ptr<THistoryWriter> history_;
+  // While a batch item waits for its evaluation: told its end, or that the port failed.
+  std::function<void(const TSessionResult*)> batchItem_;
   std::unique_ptr<TFileMenu> files_;
   std::unique_ptr<TPortTrace> trace_;
   std::unique_ptr<TPortStatus> status_;

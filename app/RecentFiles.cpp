@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "FileNames.h"
 #include "portconfig/ProfileFile.h"
 #include "portconfig/UserFile.h"
+#include "programming/FileNames.h"
 
 namespace vardelio {
 

@@ -8,19 +8,13 @@
 #include <QTextDocument>
 #include <QTimer>
 
-#include "EntryRules.h"
-#include "PanelFrames.h"
-#include "ProgrammingFile.h"
 #include "framework/Ansi.h"
 #include "framework/Dialogs.h"
+#include "serial/ComError.h"
 #include "serial/ComPort.h"
 
 namespace vardelio {
 namespace {
-
-QString WithSeparator(const QString& phone) {
-  return phone.size() < int(kPhoneWithoutSeparator) ? phone + QLatin1Char('T') : phone;
-}
 
 template <std::size_t N>
 int CheckedIndex(const std::array<QRadioButton*, N>& group) {
@@ -62,187 +56,96 @@ QString BufferText(const QPlainTextEdit* memo) {
   return text;
 }
 
-QString Quoted(const std::string& text) {
-  return QLatin1Char('"') + FromAnsi(text) + QLatin1Char('"');
-}
-
-template <typename T>
-QString Mode(std::optional<T> value, QString (*caption)(T)) {
-  return value ? caption(*value) : QStringLiteral("ninguno");
-}
-
-// One line for each field read back otherwise than it was sent.
-QString Differences(const TPanelProgramming& sent, const TProgrammingReply& got) {
-  QString lines;
-  const auto differ = [&](const QString& field, const QString& was, const QString& is) {
-    if (was != is) lines += QStringLiteral("\n%1: enviado %2, recibido %3.").arg(field, was, is);
-  };
-  differ(fields::kSubscriber, Quoted(sent.Subscriber), Quoted(got.Subscriber));
-  differ(fields::kMainPhone, Quoted(sent.MainPhone), Quoted(got.MainPhone));
-  differ(fields::kBackupPhone, Quoted(sent.BackupPhone), Quoted(got.BackupPhone));
-  differ(fields::kTerminalBlock, TerminalBlockCaption(sent.TerminalBlock),
-         Mode(got.TerminalBlock, &TerminalBlockCaption));
-  differ(fields::kTestReport, TestReportCaption(sent.TestReport),
-         Mode(got.TestReport, &TestReportCaption));
-  return lines;
-}
-
 }  // namespace
 
-void TProgrammingWorkflow::Append(const QString& text, int progress) {
-  c_.Memo1->setPlainText(BufferText(c_.Memo1) + text);
-  if (progress >= 0) c_.Progress->setValue(progress);
-}
+// The session's face in the window: its boxes, progress bar, buttons, entries and its hidden
+// buffer.
+class TProgrammingWorkflow::TWindowFace final : public TSessionFace {
+ public:
+  explicit TWindowFace(TProgrammingWorkflow& workflow) : w_(workflow), sink_(workflow.c_) {}
+
+  void Message(const QString& text) override {
+    if (w_.Say) {
+      w_.Say(text);
+    } else {
+      ShowMessage(text);
+    }
+  }
+  void Progress(int position) override { w_.c_.Progress->setValue(position); }
+  void ButtonsEnabled(bool enabled) override { w_.EnableButtons(enabled); }
+  std::string Buffer() const override { return ToAnsi(BufferText(w_.c_.Memo1)); }
+  void SetBuffer(const std::string& text) override { w_.c_.Memo1->setPlainText(FromAnsi(text)); }
+  void EntriesCleared() override {
+    w_.c_.Edit1->clear();
+    w_.c_.Edit2->clear();
+    w_.c_.Edit3->clear();
+  }
+  TReplyParseSink* ReplySink() override { return &sink_; }
+  void ShowValues(const TPanelProgramming& values) override { w_.Show(values); }
+  void Finished(const TSessionResult& result) override {
+    if (w_.Finished) w_.Finished(result);
+  }
+
+ private:
+  TProgrammingWorkflow& w_;
+  TWindowSink sink_;
+};
+
+TProgrammingWorkflow::TProgrammingWorkflow(const TWorkflowControls& controls)
+    : c_(controls),
+      face_(std::make_unique<TWindowFace>(*this)),
+      session_(std::make_unique<TUnitSession>(*c_.Port, *c_.Timer1, *face_, c_.Tag)) {}
+
+TProgrammingWorkflow::~TProgrammingWorkflow() = default;
 
 void TProgrammingWorkflow::EnableButtons(bool enabled) {
   c_.Send->setEnabled(enabled);
   c_.Receive->setEnabled(enabled);
 }
 
-// A running timer keeps its time: the one evaluation comes a second after the first start.
-void TProgrammingWorkflow::StartTimer() {
-  if (!c_.Timer1->isActive()) c_.Timer1->start();
+template <typename F>
+auto TProgrammingWorkflow::Told(const char* name, const TPanelProgramming& values, F&& operation) {
+  try {
+    return operation();
+  } catch (const EComPort&) {
+    if (PortFailed) PortFailed(name, values);
+    throw;
+  }
 }
 
 void TProgrammingWorkflow::Send() {
-  StartSend();
+  const TPanelProgramming values = Values();
+  Told("envio", values, [&] { return session_->Send(values); });
 }
 
 void TProgrammingWorkflow::Receive() {
-  verifying_ = TVerifying::no;
-  StartReceive();
+  Told("recepcion", {}, [&] { session_->Receive(); });
 }
 
 void TProgrammingWorkflow::SendAndVerify() {
-  const TPanelProgramming values = Values();
-  // A refused subscriber or a failed write ends it here, as it ends a send.
-  if (!StartSend()) return;
-  sent_ = values;
-  verifying_ = TVerifying::acknowledgement;
+  SendAndVerify(Values());
 }
 
-// False when the frame did not go out. A refused send starts nothing, so it leaves a
-// verification under way as it is; any send that goes ahead ends it. The entries' rules are
-// checked here, not only the subscriber's length: pasted, dropped or read-back text reaches
-// the entries unfiltered, and a stray "Z" would end the frame early.
-bool TProgrammingWorkflow::StartSend() {
-  if (CheckEntries(c_.Edit1->text(), c_.Edit2->text(), c_.Edit3->text())) {
-    ShowMessage(messages::kBadSubscriber);
-    return false;
-  }
-  verifying_ = TVerifying::no;
-  EnableButtons(false);
-  c_.Memo1->clear();
-  *c_.Tag = 0;
-  Append(QLatin1Char('P') + c_.Edit1->text(), 10);
-  Append(WithSeparator(c_.Edit2->text()), 40);
-  Append(WithSeparator(c_.Edit3->text()), 60);
-  Append(QString(QChar('0' + CheckedIndex(c_.TerminalBlock))), 80);
-  Append(QString(QChar('0' + CheckedIndex(c_.TestReport))), 100);
-  Append(QStringLiteral("Z"), -1);
-  // A write error leaves everything as it stands now: buttons off, frame in the buffer.
-  c_.Port->WriteText(ToAnsi(BufferText(c_.Memo1)));
-  EnableButtons(true);
-  StartTimer();
-  c_.Memo1->clear();
-  c_.Edit1->clear();
-  c_.Edit2->clear();
-  c_.Edit3->clear();
-  return true;
-}
-
-void TProgrammingWorkflow::StartReceive() {
-  *c_.Tag = 1;
-  EnableButtons(false);
-  // Before the request, not after: stale bytes go, and an answer that comes at once stays.
-  // A failed purge stops here, as a failed write does; a closed port has nothing to purge
-  // and is told by the write's error.
-  if (c_.Port->Connected()) c_.Port->PurgeBuffers(true, false);
-  c_.Memo1->clear();
-  c_.Port->WriteText(std::string(kReadRequest));
-  c_.Edit1->clear();
-  c_.Edit2->clear();
-  c_.Edit3->clear();
-  StartTimer();
-  c_.Progress->setValue(10);
+bool TProgrammingWorkflow::SendAndVerify(const TPanelProgramming& values) {
+  return Told("verificacion", values, [&] { return session_->SendAndVerify(values); });
 }
 
 void TProgrammingWorkflow::Packet(const std::string& text) {
-  if (text == kTimeOver) {
-    ShowMessage(messages::kTimeOver);
-    return;
-  }
-  // The buffer is a text control: it ends at a NUL.
-  c_.Memo1->setPlainText(FromAnsi(std::string_view(text.c_str())));
+  session_->Packet(text);
 }
 
+// Only a verification's read-back writes here; the window shows what was sent once it fails.
 void TProgrammingWorkflow::Evaluate() {
-  c_.Timer1->stop();
-  if (*c_.Tag == 0) {
-    EvaluateSend();
-  } else if (std::exchange(verifying_, TVerifying::no) == TVerifying::readBack) {
-    EvaluateReadBack();
-  } else {
-    EvaluateReceive();
+  try {
+    session_->Evaluate();
+  } catch (const EComPort&) {
+    if (PortFailed) PortFailed("verificacion", Values());
+    throw;
   }
-}
-
-void TProgrammingWorkflow::EvaluateSend() {
-  const bool acknowledged = ToAnsi(BufferText(c_.Memo1)) == kAcknowledgement;
-  if (std::exchange(verifying_, TVerifying::no) == TVerifying::acknowledgement && acknowledged) {
-    c_.Progress->setValue(0);
-    verifying_ = TVerifying::readBack;
-    try {
-      StartReceive();
-    } catch (...) {
-      // Reported as a receive's failure is; the window goes back to what was sent, as after
-      // any other failure of the read-back.
-      verifying_ = TVerifying::no;
-      Show(sent_);
-      throw;
-    }
-  } else if (acknowledged) {
-    ShowMessage(messages::kProgrammed);
-    c_.Progress->setValue(0);
-  } else {
-    ShowMessage(messages::kNotProgrammed);  // the progress bar stays where it is
-  }
-}
-
-void TProgrammingWorkflow::EvaluateReceive() {
-  const std::string buffer = ToAnsi(BufferText(c_.Memo1));
-  if (buffer.empty()) {
-    ShowMessage(messages::kNothingReceived);
-  } else {
-    TWindowSink sink(c_);
-    const bool fault = ParseProgrammingReply(FirstLine(buffer), sink).Fault;
-    ShowMessage(fault ? messages::kReceiveError : messages::kReceived);
-  }
-  c_.Progress->setValue(0);
-  EnableButtons(true);
-}
-
-// Reported as a receive reports it, except that matching values are "verified" and differing
-// ones listed; either way the window goes back to what was sent.
-void TProgrammingWorkflow::EvaluateReadBack() {
-  const std::string buffer = ToAnsi(BufferText(c_.Memo1));
-  QString message = messages::kNothingReceived;
-  if (!buffer.empty()) {
-    TWindowSink sink(c_);
-    const TProgrammingReply reply = ParseProgrammingReply(FirstLine(buffer), sink);
-    const QString differences = Differences(sent_, reply);
-    message = reply.Fault             ? messages::kReceiveError
-              : differences.isEmpty() ? messages::kVerified
-                                      : messages::kNotVerified + differences;
-  }
-  Show(sent_);
-  ShowMessage(message);
-  c_.Progress->setValue(0);
-  EnableButtons(true);
 }
 
 bool TProgrammingWorkflow::Busy() const {
-  return c_.Timer1->isActive();
+  return session_->Busy();
 }
 
 void TProgrammingWorkflow::WhenValuesChange(QObject* context,

@@ -1,13 +1,17 @@
 #pragma once
 // The window's operations, sending and receiving the programming and sending it with a read-back
-// to verify it, and the evaluation of the unit's reply one second after each frame.
+// to verify it, and the evaluation of the unit's reply one second after each frame: the unit's
+// session, shown in the window's controls.
 
 #include <QString>
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 
-#include "PanelFrames.h"
+#include "programming/Outcomes.h"
+#include "programming/PanelFrames.h"
+#include "programming/UnitSession.h"
 
 class QLineEdit;
 class QObject;
@@ -37,26 +41,13 @@ struct TWorkflowControls {
   int* Tag;
 };
 
-namespace messages {
-inline const QString kBadSubscriber = QStringLiteral("Los datos ingresados son incorrectos");
-inline const QString kProgrammed = QStringLiteral("Programación Exitosa");
-inline const QString kNotProgrammed =
-    QStringLiteral("No se pudo programar, Por favor verifique el conexionado.");
-inline const QString kNothingReceived = QStringLiteral(
-    "No se puede leer la programación del equipo, por favor, verifique el conexionado.");
-inline const QString kReceived = QStringLiteral("Programación Recibida");
-inline const QString kReceiveError = QStringLiteral("Error en Recepcion");
-inline const QString kTimeOver = QStringLiteral(
-    "El Tiempo de programación ha finalizado, para continuar programando, por favor apague el "
-    "Vardelio y vuelva a encenderlo.");
-inline const QString kVerified = QStringLiteral("Programación Verificada");
-inline const QString kNotVerified =
-    QStringLiteral("La programación leída del equipo no coincide con la enviada:");
-}  // namespace messages
+// The unit's sentences, which the window shows in its boxes.
+namespace messages = outcomes;
 
 class TProgrammingWorkflow {
  public:
-  explicit TProgrammingWorkflow(const TWorkflowControls& controls) : c_(controls) {}
+  explicit TProgrammingWorkflow(const TWorkflowControls& controls);
+  ~TProgrammingWorkflow();
 
   void Send();
   void Receive();
@@ -64,6 +55,8 @@ class TProgrammingWorkflow {
   // those sent; the window then shows what was sent. Any other operation started meanwhile
   // ends the verification.
   void SendAndVerify();
+  // The same with values of the caller's (a batch item's); false when they are refused.
+  bool SendAndVerify(const TPanelProgramming& values);
   // Every packet the framer completes, whatever operation is pending.
   void Packet(const std::string& text);
   // The one-shot timer: evaluates the buffer once.
@@ -78,21 +71,25 @@ class TProgrammingWorkflow {
   // Calls `changed` whenever an entry or a radio button changes, whoever changes it.
   void WhenValuesChange(QObject* context, const std::function<void()>& changed);
 
- private:
-  enum class TVerifying { no, acknowledgement, readBack };
+  // Called once each operation has been evaluated, after its message.
+  std::function<void(const TSessionResult&)> Finished;
+  // Called when the port fails an operation (before its error is raised on): the operation's
+  // name in the history and the values it carried.
+  std::function<void(const char* operation, const TPanelProgramming& values)> PortFailed;
+  // While set, the unit's messages go here instead of the window's boxes (a batch shows them
+  // in its table).
+  std::function<void(const QString&)> Say;
 
-  bool StartSend();
-  void StartReceive();
-  void Append(const QString& text, int progress);
+ private:
+  class TWindowFace;
   void EnableButtons(bool enabled);
-  void StartTimer();
-  void EvaluateSend();
-  void EvaluateReceive();
-  void EvaluateReadBack();
+  // Runs `operation`; a port error it raises is told to PortFailed first.
+  template <typename F>
+  auto Told(const char* name, const TPanelProgramming& values, F&& operation);
 
   TWorkflowControls c_;
-  TVerifying verifying_ = TVerifying::no;
-  TPanelProgramming sent_;
+  std::unique_ptr<TWindowFace> face_;
+  std::unique_ptr<TUnitSession> session_;
 };
 
 }  // namespace vardelio

@@ -6,16 +6,15 @@
 
 #include "AboutForm.h"
 #include "CommandLine.h"
-#include "FileNames.h"
 #include "MainForm.h"
 #include "Program.h"
 #include "SingleInstance.h"
 #include "framework/Ansi.h"
 #include "framework/Application.h"
 #include "framework/Dialogs.h"
-#include "i18n/FrameworkTexts.h"
-#include "i18n/TranslationEngine.h"
 #include "portconfig/ProfileFile.h"
+#include "programming/BenchCommands.h"
+#include "programming/FileNames.h"
 #include "serial/ComError.h"
 #include "serial/SystemCodeText.h"
 
@@ -41,22 +40,18 @@ std::string InstanceSocket() {
 // window. A catalog that cannot be used (a file size limit keeps its private copy from being
 // written) leaves them in English: the program goes on and says so, over its window.
 void StartTranslations() {
-  vardelio::TTranslationEngine& engine = vardelio::DefaultEngine();
-  vardelio::StartTranslationEngine(engine);
-  engine.AddResourceStringDomain("cport");
-  try {
-    vardelio::InitPortErrorMessages(
-        [&engine](const QString& text) { return engine.TranslateText(text); });
-  } catch (const std::exception& error) {
-    vardelio::InitPortErrorMessages({});
-    QTimer::singleShot(
-        0, qApp, [text = vardelio::FromAnsi(error.what())] { vardelio::ShowErrorReport(text); });
+  if (const auto failure = vardelio::StartPortMessages()) {
+    QTimer::singleShot(0, qApp, [text = *failure] { vardelio::ShowErrorReport(text); });
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // At the bench, without a window or a display, and without handing anything to a window.
+  if (vardelio::IsBenchCommand(argc, argv)) {
+    return vardelio::RunBenchCommand(argc, argv, std::cin, std::cout, std::cerr);
+  }
   // Answered before the window system is touched: no display is needed for them.
   vardelio::TStartOptions start;
   if (const auto done = vardelio::HandleCommandLine(argc, argv, std::cout, std::cerr, &start)) {

@@ -27,11 +27,15 @@ void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QStr
 
 // Runs before the application is built, so its own start-up warnings are covered too.
 int& WithQuietMessages(int& argc) {
-  if (previousHandler == nullptr) previousHandler = qInstallMessageHandler(QuietMessages);
+  QuietQtMessages();
   return argc;
 }
 
 }  // namespace
+
+void QuietQtMessages() {
+  if (previousHandler == nullptr) previousHandler = qInstallMessageHandler(QuietMessages);
+}
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(WithQuietMessages(argc), argv) {
   SubstituteWindowsFonts();

@@ -23,4 +23,8 @@ class TApplication : public QApplication {
 // Set in the environment, Qt's warnings and debug messages reach the console again.
 inline constexpr char kDebugVariable[] = "VARDELIO_DEBUG";
 
+// Keeps Qt's warnings and debug messages off the console unless kDebugVariable is set; for a
+// program that makes its application object itself.
+void QuietQtMessages();
+
 }  // namespace vardelio

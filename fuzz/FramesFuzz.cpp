@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "FuzzInput.h"
-#include "app/PanelFrames.h"
+#include "programming/PanelFrames.h"
 
 using namespace vardelio;
 

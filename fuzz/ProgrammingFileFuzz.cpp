@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/ProgrammingFile.h"
+#include "programming/ProgrammingFile.h"
 
 using namespace vardelio;
 

@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
   qt6-serialport-dev
+  poppler-utils
   clang libclang-rt-14-dev strace
   desktop-file-utils appstream dpkg-dev man-db shared-mime-info libxml2-utils
   qemu-system-x86 linux-image-amd64 busybox-static kmod cpio

@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <random>
 
-#include "app/JpegImage.h"
+#include "programming/JpegImage.h"
 
 using namespace vardelio;
 

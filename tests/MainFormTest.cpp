@@ -250,10 +250,12 @@ TEST_F(MainWindow, TabOrderRunsThroughTheEntriesFirst) {
 TEST_F(MainWindow, MenusCarryTheirItemsAndAccessLetters) {
   const QList<QPair<QString, QStringList>> expected = {
       {"&Archivo",
-       {"&Nuevo", "&Abrir programación...", "&Guardar programación...", "",
-        "Registro de la &línea...", "", "&Salir"}},
+       {"&Nuevo", "&Abrir programación...", "&Guardar programación...", "", "&Imprimir hoja...",
+        "&Historial...", "", "Registro de la &línea...", "", "&Salir"}},
       {"&Configuración", {"&Configurar Puerto", "&Reconectar el puerto automáticamente"}},
-      {"&Programación", {"&Enviar Programación", "&Recibir Programación", "Enviar y &Verificar"}},
+      {"&Programación",
+       {"&Enviar Programación", "&Recibir Programación", "Enviar y &Verificar", "",
+        "Programar en &serie..."}},
       {"&Ayuda", {"&Acerda de..."}},
   };
   const QList<QAction*> menus = form.menuBar()->actions();

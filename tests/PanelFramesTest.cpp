@@ -3,7 +3,7 @@
 #include <memory>
 #include <random>
 
-#include "app/PanelFrames.h"
+#include "programming/PanelFrames.h"
 
 using namespace vardelio;
 

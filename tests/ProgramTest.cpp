@@ -20,7 +20,7 @@
 
 #include "PtyPair.h"
 #include "SettingsFile.h"
-#include "app/ProgrammingFile.h"
+#include "programming/ProgrammingFile.h"
 #include "app/SingleInstance.h"
 
 using namespace vardelio;

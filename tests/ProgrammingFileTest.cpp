@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "SettingsFile.h"
-#include "app/FileNames.h"
-#include "app/ProgrammingFile.h"
+#include "programming/FileNames.h"
+#include "programming/ProgrammingFile.h"
 #include "app/RecentFiles.h"
 #include "portconfig/ProfileFile.h"
 

@@ -19,6 +19,9 @@ int main(int argc, char** argv) {
 
   QTemporaryDir config;
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  // The history, which every operation appends to, is the run's own too.
+  QTemporaryDir data;
+  qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
   QDir(config.path()).mkpath(QStringLiteral("vardelio"));
   vardelio::test::TPtyPair line;
   std::ofstream(config.path().toStdString() + "/vardelio/comporttest.ini")

@@ -29,7 +29,7 @@
 #include "app/FileMenu.h"
 #include "app/LineTrace.h"
 #include "app/MainForm.h"
-#include "app/PanelFrames.h"
+#include "programming/PanelFrames.h"
 #include "app/Workflow.h"
 #include "serial/ComError.h"
 #include "serial/ComPort.h"

@@ -25,12 +25,12 @@
 #include "UnitAnswer.h"
 #include "Waiting.h"
 #include "app/FileMenu.h"
-#include "app/FileNames.h"
 #include "app/MainForm.h"
-#include "app/ProgrammingFile.h"
 #include "app/RecentFiles.h"
 #include "app/Workflow.h"
 #include "portconfig/ProfileFile.h"
+#include "programming/FileNames.h"
+#include "programming/ProgrammingFile.h"
 
 using namespace vardelio;
 using vardelio::test::ReadAll;

@@ -22,11 +22,11 @@
 #include "UnitAnswer.h"
 #include "Waiting.h"
 #include "app/FileMenu.h"
-#include "app/FileNames.h"
 #include "app/MainForm.h"
-#include "app/ProgrammingFile.h"
 #include "app/RecentFiles.h"
 #include "app/Workflow.h"
+#include "programming/FileNames.h"
+#include "programming/ProgrammingFile.h"
 #include "serial/ComPort.h"
 
 using namespace vardelio;
@@ -323,7 +323,8 @@ TEST_F(Window, RecentFilesAreListedAboveTheLastItems) {
     items << item->text();
   EXPECT_EQ(items, (QStringList{"&Nuevo", "&Abrir programación...", "&Guardar programación...", "",
                                 "&1 e.vardelio", "&2 d.vardelio", "&3 c.vardelio",
-                                "&4 b&&c.vardelio", "", "Registro de la &línea...", "", "&Salir"}));
+                                "&4 b&&c.vardelio", "", "&Imprimir hoja...", "&Historial...", "",
+                                "Registro de la &línea...", "", "&Salir"}));
   // A new window finds them in the settings folder.
   form.reset();
   StartOnFake();

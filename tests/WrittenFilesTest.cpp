@@ -19,7 +19,7 @@
 
 #include "SettingsFile.h"
 #include "app/LineTrace.h"
-#include "app/ProgrammingFile.h"
+#include "programming/ProgrammingFile.h"
 #include "app/RecentFiles.h"
 #include "portconfig/ProfileFile.h"
 

@@ -111,7 +111,10 @@ void TSimulatedUnit::Handle(char byte) {
   } else if (inFrame_ && byte == 'Z') {
     inFrame_ = false;
     ++requests_;
-    Alter(frame_, behaviour_.alterOnStore);
+    ++programmings_;
+    if (behaviour_.alterOnly == 0 || behaviour_.alterOnly == programmings_) {
+      Alter(frame_, behaviour_.alterOnStore);
+    }
     if (!behaviour_.timeOver) SetStored(frame_);
     Answer(behaviour_.timeOver ? "SFZ" : "SOKZ");
   } else if (inFrame_) {

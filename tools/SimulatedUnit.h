@@ -21,6 +21,8 @@ struct TUnitBehaviour {
   bool timeOver = false;          // its programming window is closed: answers "SFZ"
   int hangUpAfter = -1;           // closes its side after this many requests (-1: never)
   TUnitField alterOnStore = TUnitField::none;  // stores this value otherwise than it was sent
+  int alterOnly = 0;          // alters only the Nth programming frame (0: every one), as one faulty
+                              // unit in a row of good ones
   bool silentOnRead = false;  // acknowledges programming but never answers the read request
   int byteMicros = 1000;      // pace of the line, about 9600 baud
 };
@@ -59,6 +61,7 @@ class TSimulatedUnit {
   std::string frame_;
   bool inFrame_ = false;
   std::atomic<int> requests_{0};
+  int programmings_ = 0;
   std::condition_variable released_;
   bool keepOpen_ = false;
   bool stopping_ = false;

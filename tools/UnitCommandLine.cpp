@@ -20,6 +20,7 @@ constexpr std::string_view kUsage =
     "  --alter-on-store      store the next test-report period instead of the one sent\n"
     "  --alter FIELD         store FIELD otherwise than it was sent: subscriber,\n"
     "                        main-phone, backup-phone, terminal-block or period\n"
+    "  --alter-only N        alter only the Nth programming, as one faulty unit in a row\n"
     "  --silent-on-read      acknowledge programming but never answer the read request\n"
     "  -h, --help            print this help and exit\n";
 
@@ -62,6 +63,7 @@ bool ParseOption(int argc, const char* const* argv, int& i, TUnitBehaviour& beha
   if (option == "--silent-on-read") return behaviour.silentOnRead = true;
   int* number = option == "--delay"           ? &behaviour.delayMs
                 : option == "--hang-up-after" ? &behaviour.hangUpAfter
+                : option == "--alter-only"    ? &behaviour.alterOnly
                                               : nullptr;
   return number != nullptr && i + 1 < argc && ParseCount(argv[++i], *number);
 }
