@@ -25,6 +25,7 @@
 #include "portconfig/ComSetupForm.h"
 #include "portconfig/Persistence.h"
 #include "programming/BatchList.h"
+#include "programming/BenchConsole.h"
 #include "programming/EntryRules.h"
 #include "programming/FileNames.h"
 #include "programming/History.h"
@@ -89,34 +90,8 @@ TForm1::~TForm1() {
 void TForm1::CreateComponents(IComPlatform* platform) {
   comPort1_ = new TComPort(this, platform);
   comDataPacket1_ = new TComDataPacket(this);
-  comPort1_->BeginLoading();
-  comDataPacket1_->BeginLoading();
-  comPort1_->SetName(QStringLiteral("ComPort1"));
-  comPort1_->SetBaudRate(br9600);
-  comPort1_->SetPort("COM1");
-  comPort1_->Parity().SetBits(prNone);
-  comPort1_->SetStopBits(sbOneStopBit);
-  comPort1_->SetDataBits(dbEight);
-  TComEvents events = kAllComEvents;
-  events.Exclude(evCTS);
-  events.Exclude(evDSR);
-  comPort1_->SetEvents(events);
-  comPort1_->Buffer().SetInputSize(4096);
-  TComFlowControl& flow = comPort1_->FlowControl();
-  flow.SetOutCTSFlow(false);
-  flow.SetOutDSRFlow(false);
-  flow.SetControlDTR(dtrDisable);
-  flow.SetControlRTS(rtsDisable);
-  flow.SetXonXoffOut(false);
-  flow.SetXonXoffIn(false);
-  flow.SetTxContinueOnXoff(true);
-  comDataPacket1_->SetName(QStringLiteral("ComDataPacket1"));
-  comDataPacket1_->SetComPort(comPort1_);
-  comDataPacket1_->SetStartString("S");
-  comDataPacket1_->SetStopString("Z");
+  ConfigureUnitLine(*comPort1_, *comDataPacket1_);
   comDataPacket1_->OnPacket = TComStrEvent(this, &TForm1::ComDataPacket1Packet);
-  comPort1_->EndLoading();
-  comDataPacket1_->EndLoading();
 }
 
 void TForm1::ConnectWorkflow() {
