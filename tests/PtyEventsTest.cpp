@@ -5,6 +5,7 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "PtyPair.h"
@@ -319,6 +320,10 @@ struct TSlowReader {
 
 constexpr int kSlice = 64;  // an eighth of the queue below
 
+void PrintTo(const TSlowReader& reader, std::ostream* out) {
+  *out << reader.name;
+}
+
 class PtySlowWindowSyncReader : public ::testing::TestWithParam<TSlowReader> {};
 
 TEST_P(PtySlowWindowSyncReader, KeepsUpWithAFlood) {
@@ -374,6 +379,63 @@ INSTANTIATE_TEST_SUITE_P(Reads, PtySlowWindowSyncReader,
                          ::testing::Values(TSlowReader{"AllItIsTold", 0},
                                            TSlowReader{"ASliceAboveEightyPercent", kSlice}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The event thread leaves the terminal out while the input queue is full; whatever makes
+// room there must send it back, or reception stops for good. Each door that makes room, in
+// each mode, with a handler that only counts.
+enum class TRoomDoor { Read, Purge, LargerQueue };
+
+class PtyRoomInAFullQueue : public ::testing::TestWithParam<std::tuple<TSyncMethod, TRoomDoor>> {};
+
+TEST_P(PtyRoomInAFullQueue, SendsTheEventThreadBackToTheLine) {
+  constexpr int kQueue = 64;
+  const auto [mode, door] = GetParam();
+  TPtyPair device;
+  TComPort port;
+  port.SetPort(device.DevicePath());
+  port.SetSyncMethod(mode);
+  port.Buffer().SetInputSize(kQueue);
+  port.SetEvents({evRxChar});
+  std::atomic<int> calls = 0, lastCount = 0;
+  port.OnRxChar = TRxCharEvent([&](QObject*, int count) {
+    lastCount = count;
+    ++calls;
+  });
+  port.OpenPort();
+  device.Send(std::string(3 * kQueue, 'x'));  // the terminal keeps what the queue cannot
+  ASSERT_TRUE(ServeUntil([&] { return lastCount == kQueue; }));
+  ServeUntil([] { return false; }, 30);  // the event thread is back in its wait
+  const int before = calls;
+  switch (door) {
+    case TRoomDoor::Read: {
+      char slice[8];
+      ASSERT_EQ(port.ReadBytes(slice, sizeof slice), int(sizeof slice));
+      break;
+    }
+    case TRoomDoor::Purge:
+      port.PurgeBuffers(true, false);
+      device.Send("after");
+      break;
+    case TRoomDoor::LargerQueue:
+      port.Buffer().SetInputSize(2 * kQueue);
+      break;
+  }
+  EXPECT_TRUE(ServeUntil([&] { return calls > before; })) << "no reception after room was made";
+  port.ClosePort();
+}
+
+std::string ModeAndDoorName(
+    const ::testing::TestParamInfo<std::tuple<TSyncMethod, TRoomDoor>>& info) {
+  static const char* const kModes[] = {"ThreadSync", "WindowSync", "None"};
+  static const char* const kDoors[] = {"Read", "Purge", "LargerQueue"};
+  return std::string(kModes[std::get<0>(info.param)]) + kDoors[int(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(ModesAndDoors, PtyRoomInAFullQueue,
+                         ::testing::Combine(::testing::Values(smThreadSync, smWindowSync, smNone),
+                                            ::testing::Values(TRoomDoor::Read, TRoomDoor::Purge,
+                                                              TRoomDoor::LargerQueue)),
+                         ModeAndDoorName);
 
 std::string ModeName(const ::testing::TestParamInfo<TSyncMethod>& info) {
   static const char* const kNames[] = {"ThreadSync", "WindowSync", "None"};
