@@ -255,9 +255,9 @@ class TCustomComPort : public TComponent {
   bool rxCharTriggerEnabled_ = true;
   TThreadPriority eventWatchPriority_ = tpNormal;
   bool hasBufferLink_ = false;
-  bool connected_ = false;
-  bool closing_ = false;     // from the start of a close until the line is released
-  bool destroying_ = false;  // no handler runs for a port being destroyed
+  std::atomic<bool> connected_{false};  // read by a thread retired while it delivers
+  bool closing_ = false;                // from the start of a close until the line is released
+  bool destroying_ = false;             // no handler runs for a port being destroyed
   std::atomic<std::uint32_t> heldErrors_{0};  // line errors taken by WaitingBytes
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;

@@ -232,12 +232,21 @@ std::size_t TLinuxLine::QueueRoomLocked() const {
   return queueCapacity_ > queue_.size() ? queueCapacity_ - queue_.size() : 0;
 }
 
-std::uint32_t TLinuxLine::TakeLocked(char* data, std::uint32_t count) {
+// The waiter leaves the terminal out while the queue is full, so whatever makes room there
+// (a read, a purge, a larger queue) goes through here and sends it back to the terminal.
+template <typename Change>
+void TLinuxLine::MakeRoomLocked(Change change) {
   const bool wasFull = QueueRoomLocked() == 0;
+  change();
+  if (wasFull && QueueRoomLocked() > 0) WakeWaiterLocked();
+}
+
+std::uint32_t TLinuxLine::TakeLocked(char* data, std::uint32_t count) {
   const std::uint32_t n = std::min<std::uint32_t>(count, std::uint32_t(queue_.size()));
-  queue_.copy(data, n);
-  queue_.erase(0, n);
-  if (wasFull && n > 0) WakeWaiterLocked();  // the waiter may listen to the terminal again
+  MakeRoomLocked([&] {
+    queue_.copy(data, n);
+    queue_.erase(0, n);
+  });
   return n;
 }
 
@@ -295,7 +304,7 @@ int TLinuxLine::SetQueueSizes(std::uint32_t inQueue, std::uint32_t outQueue) {
   if (inQueue == 0 || inQueue > kMaxQueue || outQueue > kMaxQueue) return EINVAL;
   if (const int error = CheckAlive()) return error;
   std::lock_guard lock(mutex_);
-  queueCapacity_ = inQueue;
+  MakeRoomLocked([&] { queueCapacity_ = inQueue; });
   return 0;
 }
 
@@ -459,7 +468,7 @@ int TLinuxLine::Purge(std::uint32_t flags) {
   if (flags & PURGE_RXCLEAR) {
     if (tcflush(fd_, TCIFLUSH) != 0) error = errno;
     std::lock_guard lock(mutex_);
-    queue_.clear();
+    MakeRoomLocked([&] { queue_.clear(); });
     decoder_.Reset();
   }
   return error;

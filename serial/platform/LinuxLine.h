@@ -50,6 +50,9 @@ class TLinuxLine {
   int CheckAlive();
   std::uint32_t TakeLocked(char* data, std::uint32_t count);
   std::size_t QueueRoomLocked() const;
+  // Runs a change that may make room in the queue; caller holds mutex_.
+  template <typename Change>
+  void MakeRoomLocked(Change change);
   // Sleeps until the descriptor is ready, the deadline passes or something wakes us.
   // Returns false when the deadline passed.
   bool WaitReady(short events, const Clock::time_point* deadline);
