@@ -306,4 +306,43 @@ TEST_F(Bench, SheetWithoutVerificationSaysSo) {
   EXPECT_EQ(Run({"--sheet", "hoja.pdf", "bad.vardelio"}), 2);
 }
 
+// The sheet is written over an older sheet, but never over a file that is not a PDF: a
+// programming file named as OUT (the two names swapped, or the same name twice) stays as it was.
+struct TSheetOutRow {
+  const char* out;
+  const char* before;  // written to OUT first; nullptr: OUT as the test's folder has it
+  int exitCode;
+};
+
+void PrintTo(const TSheetOutRow& row, std::ostream* os) {
+  *os << row.out << (row.before ? " (written first)" : "");
+}
+
+class SheetOut : public Bench, public ::testing::WithParamInterface<TSheetOutRow> {};
+
+TEST_P(SheetOut, ReplacesOnlyASheet) {
+  const TSheetOutRow& row = GetParam();
+  const std::string source = test::ProgrammingText("1B2C");
+  Write("b.vardelio", test::ProgrammingText("4D5E"));
+  if (row.before != nullptr) Write(row.out, row.before);
+  const std::string was = test::ReadAll(Path(row.out));
+  EXPECT_EQ(Run({"--sheet", row.out, "a.vardelio"}), row.exitCode) << errors.toStdString();
+  EXPECT_TRUE(test::ReadAll(Path("a.vardelio")) == source) << "the sheet's own file was replaced";
+  const std::string now = test::ReadAll(Path(row.out));
+  if (row.exitCode == 0) {
+    EXPECT_TRUE(now.starts_with("%PDF-")) << row.out;
+  } else {
+    EXPECT_TRUE(now == was) << row.out << " was replaced";
+    EXPECT_TRUE(errors.contains("no es un PDF")) << errors.toStdString();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOut, SheetOut,
+                         ::testing::Values(TSheetOutRow{"new.pdf", nullptr, 0},
+                                           TSheetOutRow{"old.pdf", "%PDF-1.4 old sheet\n", 0},
+                                           TSheetOutRow{"empty.pdf", "", 0},
+                                           TSheetOutRow{"a.vardelio", nullptr, 2},
+                                           TSheetOutRow{"b.vardelio", nullptr, 2},
+                                           TSheetOutRow{"notes.pdf", "customer notes\n", 2}));
+
 }  // namespace
