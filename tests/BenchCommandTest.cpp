@@ -175,6 +175,28 @@ TEST_F(Bench, ReceiveWritesTheFileAndForceReplacesIt) {
             "informe-test=deshabilitado\n");
 }
 
+// A file that another program makes under the name while the unit answers is not replaced
+// either: the check is made again where the file is written, not only before the receive.
+TEST_F(Bench, ReceiveDoesNotReplaceAFileMadeWhileTheUnitAnswers) {
+  std::string device;
+  auto unit = test::StartUnit("--delay 800", device);
+  ASSERT_NE(unit, nullptr);
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("DISPLAY");
+  env.insert("XDG_CONFIG_HOME", folder.filePath("config"));
+  env.insert("XDG_DATA_HOME", folder.filePath("data"));
+  program.setProcessEnvironment(env);
+  program.setWorkingDirectory(folder.path());
+  program.start(kProgram, {"--receive", "b.vardelio", "--port", QString::fromStdString(device)});
+  ASSERT_TRUE(test::WaitUntil([&] { return unit->Requests() >= 1; }, 30000));
+  Write("b.vardelio", "keep me\n");
+  ASSERT_TRUE(program.waitForFinished(60000));
+  unit->Stop();
+  EXPECT_EQ(program.exitCode(), 2);
+  EXPECT_EQ(test::ReadAll(Path("b.vardelio")), "keep me\n");
+}
+
 TEST_F(Bench, ReceiveOfAnUnknownModeWritesNoFile) {
   std::string device;
   auto unit = test::StartUnit("", device);
