@@ -1,5 +1,7 @@
 #include "HistoryForm.h"
 
+#include <sys/stat.h>
+
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QPushButton>
@@ -109,7 +111,25 @@ std::vector<THistoryEntry> THistoryForm::Shown() const {
   return shown;
 }
 
+namespace {
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+}  // namespace
+
 bool THistoryForm::Export(const std::string& path) {
+  // Its default name is the history's own: what the filter hides would be lost.
+  if (SameFile(path, path_)) {
+    ShowMessage(
+        QStringLiteral("No se puede exportar el historial sobre el historial mismo.\n\n"
+                       "Elija otro nombre para la copia."));
+    return false;
+  }
   std::string text = kHistoryHeader;
   for (const THistoryEntry& entry : Shown())
     text += HistoryLine(entry);

@@ -175,6 +175,11 @@ std::string ReadProfileString(const std::string& fileName, const std::string& se
 
 void WriteProfileString(const std::string& fileName, const std::string& section,
                         const std::string& key, const std::string& value) {
+  // A line break would end the entry, and what follows would be keys and sections of its own.
+  if ((section + key + value).find_first_of("\r\n") != std::string::npos) {
+    throw EProfileError("Cannot write " + ProfilePath(fileName) + ": " + key +
+                        " holds a line break");
+  }
   if (fileName.find('/') == std::string::npos) MakeFolders(ConfigFolder());
   UpdateUserFile(ProfilePath(fileName),
                  [&](const std::string& old) { return WithKey(old, section, key, value); });

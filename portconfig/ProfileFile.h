@@ -23,7 +23,8 @@ std::string ReadProfileString(const std::string& fileName, const std::string& se
                               const std::string& key, const std::string& defaultValue);
 // Replaces or adds one key, keeping every other line, the line ends and a byte-order mark;
 // the file is read and written under a lock (see UpdateUserFile). Raises EProfileError when it
-// cannot be read or written, leaving it as it was.
+// cannot be read or written, or when the section, key or value holds a line break, leaving it
+// as it was.
 void WriteProfileString(const std::string& fileName, const std::string& section,
                         const std::string& key, const std::string& value);
 

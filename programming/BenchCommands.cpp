@@ -186,8 +186,10 @@ int TBench::Receive() {
     return kExitUnit;
   }
   try {
-    SaveProgrammingFile(o_.file, {reply.Subscriber, reply.MainPhone, reply.BackupPhone,
-                                  *reply.TerminalBlock, *reply.TestReport});
+    SaveProgrammingFile(o_.file,
+                        {reply.Subscriber, reply.MainPhone, reply.BackupPhone, *reply.TerminalBlock,
+                         *reply.TestReport},
+                        o_.force);
   } catch (const EProgrammingFile& refused) {
     errors_ << "vardelio: " << Utf8(refused.Text()) << "\n";
     return kExitRefused;

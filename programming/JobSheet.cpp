@@ -168,8 +168,14 @@ QByteArray JobSheetPdf(const TJobSheet& sheet) {
 
 void WriteJobSheetPdf(const std::string& path, const TJobSheet& sheet) {
   const QByteArray pdf = JobSheetPdf(sheet);
-  UpdateUserFile(
-      path, [&](const std::string&) { return pdf.toStdString(); }, kCustomerFileRules);
+  // Checked under the save's lock: a programming file given as OUT by mistake stays as it was.
+  const auto replace = [&](const std::string& old) {
+    if (!old.empty() && !old.starts_with("%PDF-")) {
+      throw EProfileError(path + ": no es un PDF; la hoja no se escribe sobre él");
+    }
+    return pdf.toStdString();
+  };
+  UpdateUserFile(path, replace, kCustomerFileRules);
 }
 
 }  // namespace vardelio

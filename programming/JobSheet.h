@@ -31,7 +31,8 @@ TJobSheet MakeJobSheet(const TPanelProgramming& values, const QString& file,
 void PaintJobSheet(QPagedPaintDevice& device, const TJobSheet& sheet);
 // The sheet as a one-page PDF document.
 QByteArray JobSheetPdf(const TJobSheet& sheet);
-// Writes it with the settings file's care; raises EProfileError when it cannot.
+// Writes it with the settings file's care, over nothing but an older PDF; raises EProfileError
+// when it cannot.
 void WriteJobSheetPdf(const std::string& path, const TJobSheet& sheet);
 
 }  // namespace vardelio

@@ -217,14 +217,20 @@ TPanelProgramming LoadProgrammingFile(const std::string& path) {
   return *parsed.values;
 }
 
-void SaveProgrammingFile(const std::string& path, const TPanelProgramming& values) {
+void SaveProgrammingFile(const std::string& path, const TPanelProgramming& values, bool replace) {
   if (const auto fault = CheckProgramming(values)) {
     throw EProgrammingFile(Sentence("guardar", path, FaultText(*fault)));
   }
   const std::string text = ProgrammingFileText(values);
+  // Asked under the save's lock, so a file made since the caller looked is not lost either.
+  const auto edit = [&](const std::string& old) {
+    if (!replace && !old.empty()) {
+      throw EProgrammingFile(Sentence("guardar", path, QStringLiteral("El archivo ya existe.")));
+    }
+    return text;
+  };
   try {
-    UpdateUserFile(
-        path, [&](const std::string&) { return text; }, kCustomerFileRules);
+    UpdateUserFile(path, edit, kCustomerFileRules);
   } catch (const EProfileError& failure) {
     throw EProgrammingFile(Sentence("guardar", path, QString::fromLocal8Bit(failure.what())));
   }

@@ -53,6 +53,8 @@ class EProgrammingFile : public std::runtime_error {
 
 TPanelProgramming LoadProgrammingFile(const std::string& path);
 // Through the settings file's careful save: a failed save leaves the old file as it was.
-void SaveProgrammingFile(const std::string& path, const TPanelProgramming& values);
+// Without `replace`, a file that holds anything is refused and kept.
+void SaveProgrammingFile(const std::string& path, const TPanelProgramming& values,
+                         bool replace = true);
 
 }  // namespace vardelio

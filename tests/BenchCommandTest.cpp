@@ -175,6 +175,28 @@ TEST_F(Bench, ReceiveWritesTheFileAndForceReplacesIt) {
             "informe-test=deshabilitado\n");
 }
 
+// A file that another program makes under the name while the unit answers is not replaced
+// either: the check is made again where the file is written, not only before the receive.
+TEST_F(Bench, ReceiveDoesNotReplaceAFileMadeWhileTheUnitAnswers) {
+  std::string device;
+  auto unit = test::StartUnit("--delay 800", device);
+  ASSERT_NE(unit, nullptr);
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("DISPLAY");
+  env.insert("XDG_CONFIG_HOME", folder.filePath("config"));
+  env.insert("XDG_DATA_HOME", folder.filePath("data"));
+  program.setProcessEnvironment(env);
+  program.setWorkingDirectory(folder.path());
+  program.start(kProgram, {"--receive", "b.vardelio", "--port", QString::fromStdString(device)});
+  ASSERT_TRUE(test::WaitUntil([&] { return unit->Requests() >= 1; }, 30000));
+  Write("b.vardelio", "keep me\n");
+  ASSERT_TRUE(program.waitForFinished(60000));
+  unit->Stop();
+  EXPECT_EQ(program.exitCode(), 2);
+  EXPECT_EQ(test::ReadAll(Path("b.vardelio")), "keep me\n");
+}
+
 TEST_F(Bench, ReceiveOfAnUnknownModeWritesNoFile) {
   std::string device;
   auto unit = test::StartUnit("", device);
@@ -305,5 +327,44 @@ TEST_F(Bench, SheetWithoutVerificationSaysSo) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(Run({"--sheet", "hoja.pdf", "bad.vardelio"}), 2);
 }
+
+// The sheet is written over an older sheet, but never over a file that is not a PDF: a
+// programming file named as OUT (the two names swapped, or the same name twice) stays as it was.
+struct TSheetOutRow {
+  const char* out;
+  const char* before;  // written to OUT first; nullptr: OUT as the test's folder has it
+  int exitCode;
+};
+
+void PrintTo(const TSheetOutRow& row, std::ostream* os) {
+  *os << row.out << (row.before ? " (written first)" : "");
+}
+
+class SheetOut : public Bench, public ::testing::WithParamInterface<TSheetOutRow> {};
+
+TEST_P(SheetOut, ReplacesOnlyASheet) {
+  const TSheetOutRow& row = GetParam();
+  const std::string source = test::ProgrammingText("1B2C");
+  Write("b.vardelio", test::ProgrammingText("4D5E"));
+  if (row.before != nullptr) Write(row.out, row.before);
+  const std::string was = test::ReadAll(Path(row.out));
+  EXPECT_EQ(Run({"--sheet", row.out, "a.vardelio"}), row.exitCode) << errors.toStdString();
+  EXPECT_TRUE(test::ReadAll(Path("a.vardelio")) == source) << "the sheet's own file was replaced";
+  const std::string now = test::ReadAll(Path(row.out));
+  if (row.exitCode == 0) {
+    EXPECT_TRUE(now.starts_with("%PDF-")) << row.out;
+  } else {
+    EXPECT_TRUE(now == was) << row.out << " was replaced";
+    EXPECT_TRUE(errors.contains("no es un PDF")) << errors.toStdString();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOut, SheetOut,
+                         ::testing::Values(TSheetOutRow{"new.pdf", nullptr, 0},
+                                           TSheetOutRow{"old.pdf", "%PDF-1.4 old sheet\n", 0},
+                                           TSheetOutRow{"empty.pdf", "", 0},
+                                           TSheetOutRow{"a.vardelio", nullptr, 2},
+                                           TSheetOutRow{"b.vardelio", nullptr, 2},
+                                           TSheetOutRow{"notes.pdf", "customer notes\n", 2}));
 
 }  // namespace

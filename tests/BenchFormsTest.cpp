@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrinter>
@@ -57,6 +59,27 @@ TEST(HistoryForm, FiltersBySubscriberAndExportsWhatItShows) {
   ASSERT_TRUE(form.Export(out));
   EXPECT_EQ(test::ReadAll(out), kHistoryHeader + HistoryLine(Entry("1B2C", 3, "no-coincide")) +
                                     HistoryLine(Entry("1B2C", 1)));
+}
+
+// The export's default name is the history's own: exported over it, by its name or through a
+// link, what the filter hid would be lost.
+TEST(HistoryForm, AnExportNeverReplacesTheHistory) {
+  TRecordingPresenter boxes;
+  QTemporaryDir folder;
+  const std::string path = folder.filePath("historial.csv").toStdString();
+  for (const auto& entry : {Entry("1B2C", 1), Entry("2222", 2)})
+    AppendHistory(entry, path);
+  const std::string before = test::ReadAll(path);
+  const std::string link = folder.filePath("enlace.csv").toStdString();
+  ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+  THistoryForm form(nullptr, path);
+  QTest::keyClicks(form.findChild<QLineEdit*>("Filter"), "1b2c");
+  for (const std::string& out : {path, link}) {
+    EXPECT_FALSE(form.Export(out)) << out;
+    EXPECT_EQ(test::ReadAll(path), before) << out;
+  }
+  ASSERT_EQ(boxes.messages.size(), 2);
+  EXPECT_TRUE(boxes.messages[0].contains("historial")) << boxes.messages[0].toStdString();
 }
 
 TEST(HistoryForm, AnUnreadableHistoryIsSaidAndShowsNothing) {

@@ -245,6 +245,20 @@ TEST_F(Persistence, WhatCannotBeWrittenOrAppliedIsReportedByItsCode) {
   EXPECT_EQ(port.BatchDepth(), 0);
 }
 
+// A port typed or pasted with a line break in it would end its line in the file and write
+// keys and sections of its own: it is refused, and the file stays as it was.
+TEST_F(Persistence, AValueWithALineBreakIsNotWritten) {
+  const std::string file = Path("typed.ini");
+  for (const char* typed :
+       {"/dev/ttyS0\n[Options]\nReconnectPort=Yes", "/dev/ttyS0\r[Options]\rReconnectPort=Yes",
+        "/dev/ttyS0\r\nBaudRate=50"}) {
+    WriteAll(file, "[ComPort1]\nPort=/dev/ttyUSB0\n");
+    port.SetPort(typed);
+    EXPECT_EQ(Code([&] { SaveSettings(port, ssIniFile, file); }), 16) << typed;
+    EXPECT_EQ(ReadAll(file), "[ComPort1]\nPort=/dev/ttyUSB0\n") << typed;
+  }
+}
+
 // The file is the user's: a save never leaves it worse than it was.
 TEST_F(Persistence, AUsersFileIsNeverMadeWorse) {
   const std::string keep = "[ComPort1]\nPort=COM7\n\n[Keep]\nA=1\n";
