@@ -95,7 +95,7 @@ struct TRate {
 TRate MeasureThroughput(const TBenchPty& pty, TArrivals& arrivals, TFigures& figures,
                         TLayout layout) {
   const TPinned pinned(layout);
-  arrivals.Reset(kThroughputPackets);
+  arrivals.Reset(kThroughputPackets, false);
   const std::string& stream = Stream();
   std::atomic<bool> finished = false;
   std::atomic<bool> writerPinned = true;

@@ -3,6 +3,7 @@
 // ways to reach the main thread built on our hand-over and two built on Qt's alone, and Qt's
 // serial port.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -28,7 +29,9 @@ class TArrivals {
   int Lost();
   TClock::time_point At(int sequence);
   TClock::time_point Last();
-  void Reset(std::size_t expected);
+  // Without `timeEach`, only the last packet's arrival is timed: a clock read per packet
+  // cost as much as some receivers' own work.
+  void Reset(std::size_t expected, bool timeEach = true);
 
  private:
   std::mutex mutex_;
@@ -39,6 +42,7 @@ class TArrivals {
   int next_ = 0;
   int lost_ = 0;
   TClock::time_point last_;
+  std::atomic<bool> timeEach_{true};
 };
 
 // One receiver on the slave side of `path`. Arrivals reach `arrivals` from the receiver's
