@@ -14,7 +14,8 @@ struct TFigures {
   double pinnedPacketsPerSecond = 0;  // the device's writer on a core of its own
   // CPU per packet of the receiver's threads and the main thread, the writer's left out.
   double cpuUs = 0, pinnedCpuUs = 0;
-  long preempted = 0;  // the main thread, during the throughput run
+  double mainCpuUs = 0;  // of cpuUs, the main thread's
+  long preempted = 0;    // the main thread, during the throughput run
   int lost = 0;
 };
 using TRuns = std::map<std::string, std::vector<TFigures>>;
