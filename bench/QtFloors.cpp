@@ -1,3 +1,5 @@
+// The floors that share nothing of ours: a bare reader and Qt's own ways to the main thread.
+
 #include <QCoreApplication>
 #include <QObject>
 #include <QSemaphore>
@@ -13,7 +15,9 @@ namespace {
 // A bare reader whose chunks reach the main thread by Qt's means alone: a blocking queued
 // call, or (`sendOnly`) a queued call the reader waits on only until the chunk is copied. The
 // reader may be waiting on the main thread when the receiver goes, so the main thread serves
-// its events until the reader has ended; the reader's last act wakes it.
+// its events until the reader has ended; the reader's last act wakes it. ThreadSanitizer
+// cannot see inside Qt's semaphore or its queued call's reference count, so it reports the
+// chunk read again and the call's functor freed on the reader's thread: Qt orders both.
 class TQtFloor final : public TReceiver {
  public:
   TQtFloor(const std::string& path, TArrivals& arrivals, bool sendOnly)
