@@ -15,13 +15,14 @@ const std::vector<TModeGroup> kModeGroups = {
     {"ours none", "none", "bare", {}, "qt (none)"},
 };
 
-const TColumn kColumns[6] = {
+const TColumn kColumns[kColumnCount] = {
     {"latency median", [](const TFigures& f) { return f.medianUs; }},
     {"latency p99", [](const TFigures& f) { return f.p99Us; }},
     {"throughput free", [](const TFigures& f) { return f.packetsPerSecond; }},
     {"throughput pinned", [](const TFigures& f) { return f.pinnedPacketsPerSecond; }},
     {"CPU/packet free", [](const TFigures& f) { return f.cpuUs; }},
     {"CPU/packet pinned", [](const TFigures& f) { return f.pinnedCpuUs; }},
+    {"CPU/packet 1 by 1", [](const TFigures& f) { return f.latencyCpuUs; }},
 };
 
 std::vector<std::string> AllReceivers() {
@@ -85,8 +86,8 @@ std::string SpreadText(const TSpread& spread, const char* format) {
 }
 
 void PrintLatencies(const TRuns& runs, const std::vector<std::string>& receivers) {
-  std::printf("%-19s %-24s %-26s %s\n", "receiver", "latency median us", "latency p99 us",
-              "preempted  lost (all runs)");
+  std::printf("%-19s %-24s %-26s %-22s %s\n", "receiver", "latency median us", "latency p99 us",
+              "CPU us/packet", "preempted  lost (all runs)");
   for (const std::string& receiver : receivers) {
     std::vector<double> preempted;
     int lost = 0;
@@ -94,9 +95,10 @@ void PrintLatencies(const TRuns& runs, const std::vector<std::string>& receivers
       preempted.push_back(double(f.preempted));
       lost += f.lost;
     }
-    std::printf("%-19s %-24s %-26s %9.0f  %4d\n", receiver.c_str(),
+    std::printf("%-19s %-24s %-26s %-22s %9.0f  %4d\n", receiver.c_str(),
                 SpreadText(Values(runs, receiver, kColumns[0]), "%6.1f (%5.1f-%6.1f)").c_str(),
                 SpreadText(Values(runs, receiver, kColumns[1]), "%7.1f (%6.1f-%6.1f)").c_str(),
+                SpreadText(Values(runs, receiver, kColumns[6]), "%.2f (%.2f-%.2f)").c_str(),
                 SpreadOf(preempted).median, lost);
   }
 }

@@ -14,8 +14,9 @@ struct TFigures {
   double pinnedPacketsPerSecond = 0;  // the device's writer on a core of its own
   // CPU per packet of the receiver's threads and the main thread, the writer's left out.
   double cpuUs = 0, pinnedCpuUs = 0;
-  double mainCpuUs = 0;  // of cpuUs, the main thread's
-  long preempted = 0;    // the main thread, during the throughput run
+  double mainCpuUs = 0;     // of cpuUs, the main thread's
+  double latencyCpuUs = 0;  // in the latency run, one packet a chunk
+  long preempted = 0;       // the main thread, during the throughput run
   int lost = 0;
 };
 using TRuns = std::map<std::string, std::vector<TFigures>>;
@@ -25,8 +26,10 @@ struct TColumn {
   const char* title;
   double (*value)(const TFigures&);
 };
-// Latency median and p99, throughput free and pinned, CPU per packet free and pinned.
-extern const TColumn kColumns[6];
+// Latency median and p99, throughput free and pinned, CPU per packet free and pinned, and
+// CPU per packet one at a time.
+constexpr int kColumnCount = 7;
+extern const TColumn kColumns[kColumnCount];
 
 // A median with the smallest and largest value it was taken from.
 struct TSpread {

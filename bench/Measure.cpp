@@ -63,6 +63,8 @@ void MeasureLatency(const TBenchPty& pty, TArrivals& arrivals, int packets, TFig
   arrivals.Reset(std::size_t(packets));
   std::vector<TClock::time_point> sent(static_cast<std::size_t>(packets));
   std::atomic<bool> finished = false;
+  double writerCpu = 0;
+  const double cpuBefore = CpuMicros(CLOCK_PROCESS_CPUTIME_ID);
   std::thread writer([&] {
     if (markWriter) syscall(SYS_gettid);
     for (int i = 0; i < packets; ++i) {
@@ -71,10 +73,13 @@ void MeasureLatency(const TBenchPty& pty, TArrivals& arrivals, int packets, TFig
       pty.Send(packet.data(), packet.size());
       if (!arrivals.WaitFor(std::size_t(i + 1), 2000)) break;
     }
+    writerCpu = CpuMicros(CLOCK_THREAD_CPUTIME_ID);
     finished = true;
   });
   ServeUntil([&] { return finished.load(); });
   writer.join();
+  const double cpu = CpuMicros(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - writerCpu;
+  if (arrivals.Count() > 0) figures.latencyCpuUs = cpu / double(arrivals.Count());
   std::vector<double> latencies;
   for (int i = 0; i < int(arrivals.Count()); ++i)
     latencies.push_back(Micros(arrivals.At(i) - sent[std::size_t(i)]));

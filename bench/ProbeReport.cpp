@@ -28,7 +28,10 @@ void PrintReceiverRatios(const TRuns& runs) {
   std::printf("\n| ours | against |");
   for (const TColumn& column : kColumns)
     std::printf(" %s |", column.title);
-  std::printf("\n|---|---|---|---|---|---|---|---|\n");
+  std::printf("\n|---|---|");
+  for (int c = 0; c < kColumnCount; ++c)
+    std::printf("---|");
+  std::printf("\n");
   for (const TModeGroup& group : kModeGroups) {
     PrintRatioRow(runs, group.label, group.mode, group.floor);
     for (const char* other : group.others)
@@ -53,20 +56,25 @@ void PrintProbeRatios(const THandOverProbe& probe, const std::vector<TFramerCost
 void PrintCpuTable(const TRuns& runs) {
   std::printf(
       "\n| receiver | CPU us/packet, free | of which the main thread | CPU us/packet, pinned | "
-      "packets/s, free | packets/s, pinned |\n|---|---|---|---|---|---|\n");
+      "CPU us/packet, one at a time | packets/s, free | packets/s, pinned |\n"
+      "|---|---|---|---|---|---|---|\n");
   for (const std::string& receiver : AllReceivers()) {
-    std::vector<double> cells[5];
+    std::vector<double> cells[6];
     for (const TFigures& f : runs.at(receiver)) {
       cells[0].push_back(f.cpuUs);
       cells[1].push_back(f.mainCpuUs);
       cells[2].push_back(f.pinnedCpuUs);
-      cells[3].push_back(f.packetsPerSecond / 1e6);
-      cells[4].push_back(f.pinnedPacketsPerSecond / 1e6);
+      cells[3].push_back(f.latencyCpuUs);
+      cells[4].push_back(f.packetsPerSecond / 1e6);
+      cells[5].push_back(f.pinnedPacketsPerSecond / 1e6);
     }
     std::printf("| %s |", receiver.c_str());
-    for (int c = 0; c < 5; ++c) {
+    for (int c = 0; c < 6; ++c) {
       const TSpread s = SpreadOf(cells[c]);
-      std::printf(c < 3 ? " %.3f (%.3f-%.3f) |" : " %.2f M (%.2f-%.2f) |", s.median, s.min, s.max);
+      std::printf(c < 3   ? " %.3f (%.3f-%.3f) |"
+                  : c < 4 ? " %.2f (%.2f-%.2f) |"
+                          : " %.2f M (%.2f-%.2f) |",
+                  s.median, s.min, s.max);
     }
     std::printf("\n");
   }
