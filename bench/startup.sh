@@ -27,7 +27,7 @@ trap cleanup EXIT
 
 # A free display of our own: Xvfb writes the number it took.
 exec 3<> <(:)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 pids+=($!)
 read -r -t 10 display <&3 || { echo "Xvfb did not start" >&2; exit 1; }
 exec 3<&-
