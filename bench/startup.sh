@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Start-up against a Qt window of one label built with the same preset: milliseconds from exec to
 # the window mapped (map_probe, which stamps the clock in the child just before exec and when the
-# X server's MapNotify for the program's own window can be read), and resident memory half a
-# second later. The program runs against the simulated unit with a settings folder of its own;
+# X server's MapNotify for the program's own window can be read), the processor time its threads
+# took until then, and resident memory half a second later. The program runs against the simulated unit with a settings folder of its own;
 # the two alternate which goes first, on a private Xvfb display.
 #   bash bench/startup.sh [runs, default 20] [build folder, default build/release] [program]
 # The program defaults to the build's own; give another (an older build) to compare it.
@@ -38,7 +38,7 @@ mkdir -p "$work/config/vardelio" "$work/run"
 chmod 700 "$work/run"
 printf '[ComPort1]\nPort=%s\n' "$work/ttyVardelio" >"$work/config/vardelio/comporttest.ini"
 
-one() { # prints "ms rss hwm"
+one() { # prints "ms rss hwm cpu-ms wait-ms"
   env -u QT_QPA_PLATFORM DISPLAY=":$display" XDG_CONFIG_HOME="$work/config" \
     XDG_RUNTIME_DIR="$work/run" "$probe" -- "$1"
 }
@@ -51,8 +51,8 @@ for i in $(seq "$runs"); do
 done >"$work/runs"
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
 
-# Columns: ours ms, rss, hwm; floor ms, rss, hwm; their ratio per run.
-awk '{ print $0, $1 / $4 }' "$work/runs" >"$work/table"
+# Columns: ours ms, rss, hwm, cpu, wait; the floor's; the ratios of time and of cpu per run.
+awk '{ print $0, $1 / $6, $4 / $9 }' "$work/runs" >"$work/table"
 stat() { # median (min-max) of a column
   sort -g -k"$1","$1" "$work/table" | awk -v c="$1" -v s="$2" -v f="$3" '
     { v[NR] = $c / s }
@@ -60,9 +60,9 @@ stat() { # median (min-max) of a column
           printf f " (" f "-" f ")", m, v[1], v[NR] }'
 }
 echo "$runs interleaved runs, median (range)"
-printf '%-20s %-26s %-26s %s\n' "" "exec to mapped, ms" "VmRSS, MiB" "VmHWM, MiB"
-printf '%-20s %-26s %-26s %s\n' "vardelio" "$(stat 1 1 %.1f)" "$(stat 2 1024 %.1f)" \
-  "$(stat 3 1024 %.1f)"
-printf '%-20s %-26s %-26s %s\n' "one-label window" "$(stat 4 1 %.1f)" "$(stat 5 1024 %.1f)" \
-  "$(stat 6 1024 %.1f)"
-printf '%-20s %s\n' "ratio, paired" "$(stat 7 1 %.3f)"
+row() { printf '%-17s %-20s %-20s %-20s %s\n' "$@"; }
+row "" "exec to mapped, ms" "CPU until then, ms" "VmRSS, MiB" "VmHWM, MiB"
+row vardelio "$(stat 1 1 %.1f)" "$(stat 4 1 %.1f)" "$(stat 2 1024 %.1f)" "$(stat 3 1024 %.1f)"
+row "one-label window" "$(stat 6 1 %.1f)" "$(stat 9 1 %.1f)" "$(stat 7 1024 %.1f)" \
+  "$(stat 8 1024 %.1f)"
+row "ratio, paired" "$(stat 11 1 %.3f)" "$(stat 12 1 %.3f)"

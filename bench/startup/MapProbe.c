@@ -3,9 +3,12 @@
 //
 //   map_probe [--settle MS] [--timeout MS] -- PROGRAM [ARGS...]
 //
-// Prints one line: milliseconds from exec to the map, VmRSS and VmHWM in KiB.
+// Prints one line: milliseconds from exec to the map, VmRSS and VmHWM in KiB, and the
+// milliseconds its threads ran and waited for a processor until the map (which tell a slower
+// program from a busier machine).
 
 #define _GNU_SOURCE
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -137,6 +140,30 @@ static long StatusKib(pid_t pid, const char* field) {
   return kib;
 }
 
+// Milliseconds all the process's threads have run and waited to run, from the scheduler's
+// own counts.
+static void SchedulerMs(pid_t pid, double* ran, double* waited) {
+  *ran = *waited = 0;
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/task", (int)pid);
+  DIR* tasks = opendir(path);
+  if (tasks == NULL) return;
+  for (struct dirent* task; (task = readdir(tasks)) != NULL;) {
+    if (task->d_name[0] == '.') continue;
+    char stat[sizeof path + sizeof task->d_name + 16];
+    snprintf(stat, sizeof stat, "%s/%s/schedstat", path, task->d_name);
+    FILE* file = fopen(stat, "r");
+    unsigned long long run = 0, wait = 0;
+    if (file == NULL) continue;
+    if (fscanf(file, "%llu %llu", &run, &wait) == 2) {
+      *ran += (double)run / 1e6;
+      *waited += (double)wait / 1e6;
+    }
+    fclose(file);
+  }
+  closedir(tasks);
+}
+
 static void Stop(pid_t pid) {
   kill(pid, SIGTERM);
   waitpid(pid, NULL, 0);
@@ -165,8 +192,11 @@ int main(int argc, char** argv) {
     Stop(pid);
     return 1;
   }
+  double ran, waited;
+  SchedulerMs(pid, &ran, &waited);
   usleep((useconds_t)options.settleMs * 1000);
-  printf("%.3f %ld %ld\n", mapped - started, StatusKib(pid, "VmRSS:"), StatusKib(pid, "VmHWM:"));
+  printf("%.3f %ld %ld %.3f %.3f\n", mapped - started, StatusKib(pid, "VmRSS:"),
+         StatusKib(pid, "VmHWM:"), ran, waited);
   Stop(pid);
   xcb_disconnect(x);
   return 0;
