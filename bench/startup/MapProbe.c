@@ -67,8 +67,8 @@ static xcb_atom_t Atom(xcb_connection_t* x, const char* name) {
 // Every top-level window's map reaches us; the round trip makes sure of it before the start.
 static int WatchRoot(xcb_connection_t* x, xcb_window_t root) {
   const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-  xcb_generic_error_t* error = xcb_request_check(
-      x, xcb_change_window_attributes_checked(x, root, XCB_CW_EVENT_MASK, &mask));
+  xcb_generic_error_t* error =
+      xcb_request_check(x, xcb_change_window_attributes_checked(x, root, XCB_CW_EVENT_MASK, &mask));
   free(error);
   return error != NULL ? -1 : 0;
 }
@@ -114,8 +114,7 @@ static double WaitForMap(xcb_connection_t* x, pid_t pid, xcb_atom_t pidAtom, int
     xcb_generic_event_t* event;
     while ((event = xcb_poll_for_event(x)) != NULL) {
       const xcb_map_notify_event_t* map = (const xcb_map_notify_event_t*)event;
-      const int ours = (event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
-                       !map->override_redirect &&
+      const int ours = (event->response_type & 0x7f) == XCB_MAP_NOTIFY && !map->override_redirect &&
                        WindowPid(x, map->window, pidAtom) == (uint32_t)pid;
       free(event);
       if (ours) return woke;
