@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "AboutForm.h"
 #include "BatchForm.h"
 #include "FileMenu.h"
 #include "HistoryForm.h"
@@ -374,7 +375,13 @@ void TForm1::ConfigurarPuerto1Click() {
 }
 
 void TForm1::Acerdade1Click() {
-  if (aboutBox_ != nullptr) aboutBox_->exec();
+  // Built here rather than with the window: most sessions never open it, and it would delay
+  // the window's first appearance.
+  if (aboutBox_ == nullptr) {
+    ownAboutBox_ = std::make_unique<TAboutForm>();
+    aboutBox_ = ownAboutBox_.get();
+  }
+  aboutBox_->exec();
 }
 
 void TForm1::showEvent(QShowEvent* event) {
