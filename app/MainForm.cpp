@@ -290,10 +290,10 @@ void TForm1::SetUpPictures() {
   // For the whole program, so the about box and every message box carry it too.
   QApplication::setWindowIcon(
       QIcon(QPixmap::fromImage(LoadJpeg(QStringLiteral(":/art/icon.jpg")))));
-  ShowPicture(ui_->Image1, QStringLiteral(":/art/logo.jpg"));
-  ShowPicture(ui_->Image2, QStringLiteral(":/art/shield.jpg"));
-  ShowPicture(ui_->Image3, QStringLiteral(":/art/cross.jpg"));
-  ShowPicture(ui_->Image4, QStringLiteral(":/art/flame.jpg"));
+  ShowPictureWhenPainted(ui_->Image1, QStringLiteral(":/art/logo.jpg"));
+  ShowPictureWhenPainted(ui_->Image2, QStringLiteral(":/art/shield.jpg"));
+  ShowPictureWhenPainted(ui_->Image3, QStringLiteral(":/art/cross.jpg"));
+  ShowPictureWhenPainted(ui_->Image4, QStringLiteral(":/art/flame.jpg"));
 }
 
 void TForm1::ConnectMenus() {
