@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "AboutForm.h"
 #include "BatchForm.h"
 #include "FileMenu.h"
 #include "HistoryForm.h"
@@ -289,10 +290,10 @@ void TForm1::SetUpPictures() {
   // For the whole program, so the about box and every message box carry it too.
   QApplication::setWindowIcon(
       QIcon(QPixmap::fromImage(LoadJpeg(QStringLiteral(":/art/icon.jpg")))));
-  ShowPicture(ui_->Image1, QStringLiteral(":/art/logo.jpg"));
-  ShowPicture(ui_->Image2, QStringLiteral(":/art/shield.jpg"));
-  ShowPicture(ui_->Image3, QStringLiteral(":/art/cross.jpg"));
-  ShowPicture(ui_->Image4, QStringLiteral(":/art/flame.jpg"));
+  ShowPictureWhenPainted(ui_->Image1, QStringLiteral(":/art/logo.jpg"));
+  ShowPictureWhenPainted(ui_->Image2, QStringLiteral(":/art/shield.jpg"));
+  ShowPictureWhenPainted(ui_->Image3, QStringLiteral(":/art/cross.jpg"));
+  ShowPictureWhenPainted(ui_->Image4, QStringLiteral(":/art/flame.jpg"));
 }
 
 void TForm1::ConnectMenus() {
@@ -374,7 +375,13 @@ void TForm1::ConfigurarPuerto1Click() {
 }
 
 void TForm1::Acerdade1Click() {
-  if (aboutBox_ != nullptr) aboutBox_->exec();
+  // Built here rather than with the window: most sessions never open it, and it would delay
+  // the window's first appearance.
+  if (aboutBox_ == nullptr) {
+    ownAboutBox_ = std::make_unique<TAboutForm>();
+    aboutBox_ = ownAboutBox_.get();
+  }
+  aboutBox_->exec();
 }
 
 void TForm1::showEvent(QShowEvent* event) {

@@ -49,6 +49,7 @@ class TForm1 : public QMainWindow {
   QTimer* Timer1() const { return timer1_; }
   TComPort* ComPort1() const { return comPort1_; }
   TComDataPacket* ComDataPacket1() const { return comDataPacket1_; }
+  // A box given here is shown instead of the window's own, which is built when first asked for.
   void SetAboutBox(QDialog* aboutBox) { aboutBox_ = aboutBox; }
   TFileMenu& Files() const { return *files_; }
   TPortStatus& PortStatus() const { return *status_; }
@@ -127,6 +128,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TPortReconnect> reconnect_;  // after FormCreate: it may open the port
   QString startFile_;
   QDialog* aboutBox_ = nullptr;
+  std::unique_ptr<QDialog> ownAboutBox_;
   int tag_ = 0;
   bool shownOnce_ = false;
 };

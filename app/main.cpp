@@ -4,7 +4,6 @@
 
 #include <QTimer>
 
-#include "AboutForm.h"
 #include "CommandLine.h"
 #include "MainForm.h"
 #include "Program.h"
@@ -83,8 +82,6 @@ int main(int argc, char** argv) {
   StartTranslations();
   vardelio::SetErrorExplainer(&vardelio::ExplainPortError);
   vardelio::TForm1 Form1(nullptr, nullptr, start);
-  vardelio::TAboutForm AboutForm;
-  Form1.SetAboutBox(&AboutForm);
   TakeHandedOverFiles(server, Form1);
   Form1.show();
   const int code = application.exec();

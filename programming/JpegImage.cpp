@@ -1,5 +1,6 @@
 #include "JpegImage.h"
 
+#include <QEvent>
 #include <QFile>
 #include <QLabel>
 #include <QPixmap>
@@ -12,6 +13,26 @@
 
 namespace vardelio {
 namespace {
+
+// Shows its label's picture on the label's first paint, before the label paints itself.
+class TPictureOnPaint : public QObject {
+ public:
+  TPictureOnPaint(QLabel* label, const QString& path) : QObject(label), path_(path) {
+    label->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      watched->removeEventFilter(this);
+      ShowPicture(static_cast<QLabel*>(watched), path_);
+      deleteLater();
+    }
+    return false;
+  }
+
+ private:
+  QString path_;
+};
 
 struct TJpegErrors {
   jpeg_error_mgr manager;
@@ -111,6 +132,10 @@ void ShowPicture(QLabel* label, const QString& path) {
     return;
   }
   label->setPixmap(QPixmap::fromImage(image));
+}
+
+void ShowPictureWhenPainted(QLabel* label, const QString& path) {
+  new TPictureOnPaint(label, path);
 }
 
 }  // namespace vardelio

@@ -18,5 +18,8 @@ QImage DecodeJpeg(const QByteArray& data);
 QImage LoadJpeg(const QString& path);
 // Shows the picture, or leaves the label empty when it cannot be loaded.
 void ShowPicture(QLabel* label, const QString& path);
+// The same, decoded when the label is first painted: a window's pictures then cost its start
+// nothing before it appears.
+void ShowPictureWhenPainted(QLabel* label, const QString& path);
 
 }  // namespace vardelio

@@ -10,6 +10,7 @@ packages=(
   fonts-liberation fonts-dejavu-core
   qt6-serialport-dev
   poppler-utils
+  xvfb libxcb1-dev
   clang libclang-rt-14-dev strace
   desktop-file-utils appstream dpkg-dev man-db shared-mime-info libxml2-utils
   qemu-system-x86 linux-image-amd64 busybox-static kmod cpio

@@ -124,6 +124,34 @@ TEST_F(AboutBox, LaidOutAsItsForm) {
   EXPECT_EQ(focusable, QStringList{"OKButton"});
 }
 
+// A window given no box builds its own on the first request, not before, and keeps it.
+TEST(OwnAboutBox, BuiltOnFirstRequestAndReused) {
+  TRecordingPresenter boxes;
+  const auto aboutBoxes = [] {
+    QList<QWidget*> found;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (qobject_cast<TAboutForm*>(w) != nullptr) found << w;
+    }
+    return found;
+  };
+  TForm1 form;
+  form.show();
+  EXPECT_TRUE(aboutBoxes().isEmpty());
+  QList<QWidget*> shown;
+  for (int request = 0; request < 2; ++request) {
+    QTimer::singleShot(0, &form, [&] {
+      QWidget* box = QApplication::activeModalWidget();
+      shown << box;
+      if (box != nullptr) box->close();
+    });
+    form.findChild<QAction*>(QStringLiteral("Acerdade1"))->trigger();
+  }
+  ASSERT_EQ(aboutBoxes().size(), 1);
+  EXPECT_EQ(shown, (QList<QWidget*>{aboutBoxes().first(), aboutBoxes().first()}));
+  EXPECT_EQ(aboutBoxes().first()->windowTitle(), "Acerca de...");
+  EXPECT_TRUE(boxes.errors.isEmpty());
+}
+
 TEST(MainWindowClose, AltSClosesTheWindow) {
   TRecordingPresenter boxes;
   TForm1 form;

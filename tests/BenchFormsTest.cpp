@@ -191,7 +191,7 @@ TEST(SheetPrint, PrintsOnePageWithItsText) {
   QPrinter printer(QPrinter::HighResolution);
   printer.setOutputFormat(QPrinter::PdfFormat);
   printer.setOutputFileName(folder.filePath("hoja.pdf"));
-  PrintJobSheetOn(printer, sheet);
+  PrintOn(printer, JobSheetPrintCall(nullptr, sheet));
   QProcess tool;
   tool.start("pdftotext", {folder.filePath("hoja.pdf"), "-"});
   tool.waitForFinished(60000);
@@ -199,6 +199,17 @@ TEST(SheetPrint, PrintsOnePageWithItsText) {
   const QString when = Entry("1B2C", 7).time.toLocalTime().toString("dd/MM/yyyy HH:mm");
   EXPECT_TRUE(text.contains("Verificada en el equipo el " + when)) << text.toStdString();
   EXPECT_EQ(text.count(QChar('\f')), 1);  // one page
+}
+
+// Printing is a module the program loads when first asked: found where a build puts it, with
+// its entry; a missing one is named in the reason.
+TEST(SheetPrint, TheModuleLoadsFromTheProgramsFolder) {
+  QString error;
+  EXPECT_NE(LoadPrintModule(VARDELIO_PRINT_MODULE_FOLDER, &error), nullptr) << error.toStdString();
+  QTemporaryDir empty;
+  error.clear();
+  EXPECT_EQ(LoadPrintModule(empty.path(), &error), nullptr);
+  EXPECT_TRUE(error.contains("libvardelio-print.so")) << error.toStdString();
 }
 
 }  // namespace

@@ -65,4 +65,28 @@ TEST(Jpeg, AMissingPictureLeavesTheControlEmpty) {
   EXPECT_EQ(label.pixmap().size(), QSize(41, 41));
 }
 
+// Decoded on the first paint, a picture is painted as one decoded at once: the window's
+// pictures, scaled and not, and a missing one.
+TEST(Jpeg, APictureDecodedWhenPaintedLooksTheSame) {
+  const struct {
+    const char* path;
+    QSize size;
+    bool scaled;
+  } rows[] = {{":/art/logo.jpg", {153, 49}, false},  {":/art/shield.jpg", {41, 41}, true},
+              {":/art/cross.jpg", {41, 41}, true},   {":/art/flame.jpg", {41, 41}, true},
+              {":/art/shield.jpg", {60, 30}, false}, {":/art/no-such-picture.jpg", {41, 41}, true}};
+  for (const auto& row : rows) {
+    QLabel atOnce, whenPainted;
+    for (QLabel* label : {&atOnce, &whenPainted}) {
+      label->resize(row.size);
+      label->setScaledContents(row.scaled);
+    }
+    ShowPicture(&atOnce, QString::fromLatin1(row.path));
+    ShowPictureWhenPainted(&whenPainted, QString::fromLatin1(row.path));
+    EXPECT_TRUE(whenPainted.pixmap().isNull()) << row.path;  // nothing decoded yet
+    EXPECT_EQ(whenPainted.grab().toImage(), atOnce.grab().toImage()) << row.path;
+    EXPECT_EQ(whenPainted.pixmap().isNull(), atOnce.pixmap().isNull()) << row.path;
+  }
+}
+
 }  // namespace

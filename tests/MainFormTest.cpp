@@ -189,6 +189,7 @@ TEST_F(MainWindow, WindowStartsAsLaidOut) {
   EXPECT_EQ(form.Timer1()->objectName(), "Timer1");
   EXPECT_FALSE(form.Timer1()->isActive());
   EXPECT_EQ(form.Timer1()->interval(), 1000);
+  form.grab();  // the pictures are decoded when first painted
   for (const char* picture : {"Image1", "Image2", "Image3", "Image4"}) {
     EXPECT_FALSE(Find<QLabel>(picture)->pixmap().isNull()) << picture;
   }

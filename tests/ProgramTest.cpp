@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
@@ -20,8 +21,8 @@
 
 #include "PtyPair.h"
 #include "SettingsFile.h"
-#include "programming/ProgrammingFile.h"
 #include "app/SingleInstance.h"
+#include "programming/ProgrammingFile.h"
 
 using namespace vardelio;
 using vardelio::test::ReadAll;
@@ -171,6 +172,17 @@ class Program : public ::testing::Test {
   std::map<std::string, std::string> env;
   int runs = 0;
 };
+
+// Every start pays for the libraries the program needs: those only printing needs come with the
+// print module, when first asked for.
+TEST(ProgramLinks, ThePrintSupportLibrariesAreNotLoadedAtStart) {
+  QProcess readelf;
+  readelf.start("readelf", {"-d", QString::fromStdString(kProgram)});
+  ASSERT_TRUE(readelf.waitForFinished(60000));
+  const QString needed = QString::fromUtf8(readelf.readAllStandardOutput());
+  ASSERT_TRUE(needed.contains("libQt6Widgets")) << needed.toStdString();
+  EXPECT_FALSE(needed.contains("PrintSupport")) << needed.toStdString();
+}
 
 // What is answered before the window system is touched needs no display: a program that
 // reached it would end on the missing one.
