@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QThread>
 #include <atomic>
+#include <string>
+#include <utility>
 
 #include "FakeComPlatform.h"
 #include "PortLife.h"
@@ -97,3 +99,109 @@ TEST(PortLife, AWindowActingOnTheClosedPortDuringABlockingCallFromItsHandlerComp
 }
 
 }  // namespace
+
+// Without hand-over, the main thread closes or deletes the port, its framer or both at once
+// while a handler runs on the event thread, and does not wait for that thread. The thread,
+// once the handler returns, touches none of them again and delivers nothing more: every
+// handler door (the port's own, a link's, the framer's) × every way of tearing down.
+TEST(PortLife, TearingDownRightAfterAHandlerWasLeftRunningTouchesNothingGone) {
+  enum TDoor { dPortRxBuf, dLink, dFramer };
+  enum TTearDown { tClose, tClosePort, tCloseFramer, tCloseBoth, tDeletePort, tDeleteBoth };
+  const char* const doors[] = {"the port's OnRxBuf", "a link's", "the framer's OnPacket"};
+  const char* const ways[] = {"close",
+                              "close, delete the port",
+                              "close, delete the framer",
+                              "close, delete both",
+                              "delete the port",
+                              "delete both"};
+  for (TDoor door : {dPortRxBuf, dLink, dFramer}) {
+    for (TTearDown way : {tClose, tClosePort, tCloseFramer, tCloseBoth, tDeletePort, tDeleteBoth}) {
+      const std::string name = std::string(doors[door]) + ", " + ways[way];
+      SCOPED_TRACE(name);
+      const TWatchdog watchdog(name);
+      TFakeComPlatform platform;
+      struct TSeen {
+        std::atomic<bool> in = false, acted = false;
+        std::atomic<int> calls = 0, afterAct = 0;
+        void Call() {
+          if (acted) ++afterAct;
+          if (calls++ > 0) return;
+          in = true;
+          vardelio::test::WaitUntil([this] { return acted.load(); }, 5000);
+        }
+      } seen;
+      TSeen* s = &seen;  // handlers keep only this: what they belong to may be gone
+      auto* port = new TComPort(nullptr, &platform);
+      port->SetSyncMethod(smNone);
+      TComLink link;
+      link.OnLinkRxBuf = TRxBufEvent([s, door](QObject*, const void*, int) {
+        if (door == dLink) s->Call();
+      });
+      port->AttachLink(&link);
+      auto* framer = new TComDataPacket;
+      framer->SetStartString("S");
+      framer->SetStopString("Z");
+      framer->SetComPort(port);
+      framer->OnPacket = TComStrEvent([s, door](QObject*, const std::string&) {
+        if (door == dFramer) s->Call();
+      });
+      port->OnRxBuf = TRxBufEvent([s, door](QObject*, const void*, int) {
+        if (door == dPortRxBuf) s->Call();
+      });
+      port->OpenPort();
+      platform.Locked([&] { platform.input = "SAZSBZSCZ"; });
+      platform.PushEvents(EV_RXCHAR | EV_RING);
+      ASSERT_TRUE(ServeUntil([&] { return seen.in.load(); }));
+      if (way != tDeletePort && way != tDeleteBoth) port->ClosePort();
+      if (way == tCloseFramer || way == tCloseBoth || way == tDeleteBoth) {
+        delete std::exchange(framer, nullptr);
+      }
+      if (way != tClose && way != tCloseFramer) delete std::exchange(port, nullptr);
+      seen.acted = true;
+      ASSERT_TRUE(ServeUntil([] { return RetiredComThreadCount() == 0; }));
+      EXPECT_EQ(seen.afterAct.load(), 0) << "delivered after the teardown";
+      if (port != nullptr) port->DetachLink(&link);
+      delete framer;
+      delete port;
+      EXPECT_EQ(platform.Count("CloseLine"), platform.Count("OpenLine"));
+    }
+  }
+}
+
+// A framer's handler destroys the framer, at each place its scan fires one: the scan ends
+// there, and the rest of the block is not cut by a framer that is gone.
+TEST(PortLife, AFramerHandlerThatDestroysItsFramerEndsTheScan) {
+  enum TSite { sPlainPacket, sGeneralPacket, sDiscard, sCustomStart, sCustomStop };
+  const char* const names[] = {"a packet, usual rules", "a packet, general rules", "a discard",
+                               "a custom start", "a custom stop"};
+  for (TSite site : {sPlainPacket, sGeneralPacket, sDiscard, sCustomStart, sCustomStop}) {
+    SCOPED_TRACE(names[site]);
+    struct THeld {
+      TComDataPacket* framer = new TComDataPacket;
+      int calls = 0;
+      void Destroy() {
+        ++calls;
+        delete std::exchange(framer, nullptr);
+      }
+    } held;
+    THeld* h = &held;
+    TComDataPacket& f = *held.framer;
+    f.SetStartString(site == sGeneralPacket ? "SS" : "S");
+    f.SetStopString("Z");
+    const auto destroy = TComStrEvent([h](QObject*, const std::string&) { h->Destroy(); });
+    if (site == sDiscard) {
+      f.OnDiscard = destroy;
+    } else if (site == sCustomStart || site == sCustomStop) {
+      TCustPacketEvent& slot = site == sCustomStart ? f.OnCustomStart : f.OnCustomStop;
+      slot = TCustPacketEvent([h](QObject*, const std::string&, int& pos) {
+        pos = 1;
+        h->Destroy();
+      });
+    } else {
+      f.OnPacket = destroy;
+    }
+    f.AppendData(site == sGeneralPacket ? "xSSAZSSBZ" : "xSAZSBZ");
+    EXPECT_EQ(held.calls, 1);
+    EXPECT_EQ(held.framer, nullptr);
+  }
+}
