@@ -26,6 +26,15 @@ class TScanStretch {
       if (s->framer_ == framer) s->gone_ = true;
     }
   }
+  // The port whose delivery the innermost scan of `framer` runs in: a handler may have moved
+  // the framer to another port, or none, but the gate the scan holds is still that port's.
+  static const TCustomComPort* DeliveringPort(const TComDataPacket* framer,
+                                              const TCustomComPort* attached) {
+    for (const TScanStretch* s = innermost_; s != nullptr; s = s->outer_) {
+      if (s->framer_ == framer) return s->port_;
+    }
+    return attached;
+  }
   static bool Ended(const TComDataPacket* framer) {
     for (const TScanStretch* s = innermost_; s != nullptr; s = s->outer_) {
       if (s->framer_ == framer) return s->gone_ || TPortLife::TScope::DeliveryEnded(s->port_);
@@ -87,7 +96,8 @@ void TComDataPacket::Notification(TComponent* component, TOperation operation) {
 
 template <typename Slot, typename... Args>
 void TComDataPacket::CallHandler(const Slot& slot, Args&&... args) {
-  TPortLife::CallHandler(comPort_, slot, static_cast<QObject*>(this), std::forward<Args>(args)...);
+  TPortLife::CallHandler(TScanStretch::DeliveringPort(this, comPort_), slot,
+                         static_cast<QObject*>(this), std::forward<Args>(args)...);
 }
 
 void TComDataPacket::FireDiscard(const std::string& text) {

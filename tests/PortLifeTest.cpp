@@ -205,3 +205,39 @@ TEST(PortLife, AFramerHandlerThatDestroysItsFramerEndsTheScan) {
     EXPECT_EQ(held.framer, nullptr);
   }
 }
+
+// Without hand-over, a framer's handler detaches the framer from its port, or attaches it to
+// another, in the middle of a block: the rest of the block is still cut on the port's event
+// thread, and each later handler runs with the port's gate open, as the first did. One that
+// then waits for the main thread while the main thread closes the port does not wait in a
+// circle.
+TEST(PortLife, AFramerHandlerThatMovesItsFramerLeavesTheGateOpenForTheNextHandler) {
+  for (const bool toOther : {false, true}) {
+    SCOPED_TRACE(toOther ? "attached to another port" : "detached");
+    const TWatchdog watchdog(toOther ? "a framer moved to another port, then a close"
+                                     : "a framer detached, then a close");
+    TFakeComPlatform platform;
+    QObject window;
+    TComPort port(nullptr, &platform), other(nullptr, &platform);
+    port.SetSyncMethod(smNone);
+    TComDataPacket framer;
+    framer.SetStartString("S");
+    framer.SetStopString("Z");
+    framer.SetComPort(&port);
+    std::atomic<int> packets = 0;
+    framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
+      if (++packets == 1) {
+        framer.SetComPort(toOther ? &other : nullptr);
+      } else if (packets == 2) {
+        CallMainBlocking(&window, [&] { port.ClosePort(); });
+      }
+    });
+    port.OpenPort();
+    platform.Locked([&] { platform.input = "SAZSBZSCZ"; });
+    platform.PushEvents(EV_RXCHAR);
+    ASSERT_TRUE(ServeUntil([&] { return packets >= 2 && RetiredComThreadCount() == 0; }));
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(packets.load(), 2) << "cut after the close";
+    framer.SetComPort(nullptr);
+  }
+}
