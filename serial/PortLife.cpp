@@ -85,11 +85,6 @@ TPortLife::TScope::TScope(const TCustomComPort* port, TPortLife* life, std::uint
       gate_(gate),
       stopped_(stopped),
       outer_(innermost_) {
-  if (life == nullptr) {
-    for (TScope* scope = outer_; scope != nullptr; scope = scope->outer_) {
-      if (scope->port_ == port) scope->endedHere_ = true;
-    }
-  }
   innermost_ = this;
 }
 
@@ -105,7 +100,7 @@ bool TPortLife::TScope::Stale(const void* port) const {
 bool TPortLife::TScope::DeliveryEnded(const void* port) {
   for (const TScope* scope = innermost_; scope != nullptr; scope = scope->outer_) {
     if (scope->port_ == port) {
-      return scope->gate_ != nullptr && !scope->endedHere_ && scope->Stale(port);
+      return scope->gate_ != nullptr && scope->Stale(port);
     }
   }
   return false;

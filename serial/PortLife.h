@@ -86,9 +86,10 @@ class TPortLife {
     static const TScope* Innermost() { return innermost_; }
     // Whether the batch is stale for `port`: closed, reopened or destroyed since it was taken.
     bool Stale(const void* port) const;
-    // After a handler that ran with the gate opened, the gate shut again: whether another
-    // thread ended the delivery it ran in meanwhile, so that nothing of the port or of its links
-    // may be touched again. An end the handler made itself leaves a link free to finish.
+    // After a handler that ran with the gate opened, the gate shut again: whether the delivery
+    // it ran in has ended meanwhile, so that nothing of the port or of its links may be touched
+    // again. An end the handler made itself counts too: once the port is closed, the main thread
+    // may destroy them before the handler returns.
     static bool DeliveryEnded(const void* port);
 
    private:
@@ -100,7 +101,6 @@ class TPortLife {
     std::unique_lock<std::mutex>* gate_;
     const std::atomic<bool>* stopped_;
     TScope* outer_;
-    bool endedHere_ = false;  // this thread began a close, open or destruction of the port
   };
 
   // Around a call to a handler or a link: on a thread that delivers without hand-over the

@@ -241,3 +241,43 @@ TEST(PortLife, AFramerHandlerThatMovesItsFramerLeavesTheGateOpenForTheNextHandle
     framer.SetComPort(nullptr);
   }
 }
+
+// Without hand-over, a framer's handler ends its own port's delivery (a close, or deleting the
+// port), then asks the window, through a blocking call, to delete the framer: the port is
+// closed, so the window may. Back from that handler, the scan cuts nothing more.
+TEST(PortLife, AFramerDeletedByTheWindowAfterItsHandlerEndedThePortIsNotTouched) {
+  for (const bool deletePort : {false, true}) {
+    SCOPED_TRACE(deletePort ? "the handler deletes the port" : "the handler closes the port");
+    const TWatchdog watchdog("a framer deleted by the window after its handler ended the port");
+    TFakeComPlatform platform;
+    QObject window;
+    auto* port = new TComPort(nullptr, &platform);
+    port->SetSyncMethod(smNone);
+    auto* framer = new TComDataPacket;
+    framer->SetStartString("S");
+    framer->SetStopString("Z");
+    framer->SetComPort(port);
+    struct TSeen {
+      std::atomic<int> packets = 0;
+      std::atomic<bool> done = false;
+    } seen;
+    TSeen* s = &seen;  // the handler goes with the framer: it keeps only this
+    framer->OnPacket =
+        TComStrEvent([s, &port, &framer, &window, deletePort](QObject*, const std::string&) {
+          if (s->packets++ > 0) return;
+          if (deletePort) {
+            delete std::exchange(port, nullptr);
+          } else {
+            port->ClosePort();
+          }
+          CallMainBlocking(&window, [&] { delete std::exchange(framer, nullptr); });
+          s->done = true;
+        });
+    port->OpenPort();
+    platform.Locked([&] { platform.input = "SAZSBZSCZ"; });
+    platform.PushEvents(EV_RXCHAR);
+    ASSERT_TRUE(ServeUntil([&] { return seen.done && RetiredComThreadCount() == 0; }));
+    EXPECT_EQ(seen.packets.load(), 1) << "cut by a framer that is gone";
+    delete port;
+  }
+}
