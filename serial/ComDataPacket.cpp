@@ -35,9 +35,18 @@ class TScanStretch {
     }
     return attached;
   }
+  // A handler moved the framer: a scan on another port's event thread no longer runs it, and
+  // whoever holds it now may destroy it before the handler returns.
+  static void FramerMoved(const TComDataPacket* framer, const TCustomComPort* port) {
+    for (TScanStretch* s = innermost_; s != nullptr; s = s->outer_) {
+      if (s->framer_ == framer) s->moved_ = s->port_ != port;
+    }
+  }
   static bool Ended(const TComDataPacket* framer) {
     for (const TScanStretch* s = innermost_; s != nullptr; s = s->outer_) {
-      if (s->framer_ == framer) return s->gone_ || TPortLife::TScope::DeliveryEnded(s->port_);
+      if (s->framer_ != framer) continue;
+      return s->gone_ || TPortLife::TScope::DeliveryEnded(s->port_) ||
+             (s->moved_ && TPortLife::TOutside::Opens(s->port_));
     }
     return false;
   }
@@ -48,6 +57,7 @@ class TScanStretch {
   const TCustomComPort* const port_;  // kept here: the framer may be gone when it is asked
   TScanStretch* const outer_;
   bool gone_ = false;
+  bool moved_ = false;
 };
 
 thread_local TScanStretch* TScanStretch::innermost_ = nullptr;
@@ -74,6 +84,7 @@ TComDataPacket::~TComDataPacket() {
 
 void TComDataPacket::SetComPort(TCustomComPort* port) {
   if (port == comPort_) return;
+  TScanStretch::FramerMoved(this, port);
   if (comPort_ != nullptr) {
     RemoveFreeNotification(comPort_);
     TCustomComPort* old = std::exchange(comPort_, nullptr);

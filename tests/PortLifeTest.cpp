@@ -207,11 +207,11 @@ TEST(PortLife, AFramerHandlerThatDestroysItsFramerEndsTheScan) {
 }
 
 // Without hand-over, a framer's handler detaches the framer from its port, or attaches it to
-// another, in the middle of a block: the rest of the block is still cut on the port's event
-// thread, and each later handler runs with the port's gate open, as the first did. One that
-// then waits for the main thread while the main thread closes the port does not wait in a
-// circle.
-TEST(PortLife, AFramerHandlerThatMovesItsFramerLeavesTheGateOpenForTheNextHandler) {
+// another, in the middle of a block: the old port's event thread cuts no more of it (whoever
+// holds the framer now may use or destroy it), and the rest stays in the buffer. A later handler
+// of that scan would have run with the gate shut: one that waits for the main thread while the
+// main thread closes the port would wait in a circle.
+TEST(PortLife, AFramerHandlerThatMovesItsFramerEndsTheOldPortsScan) {
   for (const bool toOther : {false, true}) {
     SCOPED_TRACE(toOther ? "attached to another port" : "detached");
     const TWatchdog watchdog(toOther ? "a framer moved to another port, then a close"
@@ -228,27 +228,33 @@ TEST(PortLife, AFramerHandlerThatMovesItsFramerLeavesTheGateOpenForTheNextHandle
     framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
       if (++packets == 1) {
         framer.SetComPort(toOther ? &other : nullptr);
-      } else if (packets == 2) {
+      } else {
         CallMainBlocking(&window, [&] { port.ClosePort(); });
       }
     });
     port.OpenPort();
     platform.Locked([&] { platform.input = "SAZSBZSCZ"; });
     platform.PushEvents(EV_RXCHAR);
-    ASSERT_TRUE(ServeUntil([&] { return packets >= 2 && RetiredComThreadCount() == 0; }));
-    EXPECT_FALSE(port.Connected());
-    EXPECT_EQ(packets.load(), 2) << "cut after the close";
+    ASSERT_TRUE(ServeUntil([&] { return packets >= 1; }));
+    port.ClosePort();
+    ASSERT_TRUE(ServeUntil([] { return RetiredComThreadCount() == 0; }));
+    EXPECT_EQ(packets.load(), 1) << "cut on the old port's thread";
+    EXPECT_EQ(framer.ReceiveBuffer(), "SBZSCZ");
     framer.SetComPort(nullptr);
   }
 }
 
-// Without hand-over, a framer's handler ends its own port's delivery (a close, or deleting the
-// port), then asks the window, through a blocking call, to delete the framer: the port is
-// closed, so the window may. Back from that handler, the scan cuts nothing more.
-TEST(PortLife, AFramerDeletedByTheWindowAfterItsHandlerEndedThePortIsNotTouched) {
-  for (const bool deletePort : {false, true}) {
-    SCOPED_TRACE(deletePort ? "the handler deletes the port" : "the handler closes the port");
-    const TWatchdog watchdog("a framer deleted by the window after its handler ended the port");
+// Without hand-over, a framer's handler leaves its port's delivery (a close, deleting the port,
+// or detaching the framer), then asks the window, through a blocking call, to delete the framer:
+// nothing of the port's runs it any more, so the window may. Back from that handler, the scan
+// cuts nothing more.
+TEST(PortLife, AFramerDeletedByTheWindowAfterItsHandlerLeftThePortIsNotTouched) {
+  enum TLeave { lClose, lDeletePort, lDetach };
+  const char* const names[] = {"the handler closes the port", "the handler deletes the port",
+                               "the handler detaches the framer"};
+  for (TLeave leave : {lClose, lDeletePort, lDetach}) {
+    SCOPED_TRACE(names[leave]);
+    const TWatchdog watchdog(names[leave]);
     TFakeComPlatform platform;
     QObject window;
     auto* port = new TComPort(nullptr, &platform);
@@ -263,12 +269,14 @@ TEST(PortLife, AFramerDeletedByTheWindowAfterItsHandlerEndedThePortIsNotTouched)
     } seen;
     TSeen* s = &seen;  // the handler goes with the framer: it keeps only this
     framer->OnPacket =
-        TComStrEvent([s, &port, &framer, &window, deletePort](QObject*, const std::string&) {
+        TComStrEvent([s, &port, &framer, &window, leave](QObject*, const std::string&) {
           if (s->packets++ > 0) return;
-          if (deletePort) {
+          if (leave == lDeletePort) {
             delete std::exchange(port, nullptr);
-          } else {
+          } else if (leave == lClose) {
             port->ClosePort();
+          } else {
+            framer->SetComPort(nullptr);
           }
           CallMainBlocking(&window, [&] { delete std::exchange(framer, nullptr); });
           s->done = true;
