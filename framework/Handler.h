@@ -28,9 +28,10 @@ class THandler {
   bool Assigned() const { return static_cast<bool>(function_); }
   void Clear() { function_ = nullptr; }
 
-  // Calling an empty slot does nothing.
+  // Calling an empty slot does nothing. The callable is held for the call: a handler may
+  // empty or replace the slot it runs from.
   void operator()(QObject* sender, Args... args) const {
-    if (function_) (*function_)(sender, std::forward<Args>(args)...);
+    if (const auto function = function_) (*function)(sender, std::forward<Args>(args)...);
   }
 
  private:

@@ -289,3 +289,45 @@ TEST(PortLife, AFramerDeletedByTheWindowAfterItsHandlerLeftThePortIsNotTouched) 
     delete port;
   }
 }
+
+// A handler that empties or replaces its own slot goes on running from the callable it was
+// called through, with what that callable holds, on every door: the framer's and the port's,
+// in each delivery mode.
+TEST(PortLife, AHandlerThatReplacesItsOwnSlotKeepsWhatItHolds) {
+  for (const TSyncMethod mode : {smNone, smThreadSync, smWindowSync}) {
+    for (const bool framerDoor : {false, true}) {
+      SCOPED_TRACE(std::to_string(int(mode)) + (framerDoor ? ", framer" : ", port"));
+      const TWatchdog watchdog("a handler that replaces its own slot");
+      TFakeComPlatform platform;
+      TComPort port(nullptr, &platform);
+      port.SetSyncMethod(mode);
+      TComDataPacket framer;
+      framer.SetStartString("S");
+      framer.SetStopString("Z");
+      framer.SetComPort(&port);
+      std::atomic<bool> done = false;
+      std::string seen;
+      const std::string held(64, 'h');  // on the heap: a freed copy is seen
+      if (framerDoor) {
+        framer.OnPacket = TComStrEvent([&, held](QObject*, const std::string&) {
+          framer.OnPacket.Clear();
+          seen = held;
+          done = true;
+        });
+      } else {
+        port.OnRxBuf = TRxBufEvent([&, held](QObject*, const void*, int) {
+          port.OnRxBuf = TRxBufEvent();
+          seen = held;
+          done = true;
+        });
+      }
+      port.OpenPort();
+      platform.Locked([&] { platform.input = "SAZ"; });
+      platform.PushEvents(EV_RXCHAR);
+      ASSERT_TRUE(ServeUntil([&] { return done.load(); }));
+      port.ClosePort();
+      EXPECT_EQ(seen, held);
+      framer.SetComPort(nullptr);
+    }
+  }
+}
