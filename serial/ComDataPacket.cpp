@@ -126,8 +126,13 @@ void TComDataPacket::FireCustomStop(const std::string& text, int& pos) {
 
 template <typename... Params, typename... Args>
 void TComDataPacket::Fire(void (TComDataPacket::*fire)(Params...), Args&&... args) {
+  // Marked before the gate opens: if the delivery ends meanwhile, nothing here may be touched
+  // after, and the rest of the block is the ended delivery's, dropped when data comes next.
+  const bool gated = TPortLife::TOutside::Opens(TScanStretch::DeliveringPort(this, comPort_));
+  if (gated) restAbandoned_ = true;
   (this->*fire)(std::forward<Args>(args)...);
   if (TScanStretch::Ended(this)) throw TScanEnded{};
+  if (gated) restAbandoned_ = false;
 }
 
 void TComDataPacket::ChangeAndReset(auto& field, const auto& value) {
@@ -150,6 +155,7 @@ void TComDataPacket::SetSize(int value) {
 }
 
 void TComDataPacket::ResetBuffer() {
+  restAbandoned_ = false;
   if (Unconsumed().empty()) return;
   // Emptied before the discard handler: one that changes the rules again finds nothing left
   // to discard, instead of discarding the same bytes without end.
@@ -216,6 +222,7 @@ void TComDataPacket::AppendData(std::string_view data) {
     FirePacket(std::string(data));  // the block is the packet, as it came
     return;
   }
+  if (restAbandoned_) ResetBuffer();
   const TScanStretch stretch(this, comPort_);
   receiveBuffer_.append(data);
   try {
@@ -274,6 +281,7 @@ void TComDataPacket::ScanBuffer() {
     throw;
   } catch (...) {
     if (TScanStretch::Ended(this)) throw;
+    restAbandoned_ = false;
     Compact();
     if (BufferFull()) ResetBuffer();
     throw;

@@ -100,6 +100,8 @@ class TComDataPacket : public TComponent {
   mutable std::string receiveBuffer_;
   mutable std::size_t consumed_ = 0;  // bytes at the front already cut or discarded
   bool packetOpen_ = false;
+  // A delivery without hand-over ended while a handler of its scan ran: the rest is its.
+  bool restAbandoned_ = false;
 };
 
 }  // namespace vardelio

@@ -225,10 +225,12 @@ TEST(PortLife, AFramerHandlerThatMovesItsFramerEndsTheOldPortsScan) {
     framer.SetStopString("Z");
     framer.SetComPort(&port);
     std::atomic<int> packets = 0;
-    framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
+    std::string last;
+    framer.OnPacket = TComStrEvent([&](QObject*, const std::string& text) {
+      last = text;
       if (++packets == 1) {
         framer.SetComPort(toOther ? &other : nullptr);
-      } else {
+      } else if (text != "D") {
         CallMainBlocking(&window, [&] { port.ClosePort(); });
       }
     });
@@ -240,6 +242,11 @@ TEST(PortLife, AFramerHandlerThatMovesItsFramerEndsTheOldPortsScan) {
     ASSERT_TRUE(ServeUntil([] { return RetiredComThreadCount() == 0; }));
     EXPECT_EQ(packets.load(), 1) << "cut on the old port's thread";
     EXPECT_EQ(framer.ReceiveBuffer(), "SBZSCZ");
+    // The old port's rest is dropped when data comes next, never cut with it.
+    framer.AppendData("SDZ");
+    EXPECT_EQ(packets.load(), 2);
+    EXPECT_EQ(last, "D");
+    EXPECT_EQ(framer.ReceiveBuffer(), "");
     framer.SetComPort(nullptr);
   }
 }
