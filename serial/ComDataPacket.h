@@ -61,8 +61,9 @@ class TComDataPacket : public TComponent {
  private:
   template <typename Slot, typename... Args>
   void CallHandler(const Slot& slot, Args&&... args);
-  // Fires, then ends the scan when the handler destroyed the framer or the port's delivery
-  // the scan runs in has ended meanwhile: nothing of the framer is touched after that.
+  // Fires, then ends the scan when the handler destroyed the framer, moved it off the port
+  // whose delivery the scan runs in, or that delivery has ended meanwhile: nothing of the
+  // framer is touched after that.
   template <typename... Params, typename... Args>
   void Fire(void (TComDataPacket::*fire)(Params...), Args&&... args);
   void ReceiveLinkData(QObject* sender, const void* buffer, int count);
