@@ -3,16 +3,78 @@
 #include <algorithm>
 
 #include "ComPort.h"
+#include "PortLife.h"
 
 namespace vardelio {
+namespace {
+
+// A scan that fires handlers, on this thread. A handler may destroy the framer; when the port
+// delivers on its own thread, the main thread may close the port or destroy it and the framer
+// while a handler runs. After each handler the scan asks whether it may go on.
+class TScanStretch {
+ public:
+  TScanStretch(const TComDataPacket* framer, const TCustomComPort* port)
+      : framer_(framer), port_(port), outer_(innermost_) {
+    innermost_ = this;
+  }
+  ~TScanStretch() { innermost_ = outer_; }
+  TScanStretch(const TScanStretch&) = delete;
+  TScanStretch& operator=(const TScanStretch&) = delete;
+
+  static void FramerDestroyed(const TComDataPacket* framer) {
+    for (TScanStretch* s = innermost_; s != nullptr; s = s->outer_) {
+      if (s->framer_ == framer) s->gone_ = true;
+    }
+  }
+  // The port whose delivery the innermost scan of `framer` runs in: a handler may have moved
+  // the framer to another port, or none, but the gate the scan holds is still that port's.
+  static const TCustomComPort* DeliveringPort(const TComDataPacket* framer,
+                                              const TCustomComPort* attached) {
+    for (const TScanStretch* s = innermost_; s != nullptr; s = s->outer_) {
+      if (s->framer_ == framer) return s->port_;
+    }
+    return attached;
+  }
+  // A handler moved the framer: a scan on another port's event thread no longer runs it, and
+  // whoever holds it now may destroy it before the handler returns.
+  static void FramerMoved(const TComDataPacket* framer, const TCustomComPort* port) {
+    for (TScanStretch* s = innermost_; s != nullptr; s = s->outer_) {
+      if (s->framer_ == framer) s->moved_ = s->port_ != port;
+    }
+  }
+  static bool Ended(const TComDataPacket* framer) {
+    for (const TScanStretch* s = innermost_; s != nullptr; s = s->outer_) {
+      if (s->framer_ != framer) continue;
+      return s->gone_ || TPortLife::TScope::DeliveryEnded(s->port_) ||
+             (s->moved_ && TPortLife::TOutside::Opens(s->port_));
+    }
+    return false;
+  }
+
+ private:
+  static thread_local TScanStretch* innermost_;
+  const TComDataPacket* const framer_;
+  const TCustomComPort* const port_;  // kept here: the framer may be gone when it is asked
+  TScanStretch* const outer_;
+  bool gone_ = false;
+  bool moved_ = false;
+};
+
+thread_local TScanStretch* TScanStretch::innermost_ = nullptr;
+
+struct TScanEnded {};
+
+}  // namespace
 
 TComDataPacket::TComDataPacket(QObject* owner)
     : TComponent(owner), portLink_(std::make_unique<TComLink>()) {
   // Bound before the link is ever attached, so the port counts us as a reader of its data.
   portLink_->OnLinkRxBuf = TRxBufEvent(this, &TComDataPacket::ReceiveLinkData);
+  portLink_->RunsInDelivery = true;
 }
 
 TComDataPacket::~TComDataPacket() {
+  TScanStretch::FramerDestroyed(this);
   try {
     SetComPort(nullptr);
   } catch (const std::exception&) {
@@ -22,6 +84,7 @@ TComDataPacket::~TComDataPacket() {
 
 void TComDataPacket::SetComPort(TCustomComPort* port) {
   if (port == comPort_) return;
+  TScanStretch::FramerMoved(this, port);
   if (comPort_ != nullptr) {
     RemoveFreeNotification(comPort_);
     TCustomComPort* old = std::exchange(comPort_, nullptr);
@@ -38,6 +101,38 @@ void TComDataPacket::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
   // The port is being destroyed and its links with it: forget it without calling it.
   if (operation == TOperation::opRemove && component == comPort_) comPort_ = nullptr;
+}
+
+// --- handlers
+
+template <typename Slot, typename... Args>
+void TComDataPacket::CallHandler(const Slot& slot, Args&&... args) {
+  TPortLife::CallHandler(TScanStretch::DeliveringPort(this, comPort_), slot,
+                         static_cast<QObject*>(this), std::forward<Args>(args)...);
+}
+
+void TComDataPacket::FireDiscard(const std::string& text) {
+  CallHandler(OnDiscard, text);
+}
+void TComDataPacket::FirePacket(const std::string& text) {
+  CallHandler(OnPacket, text);
+}
+void TComDataPacket::FireCustomStart(const std::string& text, int& pos) {
+  CallHandler(OnCustomStart, text, pos);
+}
+void TComDataPacket::FireCustomStop(const std::string& text, int& pos) {
+  CallHandler(OnCustomStop, text, pos);
+}
+
+template <typename... Params, typename... Args>
+void TComDataPacket::Fire(void (TComDataPacket::*fire)(Params...), Args&&... args) {
+  // Marked before the gate opens: if the delivery ends meanwhile, nothing here may be touched
+  // after, and the rest of the block is the ended delivery's, dropped when data comes next.
+  const bool gated = TPortLife::TOutside::Opens(TScanStretch::DeliveringPort(this, comPort_));
+  if (gated) restAbandoned_ = true;
+  (this->*fire)(std::forward<Args>(args)...);
+  if (TScanStretch::Ended(this)) throw TScanEnded{};
+  if (gated) restAbandoned_ = false;
 }
 
 void TComDataPacket::ChangeAndReset(auto& field, const auto& value) {
@@ -60,6 +155,7 @@ void TComDataPacket::SetSize(int value) {
 }
 
 void TComDataPacket::ResetBuffer() {
+  restAbandoned_ = false;
   if (Unconsumed().empty()) return;
   // Emptied before the discard handler: one that changes the rules again finds nothing left
   // to discard, instead of discarding the same bytes without end.
@@ -126,8 +222,14 @@ void TComDataPacket::AppendData(std::string_view data) {
     FirePacket(std::string(data));  // the block is the packet, as it came
     return;
   }
+  if (restAbandoned_) ResetBuffer();
+  const TScanStretch stretch(this, comPort_);
   receiveBuffer_.append(data);
-  ScanBuffer();
+  try {
+    ScanBuffer();
+  } catch (const TScanEnded&) {
+    // The framer, or the delivery it ran in, is gone: nothing here may be touched.
+  }
 }
 
 inline bool TComDataPacket::PlainRules() const {
@@ -156,7 +258,8 @@ bool TComDataPacket::ScanPlain() {
     if (end == std::string_view::npos) return true;
     packetOpen_ = false;
     consumed_ += end + 1;
-    FirePacket(std::string(includeStrings_ ? rest.substr(0, end + 1) : rest.substr(1, end - 1)));
+    Fire(&TComDataPacket::FirePacket,
+         std::string(includeStrings_ ? rest.substr(0, end + 1) : rest.substr(1, end - 1)));
   }
   return false;
 }
@@ -174,7 +277,11 @@ void TComDataPacket::ScanBuffer() {
       // An end handler that keeps delivering empty packets from an empty buffer.
       if (before == 0 && Unconsumed().empty()) break;
     }
+  } catch (const TScanEnded&) {
+    throw;
   } catch (...) {
+    if (TScanStretch::Ended(this)) throw;
+    restAbandoned_ = false;
     Compact();
     if (BufferFull()) ResetBuffer();
     throw;
@@ -187,7 +294,7 @@ void TComDataPacket::FindStart() {
   int pos = -1;
   if (OnCustomStart.Assigned()) {
     Compact();  // the handler sees the buffer from its first unconsumed byte
-    FireCustomStart(receiveBuffer_, pos);
+    Fire(&TComDataPacket::FireCustomStart, receiveBuffer_, pos);
   }
   if (pos > 0) {
     BeginPacket(pos);
@@ -207,14 +314,14 @@ void TComDataPacket::BeginPacket(int pos) {
   if (cut == 0) return;
   const std::string discarded(Unconsumed().substr(0, cut));
   consumed_ += cut;
-  FireDiscard(discarded);
+  Fire(&TComDataPacket::FireDiscard, discarded);
 }
 
 void TComDataPacket::FindEnd() {
   int pos = -1;
   if (OnCustomStop.Assigned()) {
     Compact();
-    FireCustomStop(receiveBuffer_, pos);
+    Fire(&TComDataPacket::FireCustomStop, receiveBuffer_, pos);
   }
   const std::string_view buffered = Unconsumed();
   std::size_t length = 0;
@@ -242,7 +349,7 @@ void TComDataPacket::FindEnd() {
 void TComDataPacket::CompletePacket(std::size_t length, bool stopFound) {
   const std::string_view packet = Unconsumed().substr(0, length);
   consumed_ += length;  // the bytes stay where they are until the scan compacts
-  FirePacket(std::string(StripDelimiters(packet, stopFound)));
+  Fire(&TComDataPacket::FirePacket, std::string(StripDelimiters(packet, stopFound)));
 }
 
 bool TComDataPacket::BeginsWith(std::string_view text, std::string_view prefix) const {

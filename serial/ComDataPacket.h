@@ -53,14 +53,19 @@ class TComDataPacket : public TComponent {
  protected:
   void Notification(TComponent* component, TOperation operation) override;
   virtual void ScanBuffer();
-  virtual void FireDiscard(const std::string& text) { OnDiscard(this, text); }
-  virtual void FirePacket(const std::string& text) { OnPacket(this, text); }
-  virtual void FireCustomStart(const std::string& text, int& pos) {
-    OnCustomStart(this, text, pos);
-  }
-  virtual void FireCustomStop(const std::string& text, int& pos) { OnCustomStop(this, text, pos); }
+  virtual void FireDiscard(const std::string& text);
+  virtual void FirePacket(const std::string& text);
+  virtual void FireCustomStart(const std::string& text, int& pos);
+  virtual void FireCustomStop(const std::string& text, int& pos);
 
  private:
+  template <typename Slot, typename... Args>
+  void CallHandler(const Slot& slot, Args&&... args);
+  // Fires, then ends the scan when the handler destroyed the framer, moved it off the port
+  // whose delivery the scan runs in, or that delivery has ended meanwhile: nothing of the
+  // framer is touched after that.
+  template <typename... Params, typename... Args>
+  void Fire(void (TComDataPacket::*fire)(Params...), Args&&... args);
   void ReceiveLinkData(QObject* sender, const void* buffer, int count);
   // One-character start and stop, and nothing else: the usual rules, cut without the general
   // scan's per-packet steps. True when nothing more can be cut from the buffer.
@@ -96,6 +101,8 @@ class TComDataPacket : public TComponent {
   mutable std::string receiveBuffer_;
   mutable std::size_t consumed_ = 0;  // bytes at the front already cut or discarded
   bool packetOpen_ = false;
+  // A delivery without hand-over ended while a handler of its scan ran: the rest is its.
+  bool restAbandoned_ = false;
 };
 
 }  // namespace vardelio

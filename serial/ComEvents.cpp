@@ -30,17 +30,32 @@ void TCustomComPort::DetachLink(TComLink* link) {
 
 namespace {
 
+// A handler may close or destroy the port from another thread while it runs (see TOutside).
+template <typename Slot, typename... Args>
+void CallOutside(TCustomComPort* port, const Slot& slot, Args... args) {
+  TPortLife::CallHandler(port, slot, static_cast<QObject*>(port), args...);
+}
+
+// A link whose own code is the port's (the framer) runs as the port's code does, and opens
+// the gate only around its own handlers.
+template <typename Slot, typename... Args>
+void CallLink(TCustomComPort* port, const TComLink& link, Slot TComLink::*slot, Args... args) {
+  if (link.RunsInDelivery) {
+    (link.*slot)(port, args...);
+  } else {
+    CallOutside(port, link.*slot, args...);
+  }
+}
+
 // Walks the links counted at the start; a link detached meanwhile ends the walk early, and
 // so does a slot that destroys the port.
-template <typename F>
-void ForEachLink(const TCustomComPort* port, const std::vector<TComLink*>& links, F&& call) {
+template <typename Slot, typename... Args>
+void ForEachLink(TCustomComPort* port, const std::vector<TComLink*>& links, Slot TComLink::*slot,
+                 Args... args) {
   const TPortAlive alive(port);
   const std::size_t count = links.size();
   for (std::size_t i = 0; i < count && i < links.size(); ++i) {
-    {
-      const TPortLife::TOutside outside(port);
-      call(*links[i]);
-    }
+    CallLink(port, *links[i], slot, args...);
     if (alive.Gone()) return;
   }
 }
@@ -79,87 +94,70 @@ TNotifyEvent TComLink::*NoticeSlot(TLinkNotice kind) {
 
 thread_local TPortAlive* TPortAlive::innermost_ = nullptr;
 
-void TPortAlive::PortDestroyed(const TCustomComPort* port) {
+void TPortAlive::PortDestroyed(const void* port) {
   for (TPortAlive* stretch = innermost_; stretch != nullptr; stretch = stretch->outer_) {
     if (stretch->port_ == port) stretch->gone_ = true;
   }
 }
 
 void TCustomComPort::SignalLinks(TLinkSignal kind, bool onOff) {
-  const auto slot = SignalSlot(kind);
-  ForEachLink(this, links_, [&](TComLink& link) { (link.*slot)(this, onOff); });
+  ForEachLink(this, links_, SignalSlot(kind), onOff);
 }
 
 void TCustomComPort::NotifyLinks(TLinkNotice kind) {
-  const auto slot = NoticeSlot(kind);
-  ForEachLink(this, links_, [&](TComLink& link) { (link.*slot)(this); });
+  ForEachLink(this, links_, NoticeSlot(kind));
 }
 
 void TCustomComPort::SendTxBufToLinks(const void* buffer, int count) {
-  ForEachLink(this, links_, [&](TComLink& link) { link.OnLinkTxBuf(this, buffer, count); });
+  ForEachLink(this, links_, &TComLink::OnLinkTxBuf, buffer, count);
 }
 
 // --- firing the port's own handlers
 
 void TCustomComPort::FireAfterClose() {
-  const TPortLife::TOutside outside(this);
-  OnAfterClose(this);
+  CallOutside(this, OnAfterClose);
 }
 void TCustomComPort::FireAfterOpen() {
-  const TPortLife::TOutside outside(this);
-  OnAfterOpen(this);
+  CallOutside(this, OnAfterOpen);
 }
 void TCustomComPort::FireBeforeClose() {
-  const TPortLife::TOutside outside(this);
-  OnBeforeClose(this);
+  CallOutside(this, OnBeforeClose);
 }
 void TCustomComPort::FireBeforeOpen() {
-  const TPortLife::TOutside outside(this);
-  OnBeforeOpen(this);
+  CallOutside(this, OnBeforeOpen);
 }
 void TCustomComPort::FireRxChar(int count) {
-  const TPortLife::TOutside outside(this);
-  OnRxChar(this, count);
+  CallOutside(this, OnRxChar, count);
 }
 void TCustomComPort::FireRxBuf(const void* buffer, int count) {
-  const TPortLife::TOutside outside(this);
-  OnRxBuf(this, buffer, count);
+  CallOutside(this, OnRxBuf, buffer, count);
 }
 void TCustomComPort::FireTxEmpty() {
-  const TPortLife::TOutside outside(this);
-  OnTxEmpty(this);
+  CallOutside(this, OnTxEmpty);
 }
 void TCustomComPort::FireBreak() {
-  const TPortLife::TOutside outside(this);
-  OnBreak(this);
+  CallOutside(this, OnBreak);
 }
 void TCustomComPort::FireRing() {
-  const TPortLife::TOutside outside(this);
-  OnRing(this);
+  CallOutside(this, OnRing);
 }
 void TCustomComPort::FireRxFlag() {
-  const TPortLife::TOutside outside(this);
-  OnRxFlag(this);
+  CallOutside(this, OnRxFlag);
 }
 void TCustomComPort::FireCTSChange(bool onOff) {
-  const TPortLife::TOutside outside(this);
-  OnCTSChange(this, onOff);
+  CallOutside(this, OnCTSChange, onOff);
 }
 void TCustomComPort::FireDSRChange(bool onOff) {
-  const TPortLife::TOutside outside(this);
-  OnDSRChange(this, onOff);
+  CallOutside(this, OnDSRChange, onOff);
 }
 void TCustomComPort::FireError(TComErrors errors) {
-  const TPortLife::TOutside outside(this);
-  OnError(this, errors);
+  CallOutside(this, OnError, errors);
 }
 void TCustomComPort::FireRLSDChange(bool onOff) {
-  const TPortLife::TOutside outside(this);
-  OnRLSDChange(this, onOff);
+  CallOutside(this, OnRLSDChange, onOff);
 }
 void TCustomComPort::FireRx80Full() {
-  const TPortLife::TOutside outside(this);
-  OnRx80Full(this);
+  CallOutside(this, OnRx80Full);
 }
 
 // --- processing
@@ -203,9 +201,8 @@ void TCustomComPort::ReadAndDistribute(int count, std::size_t first) {
   if (alive.Gone()) return;
   const std::size_t walk = links_.size();
   for (std::size_t i = first; i < walk && !alive.Gone() && i < links_.size(); ++i) {
-    TComLink& link = *links_[i];
-    const TPortLife::TOutside outside(this);
-    link.OnLinkRxBuf(this, block.get(), count);
+    CallLink(this, *links_[i], &TComLink::OnLinkRxBuf, static_cast<const void*>(block.get()),
+             count);
   }
 }
 

@@ -25,6 +25,9 @@ struct TComLink {
   TNotifyEvent OnLinkRing;
   TComSignalEvent OnLinkTxActive;
   TComSignalEvent OnLinkRxActive;
+  // Its slots run the code of the port's own family (the framer), not a user's handler: they
+  // are called as the port's own code is, and open the port's gate only around their handlers.
+  bool RunsInDelivery = false;
 };
 
 // The signal slots of a link, for SignalLinks.

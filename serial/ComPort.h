@@ -51,7 +51,8 @@ class TCustomComPort;
 // delivery, a close or reopen since the batch was taken ends the stretch as well.
 class TPortAlive {
  public:
-  explicit TPortAlive(const TCustomComPort* port)
+  // `port` may be any object that a handler may destroy and that tells TPortAlive when it goes.
+  explicit TPortAlive(const void* port)
       : port_(port), outer_(innermost_), batch_(TPortLife::TScope::Innermost()) {
     innermost_ = this;
   }
@@ -60,11 +61,11 @@ class TPortAlive {
   TPortAlive& operator=(const TPortAlive&) = delete;
   bool Gone() const { return gone_ || (batch_ != nullptr && batch_->Stale(port_)); }
   // From the port's destructor: every stretch of this thread that runs for it is told.
-  static void PortDestroyed(const TCustomComPort* port);
+  static void PortDestroyed(const void* port);
 
  private:
   static thread_local TPortAlive* innermost_;
-  const TCustomComPort* const port_;
+  const void* const port_;
   TPortAlive* const outer_;
   const TPortLife::TScope* const batch_;
   bool gone_ = false;

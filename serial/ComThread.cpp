@@ -224,7 +224,8 @@ void TComThread::DeliverEvents(TComEvents events) {
       break;
     }
     case smNone: {
-      const TPortLife::TScope batch(&OwnerPort, life_.get(), generation_, delivery.Gate());
+      const TPortLife::TScope batch(&OwnerPort, life_.get(), generation_, delivery.Gate(),
+                                    &stopping_);
       OwnerPort.ProcessEventSet(events);
       break;
     }

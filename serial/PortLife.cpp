@@ -78,8 +78,13 @@ TPortLife::TDelivery::~TDelivery() {
 }
 
 TPortLife::TScope::TScope(const TCustomComPort* port, TPortLife* life, std::uint64_t generation,
-                          std::unique_lock<std::mutex>* gate)
-    : port_(port), life_(life), generation_(generation), gate_(gate), outer_(innermost_) {
+                          std::unique_lock<std::mutex>* gate, const std::atomic<bool>* stopped)
+    : port_(port),
+      life_(life),
+      generation_(generation),
+      gate_(gate),
+      stopped_(stopped),
+      outer_(innermost_) {
   innermost_ = this;
 }
 
@@ -87,15 +92,29 @@ TPortLife::TScope::~TScope() {
   innermost_ = outer_;
 }
 
-bool TPortLife::TScope::Stale(const TCustomComPort* port) const {
-  return port == port_ && life_ != nullptr && !life_->Current(generation_);
+bool TPortLife::TScope::Stale(const void* port) const {
+  if (port != port_ || life_ == nullptr) return false;
+  return !life_->Current(generation_) || (stopped_ != nullptr && stopped_->load());
 }
 
-TPortLife::TOutside::TOutside(const TCustomComPort* port) {
-  TScope* scope = TScope::innermost_;
-  if (scope != nullptr && scope->port_ == port && scope->gate_ != nullptr &&
-      scope->gate_->owns_lock()) {
-    opened_ = scope->gate_;
+bool TPortLife::TScope::DeliveryEnded(const void* port) {
+  for (const TScope* scope = innermost_; scope != nullptr; scope = scope->outer_) {
+    if (scope->port_ == port) {
+      return scope->gate_ != nullptr && scope->Stale(port);
+    }
+  }
+  return false;
+}
+
+bool TPortLife::TOutside::Opens(const void* port) {
+  const TScope* scope = TScope::innermost_;
+  return scope != nullptr && scope->port_ == port && scope->gate_ != nullptr &&
+         scope->gate_->owns_lock();
+}
+
+TPortLife::TOutside::TOutside(const void* port) {
+  if (Opens(port)) {
+    opened_ = TScope::innermost_->gate_;
     opened_->unlock();
   }
 }

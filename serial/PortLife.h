@@ -74,16 +74,23 @@ class TPortLife {
   // Marks on this thread a stretch of the port's own processing for one batch (on the thread
   // that runs its handlers), or with generation 0 an open or close that a handler began (its
   // notices are not a delivery's). TPortAlive asks it whether the batch is still current.
+  // A delivery without hand-over also passes its thread's stop mark: a close that retired the
+  // thread ends the batch for it, as the close goes on without waiting.
   class TScope {
    public:
     TScope(const TCustomComPort* port, TPortLife* life, std::uint64_t generation,
-           std::unique_lock<std::mutex>* gate);
+           std::unique_lock<std::mutex>* gate, const std::atomic<bool>* stopped = nullptr);
     ~TScope();
     TScope(const TScope&) = delete;
     TScope& operator=(const TScope&) = delete;
     static const TScope* Innermost() { return innermost_; }
     // Whether the batch is stale for `port`: closed, reopened or destroyed since it was taken.
-    bool Stale(const TCustomComPort* port) const;
+    bool Stale(const void* port) const;
+    // After a handler that ran with the gate opened, the gate shut again: whether the delivery
+    // it ran in has ended meanwhile, so that nothing of the port or of its links may be touched
+    // again. An end the handler made itself counts too: once the port is closed, the main thread
+    // may destroy them before the handler returns.
+    static bool DeliveryEnded(const void* port);
 
    private:
     friend class TOutside;
@@ -92,15 +99,20 @@ class TPortLife {
     TPortLife* life_;
     std::uint64_t generation_;
     std::unique_lock<std::mutex>* gate_;
+    const std::atomic<bool>* stopped_;
     TScope* outer_;
   };
 
   // Around a call to a handler or a link: on a thread that delivers without hand-over the
   // gate is opened meanwhile, so the main thread can close or destroy the port without
-  // waiting for a handler that may be waiting for it.
+  // waiting for a handler that may be waiting for it. So the slot called is a copy taken
+  // before, and once the gate shuts again the caller asks `Gone`/`DeliveryEnded` before it
+  // touches the port or the link again.
   class TOutside {
    public:
-    explicit TOutside(const TCustomComPort* port);
+    explicit TOutside(const void* port);
+    // Whether a TOutside made here now would open the gate.
+    static bool Opens(const void* port);
     ~TOutside();
     TOutside(const TOutside&) = delete;
     TOutside& operator=(const TOutside&) = delete;
@@ -108,6 +120,19 @@ class TPortLife {
    private:
     std::unique_lock<std::mutex>* opened_ = nullptr;
   };
+
+  // Calls a handler's slot for `port` outside the gate. Copied only when the gate opens: the
+  // copy costs an atomic count, and without a gate nothing runs beside the call.
+  template <typename Slot, typename... Args>
+  static void CallHandler(const void* port, const Slot& slot, Args&&... args) {
+    if (!TOutside::Opens(port)) {
+      slot(std::forward<Args>(args)...);
+      return;
+    }
+    const Slot handler = slot;
+    const TOutside outside(port);
+    handler(std::forward<Args>(args)...);
+  }
 
  private:
   std::mutex gate_;
