@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <future>
 #include <map>
@@ -58,19 +59,45 @@ class THandlerCount {
   int calls_ = 0;
 };
 
+// The calls waiting for the main thread. The posted functor captures nothing: Qt allocates it
+// on the caller's thread and hands it over with locks ThreadSanitizer cannot see, so the work
+// itself travels through this queue, whose lock it can.
+inline std::mutex& MainCallsLock() {
+  static std::mutex lock;
+  return lock;
+}
+inline std::deque<std::function<void()>>& MainCalls() {
+  static std::deque<std::function<void()>> calls;
+  return calls;
+}
+inline void RunMainCalls() {
+  for (;;) {
+    std::function<void()> call;
+    {
+      std::lock_guard lock(MainCallsLock());
+      if (MainCalls().empty()) return;
+      call = std::move(MainCalls().front());
+      MainCalls().pop_front();
+    }
+    call();
+  }
+}
+
 // A blocking call from a worker to the main thread, as a handler tells a window: it returns
 // once the main thread has run `work`. Qt's blocking connection does the same, with a
 // hand-shake ThreadSanitizer cannot see; this one waits on a future it can.
 inline void CallMainBlocking(QObject* window, const std::function<void()>& work) {
   std::promise<void> done;
   std::future<void> finished = done.get_future();
+  {
+    std::lock_guard lock(MainCallsLock());
+    MainCalls().push_back([&work, &done] {
+      work();
+      done.set_value();
+    });
+  }
   QMetaObject::invokeMethod(
-      window,
-      [&work, &done] {
-        work();
-        done.set_value();
-      },
-      Qt::QueuedConnection);
+      window, [] { RunMainCalls(); }, Qt::QueuedConnection);
   finished.wait();
 }
 
