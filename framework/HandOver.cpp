@@ -1,7 +1,8 @@
 #include "HandOver.h"
 
 #include <QAbstractEventDispatcher>
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 
 namespace vardelio {
 namespace {
@@ -13,6 +14,8 @@ std::mutex& PostsLock() {
   static std::mutex lock;
   return lock;
 }
+
+const QEvent::Type kServeEvent = QEvent::Type(QEvent::registerEventType());
 
 }  // namespace
 
@@ -27,10 +30,25 @@ struct THandOver::TItem {
   THandOver* owner = nullptr;
 };
 
+void THandOverTarget::Post() {
+  auto* event = new QEvent(kServeEvent);
+  // Before the post, so the main thread never waits for the count.
+  made_.fetch_add(1, std::memory_order_release);
+  const std::lock_guard lock(PostsLock());
+  QCoreApplication::postEvent(this, event);
+}
+
+bool THandOverTarget::event(QEvent* event) {
+  if (event->type() != kServeEvent) return QObject::event(event);
+  made_.load(std::memory_order_acquire);  // orders the event's making before Qt frees it
+  Serve();
+  return true;
+}
+
 void THandOverTarget::Serve() {
   if (handOver_ == nullptr) return;
   ++serving_;
-  handOver_->ServePosted();
+  handOver_->ServePending();
   --serving_;
 }
 
@@ -82,16 +100,9 @@ void THandOver::Enqueue(const std::shared_ptr<TItem>& item) {
   PostServe();            // otherwise the event loop does
 }
 
-// Outside the lock, so the main thread need not wait for it; counted after, so the main
-// thread can order the event's making before its freeing, for ThreadSanitizer, which cannot
-// see inside Qt.
+// Outside the lock, so the main thread need not wait for it.
 void THandOver::PostServe() {
-  {
-    const std::lock_guard lock(PostsLock());
-    QMetaObject::invokeMethod(target_, "Serve", Qt::QueuedConnection);
-  }
-  posted_.fetch_add(1, std::memory_order_release);
-  posted_.notify_all();
+  target_->Post();
 }
 
 // On the main thread, as a batch's message is released: the next one is queued without an
@@ -172,16 +183,6 @@ void THandOver::Run(TItem& item) {
   }
   --self.running_;
   release();
-}
-
-void THandOver::ServePosted() {
-  // The post that made this event counts itself right after: almost always already done.
-  const std::uint32_t event = ++served_;
-  for (std::uint32_t seen;
-       std::int32_t((seen = posted_.load(std::memory_order_acquire)) - event) < 0;) {
-    posted_.wait(seen, std::memory_order_acquire);
-  }
-  ServePending();
 }
 
 // Serves what was waiting on entry, and the rest of a batch whose messages it serves: a
