@@ -27,39 +27,71 @@ double Micros(TClock::duration d) {
   return std::chrono::duration<double, std::micro>(d).count();
 }
 
-// Times `roundTrip` `calls` times on a worker thread while the main thread serves its
-// event loop, as it does for the receivers; the median round trip in microseconds.
-double WorkerRoundTrips(int calls, const std::function<void()>& roundTrip) {
+// How the main thread waits for calls, and how the worker wakes it once it has finished.
+struct TMainLoop {
+  std::function<void(const std::function<bool()>&)> serveUntil;
+  std::function<void()> wake;
+};
+
+// The main thread in its event loop, as it waits for the receivers.
+TMainLoop EventLoop(QObject& target) {
+  return {[](const std::function<bool()>& done) {
+            while (!done())
+              QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+          },
+          [&target] {
+            QMetaObject::invokeMethod(
+                &target, [] {}, Qt::QueuedConnection);
+          }};
+}
+
+// Times `roundTrip` `calls` times on a worker thread while the main thread serves `loop`; the
+// median round trip in microseconds. With `napUs`, the worker sleeps before each call, so the
+// main thread has gone to sleep when the call starts, as it has in the program.
+double WorkerRoundTrips(int calls, int napUs, const std::function<void()>& roundTrip,
+                        const TMainLoop& loop) {
   std::vector<double> times(std::size_t(calls), 0.0);
   std::atomic<bool> finished = false;
-  QObject wake;
   std::thread worker([&] {
     for (double& time : times) {
+      if (napUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(napUs));
       const TClock::time_point start = TClock::now();
       roundTrip();
       time = Micros(TClock::now() - start);
     }
     finished = true;
-    QMetaObject::invokeMethod(
-        &wake, [] {}, Qt::QueuedConnection);
+    loop.wake();
   });
-  while (!finished)
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  loop.serveUntil([&] { return finished.load(); });
   worker.join();
   return SpreadOf(times).median;
 }
 
-double HandOverCall(int calls) {
+double HandOverCall(int calls, int napUs) {
   auto handOver = std::make_shared<THandOver>();
-  return WorkerRoundTrips(calls, [&] { handOver->Call([] {}); });
+  QObject target;
+  return WorkerRoundTrips(
+      calls, napUs, [&] { handOver->Call([] {}); }, EventLoop(target));
 }
 
-double QtBlockingQueued(int calls) {
+// The main thread waits in the hand-over's own loop instead of Qt's.
+double HandOverServed(int calls, int napUs) {
+  auto handOver = std::make_shared<THandOver>();
+  const TMainLoop loop = {[&](const std::function<bool()>& done) { handOver->ServeUntil(done); },
+                          [&] { handOver->Wake(); }};
+  return WorkerRoundTrips(
+      calls, napUs, [&] { handOver->Call([] {}); }, loop);
+}
+
+double QtBlockingQueued(int calls, int napUs) {
   QObject target;
-  return WorkerRoundTrips(calls, [&] {
-    QMetaObject::invokeMethod(
-        &target, [] {}, Qt::BlockingQueuedConnection);
-  });
+  return WorkerRoundTrips(
+      calls, napUs,
+      [&] {
+        QMetaObject::invokeMethod(
+            &target, [] {}, Qt::BlockingQueuedConnection);
+      },
+      EventLoop(target));
 }
 
 // Two threads and two eventfds, with no event loop between: what a wake-up and an answer
@@ -119,25 +151,31 @@ double SplitterRun(const std::string& stream, std::size_t block) {
 
 }  // namespace
 
-THandOverProbe ProbeHandOver(int runs, int calls) {
+THandOverProbe ProbeHandOver(int runs, int calls, int asleepCalls, int napUs) {
   THandOverProbe probe;
   probe.calls = calls;
+  probe.asleepCalls = asleepCalls;
+  probe.napUs = napUs;
+  const std::function<void()> kinds[] = {
+      [&] { probe.ourUs.push_back(HandOverCall(calls, 0)); },
+      [&] { probe.qtUs.push_back(QtBlockingQueued(calls, 0)); },
+      [&] { probe.eventfdUs.push_back(EventfdPingPong(calls)); },
+      [&] { probe.ourAsleepUs.push_back(HandOverCall(asleepCalls, napUs)); },
+      [&] { probe.qtAsleepUs.push_back(QtBlockingQueued(asleepCalls, napUs)); },
+      [&] { probe.serveAsleepUs.push_back(HandOverServed(asleepCalls, napUs)); },
+  };
+  constexpr std::size_t kKinds = std::size(kinds);
   for (int r = 0; r < runs; ++r) {
-    for (int p = 0; p < 3; ++p) {
-      switch ((p + r) % 3) {  // rotate the order
-        case 0:
-          probe.ourUs.push_back(HandOverCall(calls));
-          break;
-        case 1:
-          probe.qtUs.push_back(QtBlockingQueued(calls));
-          break;
-        default:
-          probe.eventfdUs.push_back(EventfdPingPong(calls));
-          break;
-      }
-    }
+    for (std::size_t k = 0; k < kKinds; ++k)
+      kinds[(k + std::size_t(r)) % kKinds]();  // rotate the order
   }
   return probe;
+}
+
+double ProbeAsleep(const std::string& which, int calls, int napUs) {
+  if (which == "qt") return QtBlockingQueued(calls, napUs);
+  if (which == "serve") return HandOverServed(calls, napUs);
+  return HandOverCall(calls, napUs);
 }
 
 TFramerCost MeasureFramer(const std::string& stream, std::size_t block, int runs) {

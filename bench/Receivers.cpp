@@ -1,16 +1,9 @@
 #include "Receivers.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <QSerialPort>
-#include <atomic>
 #include <cstdlib>
-#include <thread>
 
+#include "PollThread.h"
 #include "Splitter.h"
 #include "framework/HandOver.h"
 #include "serial/ComDataPacket.h"
@@ -21,6 +14,10 @@ namespace vardelio::bench {
 int SequenceOf(const std::string& payload) {
   if (payload.size() != 6) return -1;
   return std::atoi(payload.c_str());
+}
+
+std::function<void(const std::string&)> Record(TArrivals& arrivals) {
+  return [&arrivals](const std::string& payload) { arrivals.Arrived(SequenceOf(payload)); };
 }
 
 void TArrivals::Reset(std::size_t expected) {
@@ -108,65 +105,6 @@ class TOurPort final : public TReceiver {
   TSyncMethod mode_;
   TComPort port_;
   TComDataPacket framer_;
-};
-
-// The peers hand each payload to the arrivals.
-TSplitter::TSink Record(TArrivals& arrivals) {
-  return [&arrivals](const std::string& payload) { arrivals.Arrived(SequenceOf(payload)); };
-}
-
-// One thread blocked in poll, reading as soon as bytes arrive and giving them to `take`.
-class TPollThread {
- public:
-  using TTake = std::function<void(const char*, std::size_t)>;
-  // `ended` runs on the thread as it ends.
-  TPollThread(
-      const std::string& path, TTake take, std::function<void()> ended = [] {})
-      : take_(std::move(take)), ended_(std::move(ended)) {
-    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios t{};
-    tcgetattr(fd_, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd_, TCSANOW, &t);
-    stop_ = eventfd(0, EFD_CLOEXEC);
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~TPollThread() {
-    Stop();
-    thread_.join();
-    close(stop_);
-    close(fd_);
-  }
-  void Stop() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = write(stop_, &one, sizeof one);
-  }
-  bool Finished() const { return finished_; }
-
- private:
-  void Run() {
-    Loop();
-    finished_ = true;
-    ended_();
-  }
-  void Loop() {
-    char chunk[4096];
-    for (;;) {
-      pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_, POLLIN, 0}};
-      poll(fds, 2, -1);
-      if (fds[1].revents) return;
-      if (fds[0].revents & (POLLHUP | POLLERR)) return;
-      const ssize_t n = read(fd_, chunk, sizeof chunk);
-      if (n > 0) take_(chunk, std::size_t(n));
-    }
-  }
-
-  TTake take_;
-  std::function<void()> ended_;
-  std::atomic<bool> finished_{false};
-  int fd_ = -1;
-  int stop_ = -1;
-  std::thread thread_;
 };
 
 // One thread blocked in poll that frames what it reads itself, with no hand-over: the

@@ -1,6 +1,7 @@
 #pragma once
-// The receivers compared: our port with its framer, a bare poll reader alone and with three
-// ways to reach the main thread, and Qt's serial port.
+// The receivers compared: our port with its framer, a bare poll reader alone, with three
+// ways to reach the main thread built on our hand-over and two built on Qt's alone, and Qt's
+// serial port.
 
 #include <chrono>
 #include <condition_variable>
@@ -54,18 +55,27 @@ std::unique_ptr<TReceiver> OurPort(const std::string& path, TArrivals& arrivals,
 // Frames on its own thread: the comparison for delivery on the event thread. Not a latency
 // floor: Qt's reader, with no second thread, answers sooner.
 std::unique_ptr<TReceiver> BarePollReader(const std::string& path, TArrivals& arrivals);
-// The floor for thread-sync delivery: the bare reader handing each chunk to the main thread
-// through the same hand-over as the port. With `releaseFirst`, the floor for window-sync
-// delivery: the reader goes back to the line as soon as the main thread has the chunk.
+// Built on our hand-over, so its cost cancels out against the port: the bare reader handing
+// each chunk to the main thread through the port's hand-over, as thread-sync delivery does.
+// With `releaseFirst`, as window-sync delivery does: the reader goes back to the line as soon
+// as the main thread has the chunk.
 std::unique_ptr<TReceiver> BareReaderWithHandOver(const std::string& path, TArrivals& arrivals,
                                                   bool releaseFirst = false);
 // The floor for a delivery that does not wait: the bare reader posts a copy of each chunk
 // to the main thread and goes back to the line.
 std::unique_ptr<TReceiver> BareReaderWithPost(const std::string& path, TArrivals& arrivals);
+// The floor for thread-sync delivery that shares nothing of ours: the bare reader hands each
+// chunk to the main thread through Qt's blocking queued call and waits until it is framed.
+std::unique_ptr<TReceiver> BareReaderWithQtBlocking(const std::string& path, TArrivals& arrivals);
+// The floor for window-sync delivery that shares nothing of ours: the bare reader posts each
+// chunk through Qt's event queue and waits only until the main thread has copied it.
+std::unique_ptr<TReceiver> BareReaderWithQtSend(const std::string& path, TArrivals& arrivals);
 std::unique_ptr<TReceiver> QtSerialPort(const std::string& path, TArrivals& arrivals,
                                         int* errorSignals = nullptr);
 
 // Sequence number of a packet's payload ("000123"), -1 when it is none.
 int SequenceOf(const std::string& payload);
+// Where the peers' splitters hand each payload: the arrivals.
+std::function<void(const std::string&)> Record(TArrivals& arrivals);
 
 }  // namespace vardelio::bench

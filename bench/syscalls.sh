@@ -9,8 +9,8 @@ command -v strace >/dev/null || { s=""; [ "$(id -u)" -ne 0 ] && s=sudo; $s apt-g
 cmake --build "$build" --target serial_bench >/dev/null
 trace=$(mktemp)
 trap 'rm -f "$trace"' EXIT
-for peer in ours "ours window-sync" "ours none" "bare + hand-over" "bare + send" "bare + post" bare \
-  qt; do
+for peer in ours "ours window-sync" "ours none" "bare + Qt blocking" "bare + Qt send" \
+  "bare + hand-over" "bare + send" "bare + post" bare qt; do
   packets=$(strace -f -qq -o "$trace" "$build/bench/serial_bench" --syscalls "$peer")
   awk -v packets="$packets" -v peer="$peer" '
     / getppid\(/ { marks++; next }
