@@ -39,8 +39,9 @@ void THandOverTarget::Post() {
 }
 
 bool THandOverTarget::event(QEvent* event) {
+  // Before the event is touched: orders its making before this look and Qt's freeing of it.
+  made_.load(std::memory_order_acquire);
   if (event->type() != kServeEvent) return QObject::event(event);
-  made_.load(std::memory_order_acquire);  // orders the event's making before Qt frees it
   Serve();
   return true;
 }
