@@ -85,13 +85,12 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   void Chain(const std::shared_ptr<TItem>& item);
   // On the main thread, as an event loop turns: an event for the work chained without one.
   void PostChained();
-  void AwaitRelease(const TItem& item);
+  static void AwaitRelease(TItem& item);
   void ServePending();
   static void Run(TItem& item);
 
   std::mutex mutex_;
-  std::condition_variable changed_;   // for the main thread: work queued, or Wake
-  std::condition_variable released_;  // for workers: an item they wait for was released
+  std::condition_variable changed_;  // for the main thread: work queued, or Wake
   std::deque<std::shared_ptr<TItem>> pending_;
   THandOverTarget* target_;
   int running_ = 0;   // main thread only
