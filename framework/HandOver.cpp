@@ -1,7 +1,13 @@
 #include "HandOver.h"
 
 #include <QAbstractEventDispatcher>
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
+#include <climits>
+
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace vardelio {
 namespace {
@@ -14,23 +20,70 @@ std::mutex& PostsLock() {
   return lock;
 }
 
+const QEvent::Type kServeEvent = QEvent::Type(QEvent::registerEventType());
+
+// Raised once by the main thread, waited for by one worker. The worker sleeps in the kernel
+// and wakes with nothing more to take: a condition variable takes its mutex again, marked
+// contended, so its unlock costs one more system call each time.
+class TWakeFlag {
+ public:
+  bool Raised() const { return state_.load(std::memory_order_acquire) == kRaised; }
+  void Raise() {
+    if (state_.exchange(kRaised, std::memory_order_acq_rel) == kSleeping) Futex(FUTEX_WAKE_PRIVATE);
+  }
+  void Wait() {
+    std::uint32_t state = kLowered;
+    if (state_.compare_exchange_strong(state, kSleeping, std::memory_order_acquire)) {
+      state = kSleeping;
+    }
+    while (state != kRaised) {
+      Futex(FUTEX_WAIT_PRIVATE);
+      state = state_.load(std::memory_order_acquire);
+    }
+  }
+
+ private:
+  static constexpr std::uint32_t kLowered = 0, kRaised = 1, kSleeping = 2;
+  // A wait sleeps only while the state is still kSleeping; a wake wakes every waiter.
+  void Futex(int op) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&state_), op,
+            op == FUTEX_WAIT_PRIVATE ? kSleeping : INT_MAX, nullptr, nullptr, 0);
+  }
+  std::atomic<std::uint32_t> state_{kLowered};
+};
+
 }  // namespace
 
 struct THandOver::TItem {
   std::function<void(const TRelease&)> work;
   bool carryException = false;
-  bool released = false;
-  bool awaited = true;          // a worker waits for its release: only then is there anyone to wake
+  TWakeFlag released;
   std::shared_ptr<TItem> next;  // of a batch: queued once this one is released
   bool chained = false;         // queued so, with no event of its own
   std::exception_ptr failure;
   THandOver* owner = nullptr;
 };
 
+void THandOverTarget::Post() {
+  auto* event = new QEvent(kServeEvent);
+  // Before the post, so the main thread never waits for the count.
+  made_.fetch_add(1, std::memory_order_release);
+  const std::lock_guard lock(PostsLock());
+  QCoreApplication::postEvent(this, event);
+}
+
+bool THandOverTarget::event(QEvent* event) {
+  // Before the event is touched: orders its making before this look and Qt's freeing of it.
+  made_.load(std::memory_order_acquire);
+  if (event->type() != kServeEvent) return QObject::event(event);
+  Serve();
+  return true;
+}
+
 void THandOverTarget::Serve() {
   if (handOver_ == nullptr) return;
   ++serving_;
-  handOver_->ServePosted();
+  handOver_->ServePending();
   --serving_;
 }
 
@@ -82,16 +135,9 @@ void THandOver::Enqueue(const std::shared_ptr<TItem>& item) {
   PostServe();            // otherwise the event loop does
 }
 
-// Outside the lock, so the main thread need not wait for it; counted after, so the main
-// thread can order the event's making before its freeing, for ThreadSanitizer, which cannot
-// see inside Qt.
+// Outside the lock, so the main thread need not wait for it.
 void THandOver::PostServe() {
-  {
-    const std::lock_guard lock(PostsLock());
-    QMetaObject::invokeMethod(target_, "Serve", Qt::QueuedConnection);
-  }
-  posted_.fetch_add(1, std::memory_order_release);
-  posted_.notify_all();
+  target_->Post();
 }
 
 // On the main thread, as a batch's message is released: the next one is queued without an
@@ -110,9 +156,8 @@ void THandOver::PostChained() {
   PostServe();
 }
 
-void THandOver::AwaitRelease(const TItem& item) {
-  std::unique_lock lock(mutex_);
-  released_.wait(lock, [&] { return item.released; });
+void THandOver::AwaitRelease(TItem& item) {
+  item.released.Wait();
 }
 
 void THandOver::Call(std::function<void()> work) {
@@ -137,7 +182,6 @@ void THandOver::SendAll(std::vector<TSent> works) {
     items.back()->work = std::move(work);
   }
   for (std::size_t i = 0; i + 1 < items.size(); ++i) {
-    items[i]->awaited = false;
     items[i]->next = items[i + 1];
   }
   // Each next one is queued as the one before is released, as the worker would have sent it
@@ -149,13 +193,10 @@ void THandOver::SendAll(std::vector<TSent> works) {
 void THandOver::Run(TItem& item) {
   THandOver& self = *item.owner;
   const TRelease release = [&self, &item] {
-    {
-      std::lock_guard lock(self.mutex_);
-      if (item.released) return;
-      item.released = true;
-    }
+    if (item.released.Raised()) return;
+    // Queued before the worker may go on, as the worker would have sent it.
     if (item.next) self.Chain(std::exchange(item.next, nullptr));
-    if (item.awaited) self.released_.notify_all();
+    item.released.Raise();
   };
   ++self.running_;
   try {
@@ -172,16 +213,6 @@ void THandOver::Run(TItem& item) {
   }
   --self.running_;
   release();
-}
-
-void THandOver::ServePosted() {
-  // The post that made this event counts itself right after: almost always already done.
-  const std::uint32_t event = ++served_;
-  for (std::uint32_t seen;
-       std::int32_t((seen = posted_.load(std::memory_order_acquire)) - event) < 0;) {
-    posted_.wait(seen, std::memory_order_acquire);
-  }
-  ServePending();
 }
 
 // Serves what was waiting on entry, and the rest of a batch whose messages it serves: a

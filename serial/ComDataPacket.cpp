@@ -156,6 +156,7 @@ void TComDataPacket::SetSize(int value) {
 
 void TComDataPacket::ResetBuffer() {
   restAbandoned_ = false;
+  JoinBlock();
   if (Unconsumed().empty()) return;
   // Emptied before the discard handler: one that changes the rules again finds nothing left
   // to discard, instead of discarding the same bytes without end.
@@ -166,12 +167,25 @@ void TComDataPacket::ResetBuffer() {
   FireDiscard(discarded);
 }
 
-void TComDataPacket::Compact() const {
-  receiveBuffer_.erase(0, consumed_);
+// Called once per block: it must cost next to nothing when the block was all cut.
+inline void TComDataPacket::Compact() const {
+  if (consumed_ == receiveBuffer_.size()) {
+    receiveBuffer_.clear();
+  } else {
+    receiveBuffer_.erase(0, consumed_);
+  }
   consumed_ = 0;
 }
 
+void TComDataPacket::JoinBlock() const {
+  if (!cuttingBlock_) return;
+  cuttingBlock_ = false;
+  receiveBuffer_.append(block_);
+  block_ = {};
+}
+
 const std::string& TComDataPacket::ReceiveBuffer() const {
+  JoinBlock();
   Compact();
   return receiveBuffer_;
 }
@@ -209,23 +223,34 @@ std::size_t TComDataPacket::PositionOf(std::string_view what, std::string_view i
   return found == std::string_view::npos ? 0 : found + 1;
 }
 
-bool TComDataPacket::HasEndRule() const {
+inline bool TComDataPacket::HasEndRule() const {
   return size_ > 0 || !stopString_.empty() || OnCustomStop.Assigned();
 }
 
-bool TComDataPacket::BufferFull() const {
+inline bool TComDataPacket::BufferFull() const {
   return maxBufferSize_ > 0 && Unconsumed().size() >= std::size_t(maxBufferSize_);
 }
 
 void TComDataPacket::AppendData(std::string_view data) {
+  JoinBlock();  // a handler's data comes after what the block it was called from still holds
   if (!HasEndRule()) {
     FirePacket(std::string(data));  // the block is the packet, as it came
     return;
   }
-  if (restAbandoned_) ResetBuffer();
   const TScanStretch stretch(this, comPort_);
-  receiveBuffer_.append(data);
   try {
+    if (restAbandoned_) {
+      ResetBuffer();
+      if (TScanStretch::Ended(this)) return;
+    }
+    // Cut where it lies only off an event thread's gate: a delivery that ends under a handler
+    // leaves its rest in the buffer, never in a block that is freed with it.
+    if (receiveBuffer_.empty() && !packetOpen_ && !TPortLife::TOutside::Opens(comPort_)) {
+      block_ = data;
+      cuttingBlock_ = true;
+    } else {
+      receiveBuffer_.append(data);
+    }
     ScanBuffer();
   } catch (const TScanEnded&) {
     // The framer, or the delivery it ran in, is gone: nothing here may be touched.
@@ -264,10 +289,26 @@ bool TComDataPacket::ScanPlain() {
   return false;
 }
 
+// The plain cut of the packets that begin right at the front of the block, with no copy of
+// them into the buffer: what the buffer would show a handler, it shows (JoinBlock).
+void TComDataPacket::CutFromBlock() {
+  while (cuttingBlock_ && PlainRules()) {
+    const std::string_view rest = block_;
+    if (rest.empty() || rest.front() != startString_.front()) break;
+    const std::size_t end = rest.find(stopString_.front(), 1);
+    if (end == std::string_view::npos) break;
+    block_.remove_prefix(end + 1);
+    Fire(&TComDataPacket::FirePacket,
+         std::string(includeStrings_ ? rest.substr(0, end + 1) : rest.substr(1, end - 1)));
+  }
+  JoinBlock();
+}
+
 // Repeats for what remains after each packet. A loop rather than recursion, so a block
 // holding thousands of packets cannot exhaust the stack.
 void TComDataPacket::ScanBuffer() {
   try {
+    CutFromBlock();
     for (bool done = ScanPlain(); !done;) {
       if (!packetOpen_) FindStart();
       if (!packetOpen_) break;
@@ -282,6 +323,7 @@ void TComDataPacket::ScanBuffer() {
   } catch (...) {
     if (TScanStretch::Ended(this)) throw;
     restAbandoned_ = false;
+    JoinBlock();  // the rest of the block stays buffered, as if it had been copied in
     Compact();
     if (BufferFull()) ResetBuffer();
     throw;

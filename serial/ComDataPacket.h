@@ -84,10 +84,16 @@ class TComDataPacket : public TComponent {
   std::string_view Unconsumed() const noexcept {
     return {receiveBuffer_.data() + consumed_, receiveBuffer_.size() - consumed_};
   }
+  // Whole packets at the front of a block that came to an empty buffer, cut from the block
+  // itself; the rest of the block joins the buffer.
+  void CutFromBlock();
+  // Puts the rest of the block being cut into the buffer: before a handler's look at the
+  // buffer or change to it, and once the cut from the block ends.
+  void JoinBlock() const;
   // Cuts the consumed bytes off the buffer, once per batch rather than once per packet.
-  void Compact() const;
-  bool HasEndRule() const;
-  bool BufferFull() const;
+  inline void Compact() const;
+  inline bool HasEndRule() const;
+  inline bool BufferFull() const;
   void ChangeAndReset(auto& field, const auto& value);
 
   std::unique_ptr<TComLink> portLink_;
@@ -100,6 +106,9 @@ class TComDataPacket : public TComponent {
   int size_ = 0;
   mutable std::string receiveBuffer_;
   mutable std::size_t consumed_ = 0;  // bytes at the front already cut or discarded
+  // The rest of the block being cut, not in the buffer yet (see CutFromBlock).
+  mutable std::string_view block_;
+  mutable bool cuttingBlock_ = false;
   bool packetOpen_ = false;
   // A delivery without hand-over ended while a handler of its scan ran: the rest is its.
   bool restAbandoned_ = false;

@@ -322,6 +322,22 @@ INSTANTIATE_TEST_SUITE_P(ComDataPacket, FramerMidBlock,
                                                         {"A", "B", "C", "D"},
                                                         {"x"},
                                                         ""},
+                                           MidBlockCase{"TheHandlerSeesTheRestBuffered",
+                                                        [](TComDataPacket& f, int n) {
+                                                          if (n == 1) {
+                                                            EXPECT_EQ(f.ReceiveBuffer(), "SBZSCZ");
+                                                          }
+                                                        },
+                                                        {"A", "B", "C"},
+                                                        {},
+                                                        ""},
+                                           MidBlockCase{"AResetDiscardsTheRest",
+                                                        [](TComDataPacket& f, int n) {
+                                                          if (n == 1) f.ResetBuffer();
+                                                        },
+                                                        {"A"},
+                                                        {"SBZSCZ"},
+                                                        ""},
                                            MidBlockCase{"RaisingLeavesTheRestBuffered",
                                                         [](TComDataPacket&, int n) {
                                                           if (n == 2) throw std::runtime_error("x");
@@ -367,9 +383,9 @@ TEST(ComDataPacket, CutsAsThePlainReferenceDoesWhateverTheRulesAndSplits) {
   }
 }
 
-// Handlers that change the rules, feed data, reset or raise in the middle of a block: the
-// usual one-character rules cut as the general scan does, which a start handler that leaves
-// the position alone forces.
+// Handlers that change the rules, feed data, reset, raise or look at the buffer in the middle
+// of a block: the usual one-character rules cut as the general scan does, which a start
+// handler that leaves the position alone forces.
 Texts CutWithHandlers(bool general, const Texts& blocks,
                       const std::function<void(TComDataPacket&, int n)>& act) {
   TComDataPacket f;
@@ -405,7 +421,11 @@ TEST(ComDataPacket, TheUsualRulesCutAsTheGeneralScanDoesWhateverTheHandlersDo) {
     return s;
   };
   using TAct = std::function<void(TComDataPacket&, std::mt19937&, int n)>;
+  Texts seen;  // the buffer as a handler sees it
   const TAct acts[] = {
+      [&seen](auto& f, auto&, int) {
+        seen.push_back(f.ReceiveBuffer() + (f.PacketOpen() ? " open" : ""));
+      },
       [&](auto& f, auto& g, int n) {
         if (n < 10) f.AppendData(text(g, 5));
       },
@@ -438,8 +458,11 @@ TEST(ComDataPacket, TheUsualRulesCutAsTheGeneralScanDoesWhateverTheHandlersDo) {
       std::mt19937 g(seed + unsigned(n));  // the same act at the same step in both runs
       if (const std::size_t k = g() % 19; k < std::size(acts)) acts[k](f, g, n);
     };
-    ASSERT_EQ(CutWithHandlers(false, blocks, act), CutWithHandlers(true, blocks, act))
+    const Texts plain = CutWithHandlers(false, blocks, act);
+    const Texts plainSeen = std::exchange(seen, {});
+    ASSERT_EQ(plain, CutWithHandlers(true, blocks, act))
         << round << " " << ::testing::PrintToString(blocks);
+    ASSERT_EQ(plainSeen, std::exchange(seen, {})) << round;
   }
 }
 

@@ -171,10 +171,12 @@ TEST(PortLife, TearingDownRightAfterAHandlerWasLeftRunningTouchesNothingGone) {
 // A framer's handler destroys the framer, at each place its scan fires one: the scan ends
 // there, and the rest of the block is not cut by a framer that is gone.
 TEST(PortLife, AFramerHandlerThatDestroysItsFramerEndsTheScan) {
-  enum TSite { sPlainPacket, sGeneralPacket, sDiscard, sCustomStart, sCustomStop };
-  const char* const names[] = {"a packet, usual rules", "a packet, general rules", "a discard",
-                               "a custom start", "a custom stop"};
-  for (TSite site : {sPlainPacket, sGeneralPacket, sDiscard, sCustomStart, sCustomStop}) {
+  enum TSite { sPlainPacket, sBlockPacket, sGeneralPacket, sDiscard, sCustomStart, sCustomStop };
+  const char* const names[] = {"a packet, usual rules",   "a packet cut where it lies in the block",
+                               "a packet, general rules", "a discard",
+                               "a custom start",          "a custom stop"};
+  for (TSite site :
+       {sPlainPacket, sBlockPacket, sGeneralPacket, sDiscard, sCustomStart, sCustomStop}) {
     SCOPED_TRACE(names[site]);
     struct THeld {
       TComDataPacket* framer = new TComDataPacket;
@@ -200,7 +202,9 @@ TEST(PortLife, AFramerHandlerThatDestroysItsFramerEndsTheScan) {
     } else {
       f.OnPacket = destroy;
     }
-    f.AppendData(site == sGeneralPacket ? "xSSAZSSBZ" : "xSAZSBZ");
+    f.AppendData(site == sGeneralPacket ? "xSSAZSSBZ"
+                 : site == sBlockPacket ? "SAZSBZ"
+                                        : "xSAZSBZ");
     EXPECT_EQ(held.calls, 1);
     EXPECT_EQ(held.framer, nullptr);
   }
