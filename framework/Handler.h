@@ -6,8 +6,41 @@
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace vardelio {
+
+// While a handler runs on a thread, a slot emptied, replaced or destroyed there (by that
+// handler, or by the owner it destroys) hands its callable here, and it is freed once the
+// outermost handler of the thread has returned. So a handler never runs from freed memory,
+// and a call costs no atomic count.
+class THandlerCalls {
+ public:
+  THandlerCalls() { ++depth_; }
+  ~THandlerCalls() {
+    if (--depth_ == 0 && dropped_ != nullptr) Release();
+  }
+  THandlerCalls(const THandlerCalls&) = delete;
+  THandlerCalls& operator=(const THandlerCalls&) = delete;
+  // Keeps `callable` until the calls of this thread have returned, when one runs.
+  static void Drop(std::shared_ptr<const void>&& callable) {
+    if (depth_ > 0 && callable) {
+      if (dropped_ == nullptr) dropped_ = new std::vector<std::shared_ptr<const void>>;
+      dropped_->push_back(std::move(callable));
+    }
+    callable.reset();
+  }
+
+ private:
+  static void Release() {
+    // A callable freed here may run code that calls a handler again: taken off first.
+    const std::unique_ptr<std::vector<std::shared_ptr<const void>>> freed(
+        std::exchange(dropped_, nullptr));
+  }
+  // Plain values, so the call's path reads them without a thread-local guard.
+  static inline thread_local int depth_ = 0;
+  static inline thread_local std::vector<std::shared_ptr<const void>>* dropped_ = nullptr;
+};
 
 template <typename... Args>
 class THandler {
@@ -25,16 +58,35 @@ class THandler {
           (object->*method)(sender, std::forward<Args>(args)...);
         })) {}
 
-  bool Assigned() const { return static_cast<bool>(function_); }
-  void Clear() { function_ = nullptr; }
+  THandler(const THandler&) = default;
+  THandler(THandler&&) noexcept = default;
+  THandler& operator=(const THandler& other) {
+    if (this != &other) Replace(std::shared_ptr<const Function>(other.function_));
+    return *this;
+  }
+  THandler& operator=(THandler&& other) noexcept {
+    if (this != &other) Replace(std::move(other.function_));
+    return *this;
+  }
+  ~THandler() { Replace(nullptr); }
 
-  // Calling an empty slot does nothing. The callable is held for the call: a handler may
-  // empty or replace the slot it runs from.
+  bool Assigned() const { return static_cast<bool>(function_); }
+  void Clear() { Replace(nullptr); }
+
+  // Calling an empty slot does nothing. A handler may empty or replace the slot it runs from.
   void operator()(QObject* sender, Args... args) const {
-    if (const auto function = function_) (*function)(sender, std::forward<Args>(args)...);
+    if (!function_) return;
+    const THandlerCalls call;
+    const Function& function = *function_;  // kept until the call has returned, if dropped
+    function(sender, std::forward<Args>(args)...);
   }
 
  private:
+  void Replace(std::shared_ptr<const Function>&& next) noexcept {
+    std::shared_ptr<const void> old = std::exchange(function_, std::move(next));
+    THandlerCalls::Drop(std::move(old));
+  }
+
   std::shared_ptr<const Function> function_;
 };
 

@@ -1,5 +1,6 @@
 #include "ComDataPacket.h"
 
+#include <QScopeGuard>
 #include <algorithm>
 
 #include "ComPort.h"
@@ -14,7 +15,7 @@ namespace {
 class TScanStretch {
  public:
   TScanStretch(const TComDataPacket* framer, const TCustomComPort* port)
-      : framer_(framer), port_(port), outer_(innermost_) {
+      : framer_(framer), port_(port), gated_(TPortLife::TOutside::Opens(port)), outer_(innermost_) {
     innermost_ = this;
   }
   ~TScanStretch() { innermost_ = outer_; }
@@ -26,15 +27,6 @@ class TScanStretch {
       if (s->framer_ == framer) s->gone_ = true;
     }
   }
-  // The port whose delivery the innermost scan of `framer` runs in: a handler may have moved
-  // the framer to another port, or none, but the gate the scan holds is still that port's.
-  static const TCustomComPort* DeliveringPort(const TComDataPacket* framer,
-                                              const TCustomComPort* attached) {
-    for (const TScanStretch* s = innermost_; s != nullptr; s = s->outer_) {
-      if (s->framer_ == framer) return s->port_;
-    }
-    return attached;
-  }
   // A handler moved the framer: a scan on another port's event thread no longer runs it, and
   // whoever holds it now may destroy it before the handler returns.
   static void FramerMoved(const TComDataPacket* framer, const TCustomComPort* port) {
@@ -42,19 +34,28 @@ class TScanStretch {
       if (s->framer_ == framer) s->moved_ = s->port_ != port;
     }
   }
-  static bool Ended(const TComDataPacket* framer) {
+  static const TScanStretch* Of(const TComDataPacket* framer) {
     for (const TScanStretch* s = innermost_; s != nullptr; s = s->outer_) {
-      if (s->framer_ != framer) continue;
-      return s->gone_ || TPortLife::TScope::DeliveryEnded(s->port_) ||
-             (s->moved_ && TPortLife::TOutside::Opens(s->port_));
+      if (s->framer_ == framer) return s;
     }
-    return false;
+    return nullptr;
+  }
+  static bool Ended(const TComDataPacket* framer) {
+    const TScanStretch* s = Of(framer);
+    return s != nullptr && s->Ended();
+  }
+  // Whether the scan holds an event thread's gate, which each handler opens.
+  bool Gated() const { return gated_; }
+  // Asked once a handler has returned, the gate shut again.
+  bool Ended() const {
+    return gone_ || (gated_ && (moved_ || TPortLife::TScope::DeliveryEnded(port_)));
   }
 
  private:
   static thread_local TScanStretch* innermost_;
   const TComDataPacket* const framer_;
   const TCustomComPort* const port_;  // kept here: the framer may be gone when it is asked
+  const bool gated_;
   TScanStretch* const outer_;
   bool gone_ = false;
   bool moved_ = false;
@@ -107,8 +108,13 @@ void TComDataPacket::Notification(TComponent* component, TOperation operation) {
 
 template <typename Slot, typename... Args>
 void TComDataPacket::CallHandler(const Slot& slot, Args&&... args) {
-  TPortLife::CallHandler(TScanStretch::DeliveringPort(this, comPort_), slot,
-                         static_cast<QObject*>(this), std::forward<Args>(args)...);
+  if (scan_ != nullptr && scanGate_ == nullptr) {  // a scan off any gate: nothing runs beside it
+    slot(static_cast<QObject*>(this), std::forward<Args>(args)...);
+    return;
+  }
+  // The gate a scan holds is its port's, even when a handler has moved the framer since.
+  TPortLife::CallHandler(scan_ != nullptr ? scanGate_ : comPort_, slot, static_cast<QObject*>(this),
+                         std::forward<Args>(args)...);
 }
 
 void TComDataPacket::FireDiscard(const std::string& text) {
@@ -128,10 +134,11 @@ template <typename... Params, typename... Args>
 void TComDataPacket::Fire(void (TComDataPacket::*fire)(Params...), Args&&... args) {
   // Marked before the gate opens: if the delivery ends meanwhile, nothing here may be touched
   // after, and the rest of the block is the ended delivery's, dropped when data comes next.
-  const bool gated = TPortLife::TOutside::Opens(TScanStretch::DeliveringPort(this, comPort_));
+  const auto* stretch = static_cast<const TScanStretch*>(scan_);
+  const bool gated = stretch != nullptr && stretch->Gated();
   if (gated) restAbandoned_ = true;
   (this->*fire)(std::forward<Args>(args)...);
-  if (TScanStretch::Ended(this)) throw TScanEnded{};
+  if (stretch != nullptr && stretch->Ended()) throw TScanEnded{};
   if (gated) restAbandoned_ = false;
 }
 
@@ -238,6 +245,13 @@ void TComDataPacket::AppendData(std::string_view data) {
     return;
   }
   const TScanStretch stretch(this, comPort_);
+  const void* outerScan = std::exchange(scan_, &stretch);
+  const TCustomComPort* outerGate = std::exchange(scanGate_, stretch.Gated() ? comPort_ : nullptr);
+  const auto restore = qScopeGuard([&] {
+    if (stretch.Ended()) return;  // the framer may be gone
+    scan_ = outerScan;
+    scanGate_ = outerGate;
+  });
   try {
     if (restAbandoned_) {
       ResetBuffer();

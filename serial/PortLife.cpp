@@ -4,8 +4,6 @@
 
 namespace vardelio {
 
-thread_local TPortLife::TScope* TPortLife::TScope::innermost_ = nullptr;
-
 void TPortLife::Delivering() {
   // Under the gate, so a thread waiting there sees the new open and its own staleness at once.
   const std::lock_guard lock(gate_);
@@ -104,12 +102,6 @@ bool TPortLife::TScope::DeliveryEnded(const void* port) {
     }
   }
   return false;
-}
-
-bool TPortLife::TOutside::Opens(const void* port) {
-  const TScope* scope = TScope::innermost_;
-  return scope != nullptr && scope->port_ == port && scope->gate_ != nullptr &&
-         scope->gate_->owns_lock();
 }
 
 TPortLife::TOutside::TOutside(const void* port) {

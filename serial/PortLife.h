@@ -94,7 +94,7 @@ class TPortLife {
 
    private:
     friend class TOutside;
-    static thread_local TScope* innermost_;
+    static inline thread_local TScope* innermost_ = nullptr;
     const TCustomComPort* port_;
     TPortLife* life_;
     std::uint64_t generation_;
@@ -111,8 +111,12 @@ class TPortLife {
   class TOutside {
    public:
     explicit TOutside(const void* port);
-    // Whether a TOutside made here now would open the gate.
-    static bool Opens(const void* port);
+    // Whether a TOutside made here now would open the gate. Inline: asked for every handler.
+    static bool Opens(const void* port) {
+      const TScope* scope = TScope::innermost_;
+      return scope != nullptr && scope->port_ == port && scope->gate_ != nullptr &&
+             scope->gate_->owns_lock();
+    }
     ~TOutside();
     TOutside(const TOutside&) = delete;
     TOutside& operator=(const TOutside&) = delete;
