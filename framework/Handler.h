@@ -11,20 +11,23 @@
 namespace vardelio {
 
 // While a handler runs on a thread, a slot emptied, replaced or destroyed there (by that
-// handler, or by the owner it destroys) hands its callable here, and it is freed once the
-// outermost handler of the thread has returned. So a handler never runs from freed memory,
-// and a call costs no atomic count.
+// handler, or by the owner it destroys) hands its callable here if it is one of those running,
+// and it is freed once the outermost handler of the thread has returned. So a handler never
+// runs from freed memory, and a call costs no atomic count.
 class THandlerCalls {
  public:
-  THandlerCalls() { ++depth_; }
+  explicit THandlerCalls(const void* callable) : callable_(callable), outer_(innermost_) {
+    innermost_ = this;
+  }
   ~THandlerCalls() {
-    if (--depth_ == 0 && dropped_ != nullptr) Release();
+    innermost_ = outer_;
+    if (outer_ == nullptr && dropped_ != nullptr) Release();
   }
   THandlerCalls(const THandlerCalls&) = delete;
   THandlerCalls& operator=(const THandlerCalls&) = delete;
-  // Keeps `callable` until the calls of this thread have returned, when one runs.
+  // Keeps `callable` until the calls of this thread have returned, when it is running.
   static void Drop(std::shared_ptr<const void>&& callable) {
-    if (depth_ > 0 && callable) {
+    if (callable && Running(callable.get())) {
       if (dropped_ == nullptr) dropped_ = new std::vector<std::shared_ptr<const void>>;
       dropped_->push_back(std::move(callable));
     }
@@ -32,13 +35,21 @@ class THandlerCalls {
   }
 
  private:
+  static bool Running(const void* callable) {
+    for (const THandlerCalls* call = innermost_; call != nullptr; call = call->outer_) {
+      if (call->callable_ == callable) return true;
+    }
+    return false;
+  }
   static void Release() {
     // A callable freed here may run code that calls a handler again: taken off first.
     const std::unique_ptr<std::vector<std::shared_ptr<const void>>> freed(
         std::exchange(dropped_, nullptr));
   }
+  const void* const callable_;
+  THandlerCalls* const outer_;
   // Plain values, so the call's path reads them without a thread-local guard.
-  static inline thread_local int depth_ = 0;
+  static inline thread_local THandlerCalls* innermost_ = nullptr;
   static inline thread_local std::vector<std::shared_ptr<const void>>* dropped_ = nullptr;
 };
 
@@ -76,8 +87,8 @@ class THandler {
   // Calling an empty slot does nothing. A handler may empty or replace the slot it runs from.
   void operator()(QObject* sender, Args... args) const {
     if (!function_) return;
-    const THandlerCalls call;
     const Function& function = *function_;  // kept until the call has returned, if dropped
+    const THandlerCalls call(&function);
     function(sender, std::forward<Args>(args)...);
   }
 
