@@ -44,8 +44,9 @@ class TScanStretch {
     const TScanStretch* s = Of(framer);
     return s != nullptr && s->Ended();
   }
-  // Whether the scan holds an event thread's gate, which each handler opens.
+  // Whether the scan holds an event thread's gate, which each handler opens, and whose.
   bool Gated() const { return gated_; }
+  const TCustomComPort* Port() const { return port_; }
   // Asked once a handler has returned, the gate shut again.
   bool Ended() const {
     return gone_ || (gated_ && (moved_ || TPortLife::TScope::DeliveryEnded(port_)));
@@ -108,13 +109,14 @@ void TComDataPacket::Notification(TComponent* component, TOperation operation) {
 
 template <typename Slot, typename... Args>
 void TComDataPacket::CallHandler(const Slot& slot, Args&&... args) {
-  if (scan_ != nullptr && scanGate_ == nullptr) {  // a scan off any gate: nothing runs beside it
+  const auto* scan = static_cast<const TScanStretch*>(scan_);
+  if (scan != nullptr && !scan->Gated()) {  // a scan off any gate: nothing runs beside it
     slot(static_cast<QObject*>(this), std::forward<Args>(args)...);
     return;
   }
   // The gate a scan holds is its port's, even when a handler has moved the framer since.
-  TPortLife::CallHandler(scan_ != nullptr ? scanGate_ : comPort_, slot, static_cast<QObject*>(this),
-                         std::forward<Args>(args)...);
+  TPortLife::CallHandler(scan != nullptr ? scan->Port() : comPort_, slot,
+                         static_cast<QObject*>(this), std::forward<Args>(args)...);
 }
 
 void TComDataPacket::FireDiscard(const std::string& text) {
@@ -246,20 +248,17 @@ void TComDataPacket::AppendData(std::string_view data) {
   }
   const TScanStretch stretch(this, comPort_);
   const void* outerScan = std::exchange(scan_, &stretch);
-  const TCustomComPort* outerGate = std::exchange(scanGate_, stretch.Gated() ? comPort_ : nullptr);
   const auto restore = qScopeGuard([&] {
-    if (stretch.Ended()) return;  // the framer may be gone
-    scan_ = outerScan;
-    scanGate_ = outerGate;
+    if (!stretch.Ended()) scan_ = outerScan;  // else the framer may be gone
   });
   try {
     if (restAbandoned_) {
       ResetBuffer();
-      if (TScanStretch::Ended(this)) return;
+      if (stretch.Ended()) return;
     }
     // Cut where it lies only off an event thread's gate: a delivery that ends under a handler
     // leaves its rest in the buffer, never in a block that is freed with it.
-    if (receiveBuffer_.empty() && !packetOpen_ && !TPortLife::TOutside::Opens(comPort_)) {
+    if (receiveBuffer_.empty() && !packetOpen_ && !stretch.Gated()) {
       block_ = data;
       cuttingBlock_ = true;
     } else {

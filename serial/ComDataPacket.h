@@ -109,9 +109,7 @@ class TComDataPacket : public TComponent {
   // The rest of the block being cut, not in the buffer yet (see CutFromBlock).
   mutable std::string_view block_;
   mutable bool cuttingBlock_ = false;
-  // Within a scan: the gate of the port whose event thread runs it, or none.
   const void* scan_ = nullptr;  // the innermost scan's own record, on its stack
-  const TCustomComPort* scanGate_ = nullptr;
   bool packetOpen_ = false;
   // A delivery without hand-over ended while a handler of its scan ran: the rest is its.
   bool restAbandoned_ = false;
