@@ -40,6 +40,8 @@ const char kUsage[] =
     "  --asleep K          only the hand-over round trip with the main thread asleep, K one\n"
     "                      of ours, qt, serve (ours served by ServeUntil), 5000 calls (for a\n"
     "                      profiler)\n"
+    "  --framer B          only the framer and the splitter in reads of B bytes, 60 times\n"
+    "                      (for a profiler)\n"
     "  --syscalls R        only receiver R's latency run between two getppid() markers, for\n"
     "                      bench/syscalls.sh\n"
     "  --help              this text\n"
@@ -92,6 +94,16 @@ int Asleep(const std::string& which) {
   return 0;
 }
 
+int FramerOnly(const char* block) {
+  const long size = std::strtol(block, nullptr, 10);
+  if (size <= 0) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  PrintFramerCost(MeasureFramer(Stream(), std::size_t(size), 60));
+  return 0;
+}
+
 int RunAll(QTimer& watchdog) {
   const std::string loadBefore = LoadAverage();
   std::printf("load average (1, 5, 15 min) at the start: %s\n", loadBefore.c_str());
@@ -129,7 +141,7 @@ int main(int argc, char** argv) {
   const char* option = argc == 3 ? argv[1] : "";
   const bool known = std::strcmp(option, "--syscalls") == 0 ||
                      std::strcmp(option, "--throughput") == 0 ||
-                     std::strcmp(option, "--asleep") == 0;
+                     std::strcmp(option, "--asleep") == 0 || std::strcmp(option, "--framer") == 0;
   if (argc > 1 && !probesOnly && !known) {
     std::fputs(kUsage, stderr);
     return 2;
@@ -143,6 +155,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(option, "--syscalls") == 0) return SyscallRun(argv[2]);
   if (std::strcmp(option, "--throughput") == 0) return ThroughputOnly(argv[2], 10);
   if (std::strcmp(option, "--asleep") == 0) return Asleep(argv[2]);
+  if (std::strcmp(option, "--framer") == 0) return FramerOnly(argv[2]);
   if (probesOnly) {
     RunProbes();
     return 0;

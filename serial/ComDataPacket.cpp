@@ -108,7 +108,7 @@ void TComDataPacket::Notification(TComponent* component, TOperation operation) {
 // --- handlers
 
 template <typename Slot, typename... Args>
-void TComDataPacket::CallHandler(const Slot& slot, Args&&... args) {
+inline void TComDataPacket::CallHandler(const Slot& slot, Args&&... args) {
   const auto* scan = static_cast<const TScanStretch*>(scan_);
   if (scan != nullptr && !scan->Gated()) {  // a scan off any gate: nothing runs beside it
     slot(static_cast<QObject*>(this), std::forward<Args>(args)...);
@@ -132,14 +132,14 @@ void TComDataPacket::FireCustomStop(const std::string& text, int& pos) {
   CallHandler(OnCustomStop, text, pos);
 }
 
-template <typename... Params, typename... Args>
-void TComDataPacket::Fire(void (TComDataPacket::*fire)(Params...), Args&&... args) {
+template <typename Call>
+void TComDataPacket::Fire(const Call& fire) {
   // Marked before the gate opens: if the delivery ends meanwhile, nothing here may be touched
   // after, and the rest of the block is the ended delivery's, dropped when data comes next.
   const auto* stretch = static_cast<const TScanStretch*>(scan_);
   const bool gated = stretch != nullptr && stretch->Gated();
   if (gated) restAbandoned_ = true;
-  (this->*fire)(std::forward<Args>(args)...);
+  fire();
   if (stretch != nullptr && stretch->Ended()) throw TScanEnded{};
   if (gated) restAbandoned_ = false;
 }
@@ -187,9 +187,12 @@ inline void TComDataPacket::Compact() const {
 }
 
 void TComDataPacket::JoinBlock() const {
-  if (!cuttingBlock_) return;
+  if (cuttingBlock_) JoinRest();
+}
+
+void TComDataPacket::JoinRest() const {
   cuttingBlock_ = false;
-  receiveBuffer_.append(block_);
+  if (!block_.empty()) receiveBuffer_.append(block_);
   block_ = {};
 }
 
@@ -296,8 +299,8 @@ bool TComDataPacket::ScanPlain() {
     if (end == std::string_view::npos) return true;
     packetOpen_ = false;
     consumed_ += end + 1;
-    Fire(&TComDataPacket::FirePacket,
-         std::string(includeStrings_ ? rest.substr(0, end + 1) : rest.substr(1, end - 1)));
+    const std::string packet(includeStrings_ ? rest.substr(0, end + 1) : rest.substr(1, end - 1));
+    Fire([&] { FirePacket(packet); });
   }
   return false;
 }
@@ -311,8 +314,8 @@ void TComDataPacket::CutFromBlock() {
     const std::size_t end = rest.find(stopString_.front(), 1);
     if (end == std::string_view::npos) break;
     block_.remove_prefix(end + 1);
-    Fire(&TComDataPacket::FirePacket,
-         std::string(includeStrings_ ? rest.substr(0, end + 1) : rest.substr(1, end - 1)));
+    const std::string packet(includeStrings_ ? rest.substr(0, end + 1) : rest.substr(1, end - 1));
+    Fire([&] { FirePacket(packet); });
   }
   JoinBlock();
 }
@@ -322,7 +325,10 @@ void TComDataPacket::CutFromBlock() {
 void TComDataPacket::ScanBuffer() {
   try {
     CutFromBlock();
-    for (bool done = ScanPlain(); !done;) {
+    // All cut, as in a stream of whole packets: under the usual rules an empty buffer holds
+    // nothing for the scans below, whether a packet is open or not.
+    const bool allCut = Unconsumed().empty() && PlainRules();
+    for (bool done = allCut || ScanPlain(); !done;) {
       if (!packetOpen_) FindStart();
       if (!packetOpen_) break;
       const std::size_t before = Unconsumed().size();
@@ -349,7 +355,7 @@ void TComDataPacket::FindStart() {
   int pos = -1;
   if (OnCustomStart.Assigned()) {
     Compact();  // the handler sees the buffer from its first unconsumed byte
-    Fire(&TComDataPacket::FireCustomStart, receiveBuffer_, pos);
+    Fire([&] { FireCustomStart(receiveBuffer_, pos); });
   }
   if (pos > 0) {
     BeginPacket(pos);
@@ -369,14 +375,14 @@ void TComDataPacket::BeginPacket(int pos) {
   if (cut == 0) return;
   const std::string discarded(Unconsumed().substr(0, cut));
   consumed_ += cut;
-  Fire(&TComDataPacket::FireDiscard, discarded);
+  Fire([&] { FireDiscard(discarded); });
 }
 
 void TComDataPacket::FindEnd() {
   int pos = -1;
   if (OnCustomStop.Assigned()) {
     Compact();
-    Fire(&TComDataPacket::FireCustomStop, receiveBuffer_, pos);
+    Fire([&] { FireCustomStop(receiveBuffer_, pos); });
   }
   const std::string_view buffered = Unconsumed();
   std::size_t length = 0;
@@ -404,7 +410,8 @@ void TComDataPacket::FindEnd() {
 void TComDataPacket::CompletePacket(std::size_t length, bool stopFound) {
   const std::string_view packet = Unconsumed().substr(0, length);
   consumed_ += length;  // the bytes stay where they are until the scan compacts
-  Fire(&TComDataPacket::FirePacket, std::string(StripDelimiters(packet, stopFound)));
+  const std::string text(StripDelimiters(packet, stopFound));
+  Fire([&] { FirePacket(text); });
 }
 
 bool TComDataPacket::BeginsWith(std::string_view text, std::string_view prefix) const {

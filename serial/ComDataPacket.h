@@ -61,11 +61,11 @@ class TComDataPacket : public TComponent {
  private:
   template <typename Slot, typename... Args>
   void CallHandler(const Slot& slot, Args&&... args);
-  // Fires, then ends the scan when the handler destroyed the framer, moved it off the port
-  // whose delivery the scan runs in, or that delivery has ended meanwhile: nothing of the
-  // framer is touched after that.
-  template <typename... Params, typename... Args>
-  void Fire(void (TComDataPacket::*fire)(Params...), Args&&... args);
+  // Runs `fire`, a call of one Fire* method, then ends the scan when the handler destroyed the
+  // framer, moved it off the port whose delivery the scan runs in, or that delivery has ended
+  // meanwhile: nothing of the framer is touched after that.
+  template <typename Call>
+  void Fire(const Call& fire);
   void ReceiveLinkData(QObject* sender, const void* buffer, int count);
   // One-character start and stop, and nothing else: the usual rules, cut without the general
   // scan's per-packet steps. True when nothing more can be cut from the buffer.
@@ -89,7 +89,8 @@ class TComDataPacket : public TComponent {
   void CutFromBlock();
   // Puts the rest of the block being cut into the buffer: before a handler's look at the
   // buffer or change to it, and once the cut from the block ends.
-  void JoinBlock() const;
+  inline void JoinBlock() const;
+  void JoinRest() const;
   // Cuts the consumed bytes off the buffer, once per batch rather than once per packet.
   inline void Compact() const;
   inline bool HasEndRule() const;
