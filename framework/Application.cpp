@@ -2,6 +2,7 @@
 
 #include <QFont>
 
+#include "DeferredIcons.h"
 #include "Dialogs.h"
 
 namespace vardelio {
@@ -39,6 +40,7 @@ void QuietQtMessages() {
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(WithQuietMessages(argc), argv) {
   SubstituteWindowsFonts();
+  setStyle(new TDeferredIconStyle(style()));  // the style Qt chose, as it was
 }
 
 QString TApplication::Title() {

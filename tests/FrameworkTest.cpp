@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEvent>
+#include <QFile>
+#include <QMenuBar>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QTemporaryFile>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 
 #include <unistd.h>
@@ -82,6 +88,47 @@ TEST(Application, QtsMessagesReachTheConsoleOnlyWhenAskedFor) {
     console.seek(0);
     EXPECT_EQ(console.readAll().contains("a warning from Qt"), asked) << asked;
   }
+}
+
+bool ImagePluginsLoaded() {
+  QFile maps(QStringLiteral("/proc/self/maps"));
+  return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/imageformats/");
+}
+
+// Asking whether any installed image plugin reads Qt's own pictures loads every one of them:
+// a menu bar's overflow button, hidden unless the bar is too narrow, must not do it at start.
+TEST(Application, AMenuBarLoadsNoImagePluginBeforeItsOverflowButtonIsDrawn) {
+  if (ImagePluginsLoaded()) GTEST_SKIP() << "an earlier test in this process loaded them";
+  QMenuBar bar;
+  bar.addMenu(QStringLiteral("&Archivo"));
+  EXPECT_FALSE(ImagePluginsLoaded());
+}
+
+// The overflow buttons' pictures, read when first drawn, are the ones the style gives, turned
+// as the direction asks, whether an option gives it or the application's does.
+TEST(Application, TheOverflowButtonsLookAsTheStyleDrawsThem) {
+  const auto* style = qobject_cast<const QProxyStyle*>(QApplication::style());
+  ASSERT_NE(style, nullptr);
+  const std::unique_ptr<QStyle> plain(QStyleFactory::create(style->baseStyle()->name()));
+  ASSERT_NE(plain, nullptr);
+  for (const auto which :
+       {QStyle::SP_ToolBarHorizontalExtensionButton, QStyle::SP_ToolBarVerticalExtensionButton}) {
+    for (const auto direction : {Qt::LeftToRight, Qt::RightToLeft}) {
+      for (const bool byOption : {true, false}) {
+        SCOPED_TRACE(testing::Message() << which << " " << direction << " " << byOption);
+        QStyleOption option;
+        option.direction = direction;
+        QApplication::setLayoutDirection(byOption ? Qt::LeftToRight : direction);
+        const QIcon icon = style->standardIcon(which, byOption ? &option : nullptr);
+        QApplication::setLayoutDirection(Qt::LeftToRight);  // asked for after, as when drawn
+        const QIcon expected = plain->standardIcon(which, &option);
+        EXPECT_FALSE(icon.isNull());
+        EXPECT_EQ(icon.actualSize(QSize(16, 16)), expected.actualSize(QSize(16, 16)));
+        EXPECT_EQ(icon.pixmap(16).toImage(), expected.pixmap(16).toImage());
+      }
+    }
+  }
+  QApplication::setLayoutDirection(Qt::LeftToRight);
 }
 
 TEST(ErrorReport, RunReportedShowsTheHandlersException) {
