@@ -20,15 +20,18 @@ class TDeferredIcon : public QIconEngine {
   void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
     Icon().paint(painter, rect, Qt::AlignCenter, mode, state);
   }
+  // An engine is asked in device pixels, an icon in the window's: asked as they are, the icon
+  // would scale a second time, and the button's picture would be drawn too big on a dense screen.
   QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-    return Icon().pixmap(size, mode, state);
+    return Icon().pixmap(size, 1.0, mode, state);
   }
   QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
                        qreal scale) override {
-    return Icon().pixmap(size, scale, mode, state);
+    return scale > 1.0 ? Icon().pixmap(size / scale, scale, mode, state)
+                       : Icon().pixmap(size, 1.0, mode, state);
   }
   QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-    return Icon().actualSize(size, mode, state);
+    return Icon().pixmap(size, 1.0, mode, state).size();
   }
   QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
     return Icon().availableSizes(mode, state);

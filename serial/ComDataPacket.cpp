@@ -166,13 +166,15 @@ void TComDataPacket::SetSize(int value) {
 void TComDataPacket::ResetBuffer() {
   restAbandoned_ = false;
   JoinBlock();
+  // Closed even with nothing buffered: with no start string a packet opens on an empty buffer,
+  // and left open under new rules it would take what comes next for a packet without a start.
+  packetOpen_ = false;
   if (Unconsumed().empty()) return;
   // Emptied before the discard handler: one that changes the rules again finds nothing left
   // to discard, instead of discarding the same bytes without end.
   const std::string discarded(Unconsumed());
   receiveBuffer_.clear();
   consumed_ = 0;
-  packetOpen_ = false;
   FireDiscard(discarded);
 }
 

@@ -244,6 +244,35 @@ TEST(ComDataPacket, ChangingTheRulesDiscardsWhatWasBuffered) {
   EXPECT_EQ(changes, 1);
 }
 
+// With no start string a packet opens on an empty buffer. However the rules then change, that
+// packet closes, and what comes next needs the new start to be a packet.
+TEST(ComDataPacket, APacketOpenOnAnEmptyBufferClosesWhenTheRulesChange) {
+  const struct {
+    const char* name;
+    std::function<void(TComDataPacket&)> change;
+  } doors[] = {
+      {"start", [](TComDataPacket& f) { f.SetStartString("Q"); }},
+      {"stop", [](TComDataPacket& f) { f.SetStopString("Y"); }},
+      {"size", [](TComDataPacket& f) { f.SetSize(9); }},
+      {"case", [](TComDataPacket& f) { f.SetCaseInsensitive(true); }},
+      {"reset", [](TComDataPacket& f) { f.ResetBuffer(); }},
+  };
+  for (const auto& door : doors) {
+    TRecordedFramer r;
+    r.framer.SetStartString("");
+    r.framer.SetStopString("Z");
+    r.framer.AppendData("aZ");
+    ASSERT_TRUE(r.framer.PacketOpen()) << door.name;
+    r.framer.BeginLoading();  // the start comes back stored only, the packet still open
+    r.framer.SetStartString("S");
+    r.framer.EndLoading();
+    door.change(r.framer);
+    EXPECT_FALSE(r.framer.PacketOpen()) << door.name;
+    r.framer.AppendData("xyZY");
+    EXPECT_EQ(r.packets, Texts{"a"}) << door.name;
+  }
+}
+
 TEST(ComDataPacket, TheFullBufferCheckRunsWhenAHandlerRaises) {
   TRecordedFramer r;
   MainWindowSettings(r.framer);
@@ -442,6 +471,7 @@ TEST(ComDataPacket, TheUsualRulesCutAsTheGeneralScanDoesWhateverTheHandlersDo) {
         f.OnCustomStop = TCustPacketEvent([](QObject*, const std::string&, int& pos) { pos = 2; });
       },
       [](auto& f, auto&, int) { f.OnCustomStop.Clear(); },
+      [](auto& f, auto& g, int) { f.SetStopString(g() % 2 ? "" : "Z"); },  // no end: blocks
       [](auto& f, auto& g, int) {  // while loading: the rules change and the buffer stays
         f.BeginLoading();
         f.SetStartString(g() % 2 ? "S" : "Z");

@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QFile>
 #include <QMenuBar>
+#include <QPainter>
+#include <QProcess>
 #include <QProxyStyle>
 #include <QStyleFactory>
 #include <QStyleOption>
@@ -104,9 +106,22 @@ TEST(Application, AMenuBarLoadsNoImagePluginBeforeItsOverflowButtonIsDrawn) {
   EXPECT_FALSE(ImagePluginsLoaded());
 }
 
-// The overflow buttons' pictures, read when first drawn, are the ones the style gives, turned
-// as the direction asks, whether an option gives it or the application's does.
+QImage Drawn(const QIcon& icon, int side) {
+  QImage image(QSize(side, side) * qApp->devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(qApp->devicePixelRatio());
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  icon.paint(&painter, QRect(0, 0, side, side));
+  return image;
+}
+
+// The overflow buttons' pictures, read when first drawn, are the ones the style gives: turned
+// as the direction asks, whether an option gives it or the application's does, and as big as
+// the style draws them at each size and pixel ratio.
 TEST(Application, TheOverflowButtonsLookAsTheStyleDrawsThem) {
+  if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+    ASSERT_GT(qApp->devicePixelRatio(), 1.0);
+  }
   const auto* style = qobject_cast<const QProxyStyle*>(QApplication::style());
   ASSERT_NE(style, nullptr);
   const std::unique_ptr<QStyle> plain(QStyleFactory::create(style->baseStyle()->name()));
@@ -123,12 +138,35 @@ TEST(Application, TheOverflowButtonsLookAsTheStyleDrawsThem) {
         QApplication::setLayoutDirection(Qt::LeftToRight);  // asked for after, as when drawn
         const QIcon expected = plain->standardIcon(which, &option);
         EXPECT_FALSE(icon.isNull());
-        EXPECT_EQ(icon.actualSize(QSize(16, 16)), expected.actualSize(QSize(16, 16)));
-        EXPECT_EQ(icon.pixmap(16).toImage(), expected.pixmap(16).toImage());
+        for (const int side : {8, 16, 24}) {
+          const QSize size(side, side);
+          EXPECT_EQ(icon.actualSize(size), expected.actualSize(size)) << side;
+          EXPECT_EQ(Drawn(icon, side), Drawn(expected, side)) << side;
+          for (const qreal ratio : {1.0, 1.5, 2.0}) {
+            const QPixmap got = icon.pixmap(size, ratio), want = expected.pixmap(size, ratio);
+            EXPECT_EQ(got.devicePixelRatio(), want.devicePixelRatio()) << side << " " << ratio;
+            EXPECT_EQ(got.toImage(), want.toImage()) << side << " " << ratio;
+          }
+        }
       }
     }
   }
   QApplication::setLayoutDirection(Qt::LeftToRight);
+}
+
+// On a scaled screen the icon's sizes are asked in device pixels: the same rows, run so.
+TEST(Application, TheOverflowButtonsLookAsTheStyleDrawsThemOnAScaledScreen) {
+  if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) GTEST_SKIP() << "this is the scaled run";
+  QProcess run;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+  run.setProcessEnvironment(environment);
+  run.setProcessChannelMode(QProcess::MergedChannels);
+  run.start(
+      QCoreApplication::applicationFilePath(),
+      {QStringLiteral("--gtest_filter=Application.TheOverflowButtonsLookAsTheStyleDrawsThem")});
+  ASSERT_TRUE(run.waitForFinished(-1));
+  EXPECT_EQ(run.exitCode(), 0) << run.readAll().toStdString();
 }
 
 TEST(ErrorReport, RunReportedShowsTheHandlersException) {
