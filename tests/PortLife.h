@@ -59,9 +59,8 @@ class THandlerCount {
   int calls_ = 0;
 };
 
-// The calls waiting for the main thread. The posted functor captures nothing: Qt allocates it
-// on the caller's thread and hands it over with locks ThreadSanitizer cannot see, so the work
-// itself travels through this queue, whose lock it can.
+// The calls waiting for the main thread. Qt hands a posted event over with locks
+// ThreadSanitizer cannot see, so the work itself travels through this queue, whose lock it can.
 inline std::mutex& MainCallsLock() {
   static std::mutex lock;
   return lock;
@@ -83,10 +82,21 @@ inline void RunMainCalls() {
   }
 }
 
+// Runs the waiting calls on the main thread, called by name: Qt then allocates and frees the
+// queued call itself. A posted functor or event would be allocated by our code on the worker
+// and read or freed by our code on the main thread, with Qt's hand-over between them unseen.
+class TMainCallRunner : public QObject {
+  Q_OBJECT
+ public slots:
+  void Run() { RunMainCalls(); }
+};
+// Made before main, on the main thread: its memory is then never first written on a worker.
+inline TMainCallRunner* const kMainCallRunner = new TMainCallRunner;
+
 // A blocking call from a worker to the main thread, as a handler tells a window: it returns
 // once the main thread has run `work`. Qt's blocking connection does the same, with a
 // hand-shake ThreadSanitizer cannot see; this one waits on a future it can.
-inline void CallMainBlocking(QObject* window, const std::function<void()>& work) {
+inline void CallMainBlocking(const std::function<void()>& work) {
   std::promise<void> done;
   std::future<void> finished = done.get_future();
   {
@@ -96,8 +106,7 @@ inline void CallMainBlocking(QObject* window, const std::function<void()>& work)
       done.set_value();
     });
   }
-  QMetaObject::invokeMethod(
-      window, [] { RunMainCalls(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(kMainCallRunner, "Run", Qt::QueuedConnection);
   finished.wait();
 }
 

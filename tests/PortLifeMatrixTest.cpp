@@ -194,15 +194,15 @@ struct TRow {
         InNestedLoop([] {});
         break;
       case aBlockClose:
-        CallMainBlocking(&window, [this] { port.load()->ClosePort(); });
+        CallMainBlocking([this] { port.load()->ClosePort(); });
         ended = true;
         break;
       case aBlockReopen:
         p->ClosePort();
-        CallMainBlocking(&window, [this] { port.load()->OpenPort(); });
+        CallMainBlocking([this] { port.load()->OpenPort(); });
         break;
       case aBlockDelete:
-        CallMainBlocking(&window, [this] { delete port.exchange(nullptr); });
+        CallMainBlocking([this] { delete port.exchange(nullptr); });
         break;
       case kActions:
         break;

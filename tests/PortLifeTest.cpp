@@ -67,7 +67,6 @@ TEST(PortLife, AWindowActingOnTheClosedPortDuringABlockingCallFromItsHandlerComp
     const TWatchdog watchdog(reopen ? "reopen during a blocking call"
                                     : "delete during a blocking call");
     TFakeComPlatform platform;
-    QObject window;
     std::atomic<TComPort*> self = new TComPort(nullptr, &platform);
     self.load()->SetSyncMethod(smNone);
     std::atomic<bool> told = false;
@@ -76,7 +75,7 @@ TEST(PortLife, AWindowActingOnTheClosedPortDuringABlockingCallFromItsHandlerComp
       std::atomic<bool>& done = told;  // the handler goes with a deleted port: kept here
       if (done) return;
       port->ClosePort();
-      CallMainBlocking(&window, [&] {
+      CallMainBlocking([&] {
         if (reopen) {
           self.load()->OpenPort();
         } else {
@@ -221,7 +220,6 @@ TEST(PortLife, AFramerHandlerThatMovesItsFramerEndsTheOldPortsScan) {
     const TWatchdog watchdog(toOther ? "a framer moved to another port, then a close"
                                      : "a framer detached, then a close");
     TFakeComPlatform platform;
-    QObject window;
     TComPort port(nullptr, &platform), other(nullptr, &platform);
     port.SetSyncMethod(smNone);
     TComDataPacket framer;
@@ -235,7 +233,7 @@ TEST(PortLife, AFramerHandlerThatMovesItsFramerEndsTheOldPortsScan) {
       if (++packets == 1) {
         framer.SetComPort(toOther ? &other : nullptr);
       } else if (text != "D") {
-        CallMainBlocking(&window, [&] { port.ClosePort(); });
+        CallMainBlocking([&] { port.ClosePort(); });
       }
     });
     port.OpenPort();
@@ -267,7 +265,6 @@ TEST(PortLife, AFramerDeletedByTheWindowAfterItsHandlerLeftThePortIsNotTouched) 
     SCOPED_TRACE(names[leave]);
     const TWatchdog watchdog(names[leave]);
     TFakeComPlatform platform;
-    QObject window;
     auto* port = new TComPort(nullptr, &platform);
     port->SetSyncMethod(smNone);
     auto* framer = new TComDataPacket;
@@ -279,19 +276,18 @@ TEST(PortLife, AFramerDeletedByTheWindowAfterItsHandlerLeftThePortIsNotTouched) 
       std::atomic<bool> done = false;
     } seen;
     TSeen* s = &seen;  // the handler goes with the framer: it keeps only this
-    framer->OnPacket =
-        TComStrEvent([s, &port, &framer, &window, leave](QObject*, const std::string&) {
-          if (s->packets++ > 0) return;
-          if (leave == lDeletePort) {
-            delete std::exchange(port, nullptr);
-          } else if (leave == lClose) {
-            port->ClosePort();
-          } else {
-            framer->SetComPort(nullptr);
-          }
-          CallMainBlocking(&window, [&] { delete std::exchange(framer, nullptr); });
-          s->done = true;
-        });
+    framer->OnPacket = TComStrEvent([s, &port, &framer, leave](QObject*, const std::string&) {
+      if (s->packets++ > 0) return;
+      if (leave == lDeletePort) {
+        delete std::exchange(port, nullptr);
+      } else if (leave == lClose) {
+        port->ClosePort();
+      } else {
+        framer->SetComPort(nullptr);
+      }
+      CallMainBlocking([&] { delete std::exchange(framer, nullptr); });
+      s->done = true;
+    });
     port->OpenPort();
     platform.Locked([&] { platform.input = "SAZSBZSCZ"; });
     platform.PushEvents(EV_RXCHAR);
