@@ -45,6 +45,7 @@ class TComThread {
   friend class TPortLife;
   void Execute();
   void DeliverEvents(TComEvents events);
+  void DeliverBusyLine();
   void ApplyPriority() const;
 
   IComPlatform& platform_;
