@@ -211,9 +211,10 @@ void TComThread::DeliverEvents(TComEvents events) {
     case smThreadSync:
       handOver_->Call([this, events] {
         if (!life_->Current(generation_)) return;  // closed, reopened or destroyed meanwhile
+        const auto start = std::chrono::steady_clock::now();
         const TPortLife::TScope batch(&OwnerPort, life_.get(), generation_, nullptr);
         OwnerPort.ProcessEventSet(events);
-        DeliverBusyLine();
+        DeliverBusyLine(start);
       });
       break;
     case smWindowSync: {
@@ -235,12 +236,15 @@ void TComThread::DeliverEvents(TComEvents events) {
 
 // On the main thread, inside a thread-sync hand-over, while this thread waits for it: a busy
 // line's next batches are taken here, as this thread would take them, without the two
-// wake-ups each hand-over costs. Bounded, so the event loop still turns.
-void TComThread::DeliverBusyLine() {
+// wake-ups each hand-over costs. Bounded in batches and in time, so the event loop still
+// turns: handlers that take long (a slow read) would otherwise hold the window 16 times over.
+void TComThread::DeliverBusyLine(std::chrono::steady_clock::time_point start) {
   constexpr int kMoreBatches = 16;
+  constexpr auto kMoreFor = std::chrono::milliseconds(8);  // half a frame
   for (int more = 0; more < kMoreBatches; ++more) {
     // A handler closed, reopened or destroyed the port, or a close waits for this batch.
     if (stopping_ || !life_->Current(generation_)) return;
+    if (std::chrono::steady_clock::now() - start >= kMoreFor) return;
     std::uint32_t mask = 0;
     if (!platform_.TakeBusyLineEvents(line_, mask)) return;
     const TComEvents events = MaskToEventSet(mask);

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -45,7 +46,7 @@ class TComThread {
   friend class TPortLife;
   void Execute();
   void DeliverEvents(TComEvents events);
-  void DeliverBusyLine();
+  void DeliverBusyLine(std::chrono::steady_clock::time_point start);
   void ApplyPriority() const;
 
   IComPlatform& platform_;
