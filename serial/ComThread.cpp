@@ -73,6 +73,18 @@ void MakeReaper() {
   qAddPostRoutine(&ApplicationGoing);  // outside the lock, which the routine takes
 }
 
+// Whether the object or one of its owners was given to deleteLater: its deferred delete waits
+// in the event loop, which would run it before the next hand-over.
+struct TDeleteLaterPeek : QObject {
+  static bool Pending(const QObject* object) {
+    constexpr auto data = &TDeleteLaterPeek::d_ptr;  // the flag postEvent sets for it
+    for (; object != nullptr; object = object->parent()) {
+      if ((object->*data)->deleteLaterCalled) return true;
+    }
+    return false;
+  }
+};
+
 }  // namespace
 
 void ReapRetiredComThreads() {
@@ -245,6 +257,8 @@ void TComThread::DeliverBusyLine(std::chrono::steady_clock::time_point start) {
     // A handler closed, reopened or destroyed the port, or a close waits for this batch.
     if (stopping_ || !life_->Current(generation_)) return;
     if (std::chrono::steady_clock::now() - start >= kMoreFor) return;
+    // Left to deleteLater: the event loop deletes it before the next batch, as it would.
+    if (TDeleteLaterPeek::Pending(&OwnerPort)) return;
     std::uint32_t mask = 0;
     if (!platform_.TakeBusyLineEvents(line_, mask)) return;
     const TComEvents events = MaskToEventSet(mask);

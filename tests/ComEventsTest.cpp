@@ -457,6 +457,39 @@ TEST_F(Delivery, AHandlerMayCloseThePortInsideAnotherHandlersNestedLoop) {
   }
 }
 
+// A port given to deleteLater by a handler, itself or through its owner, goes before the next
+// batch is delivered: the deferred delete was posted before the next hand-over. On a busy line
+// too, where the main thread would otherwise take the batches behind it inside the same
+// hand-over.
+TEST(BusyLine, APortLeftToDeleteLaterGetsNoFurtherBatch) {
+  for (const bool busy : {false, true}) {
+    for (const bool throughOwner : {false, true}) {
+      SCOPED_TRACE(testing::Message() << (busy ? "busy line" : "quiet line")
+                                      << (throughOwner ? ", the owner" : ", the port"));
+      TFakeComPlatform fake;
+      fake.busyLine = busy;
+      auto* owner = new QObject;
+      auto* port = new TComPort(owner, &fake);
+      port->SetSyncMethod(smThreadSync);
+      bool gone = false;
+      QObject::connect(port, &QObject::destroyed, [&] { gone = true; });
+      int rings = 0;
+      port->OnBreak = TNotifyEvent(
+          [&](QObject*) { throughOwner ? owner->deleteLater() : port->deleteLater(); });
+      port->OnRing = TNotifyEvent([&](QObject*) { ++rings; });
+      port->OpenPort();
+      fake.PushEvents(EV_BREAK);
+      fake.PushEvents(EV_RING);
+      fake.PushEvents(EV_RING);
+      ASSERT_TRUE(ServeUntil([&] { return gone; }));
+      ServeUntil([] { return RetiredComThreadCount() == 0; });
+      EXPECT_EQ(rings, 0);
+      EXPECT_EQ(fake.TakesOffLine(), 0);
+      if (!throughOwner) delete owner;
+    }
+  }
+}
+
 // A batch of three in window-sync: each handler waits in a nested loop for the last, which
 // that loop still serves, in order; or the middle one closes the port inside the first's loop.
 TEST_F(Delivery, EachMessageOfABatchIsServedInsideTheNestedLoopsBeforeIt) {
