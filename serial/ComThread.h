@@ -46,7 +46,7 @@ class TComThread {
   friend class TPortLife;
   void Execute();
   void DeliverEvents(TComEvents events);
-  void DeliverBusyLine(std::chrono::steady_clock::time_point start);
+  bool MayTakeMore(int taken, std::chrono::steady_clock::time_point start) const;
   void ApplyPriority() const;
 
   IComPlatform& platform_;

@@ -357,6 +357,11 @@ bool TLinuxLine::TakeBusyEvents(std::uint32_t& mask) {
   return mask != 0;
 }
 
+bool TLinuxLine::Busy() {
+  std::lock_guard lock(mutex_);
+  return lastReadFull_ && !hungUp_;
+}
+
 TWaitResult TLinuxLine::WaitEvents(int stopFd, const std::atomic<bool>& stopping,
                                    std::uint32_t& mask, int& error) {
   mask = 0;
