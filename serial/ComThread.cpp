@@ -249,8 +249,8 @@ void TComThread::DeliverEvents(TComEvents events) {
 
 // On the main thread, inside a thread-sync hand-over, while this thread waits for it: whether
 // a busy line's next batch is taken there, as this thread would take it, without the two
-// wake-ups each hand-over costs. Bounded in batches and in time: a slow handler (a slow read)
-// hands the line back to this thread.
+// wake-ups each hand-over costs. Bounded in batches and in time: after slow handlers (a slow
+// read) the line goes back to this thread and its own duties.
 bool TComThread::MayTakeMore(int taken, std::chrono::steady_clock::time_point start) const {
   constexpr int kBatches = 17;                         // the one handed over and 16 more
   constexpr auto kFor = std::chrono::milliseconds(8);  // half a frame

@@ -281,7 +281,8 @@ TEST_F(Delivery, ThreadSyncTakesABusyLinesBatchesAFewAtATime) {
 }
 
 // A handler that takes long (a slow read, 20 ms) gets no more batches in the same hand-over:
-// sixteen of them would keep the window from its event loop for a third of a second.
+// the line goes back to the event thread, whose own duties (transmit-empty rechecks, a full
+// queue) would otherwise wait behind sixteen of them, a third of a second.
 TEST_F(Delivery, ThreadSyncTakesNoMoreBatchesAfterASlowOne) {
   fake.busyLine = true;
   Start(smThreadSync);
