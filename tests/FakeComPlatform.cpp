@@ -127,6 +127,11 @@ bool TFakeComPlatform::TakeBusyLineEvents(TLineHandle line, std::uint32_t& mask)
   return true;
 }
 
+bool TFakeComPlatform::LineBusy(TLineHandle) {
+  std::lock_guard lock(mutex_);
+  return busyLine;  // a take answers whether anything waits
+}
+
 int TFakeComPlatform::LongestBusyRun() const {
   std::lock_guard lock(mutex_);
   return longestBusyRun_;

@@ -74,6 +74,7 @@ class TFakeComPlatform : public IComPlatform {
   void CloseStopSignal(TStopSignal signal) override;
   TWaitResult WaitCommEvent(TLineHandle line, TStopSignal stop, std::uint32_t& mask) override;
   bool TakeBusyLineEvents(TLineHandle line, std::uint32_t& mask) override;
+  bool LineBusy(TLineHandle line) override;
   // Events taken so, the most taken so between two waits, and takes asked for while the line
   // was not open.
   int BusyTakes() const;

@@ -428,3 +428,45 @@ TEST(PtyLine, TakesTheNextBatchWithoutAWaitOnlyAfterAFullRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the main thread takes on a busy line includes what the wait looks for besides the
+// input: output written meanwhile that has left is told there, not 16 batches later.
+TEST(PtyLine, ATakeWithoutAWaitTellsTheOutputHasLeft) {
+  TPtyPair device;
+  // Opened before the line is held: it sees what the terminal holds and takes none.
+  const int watcher = open(device.DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(watcher, 0);
+  IComPlatform& platform = SystemComPlatform();
+  const TLineHandle line = platform.OpenLine(device.DevicePath());
+  ASSERT_NE(line, kInvalidLineHandle);
+  ASSERT_TRUE(platform.SetCommMask(line, EV_RXCHAR | EV_TXEMPTY));
+  const TStopSignal stop = platform.CreateStopSignal();
+  const auto held = [&](int bytes) {
+    int n = 0;
+    for (int i = 0; i < 400 && n < bytes; ++i) {
+      ioctl(watcher, FIONREAD, &n);
+      if (n < bytes) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return n >= bytes;
+  };
+  device.Send(std::string(2000, 'w'));
+  ASSERT_TRUE(held(2000));
+  std::uint32_t mask = 0;
+  ASSERT_EQ(platform.WaitCommEvent(line, stop, mask), TWaitResult::Events);  // a long read
+  ASSERT_EQ(mask, std::uint32_t(EV_RXCHAR));
+  std::uint32_t written = 0;
+  TOverlapped request;
+  ASSERT_TRUE(platform.WriteFile(line, "L", 1, written, request));
+  ASSERT_EQ(device.Receive(1), "L");
+  device.Send("aaaaaaaaaa");
+  ASSERT_TRUE(held(10));
+  ASSERT_TRUE(platform.TakeBusyLineEvents(line, mask));
+  EXPECT_EQ(mask, std::uint32_t(EV_RXCHAR | EV_TXEMPTY));
+  platform.CloseStopSignal(stop);
+  platform.CloseLine(line);
+  close(watcher);
+}
+
+}  // namespace

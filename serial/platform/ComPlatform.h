@@ -152,6 +152,8 @@ class IComPlatform {
     mask = 0;
     return false;
   }
+  // Whether such a take may give something: the last read was long.
+  virtual bool LineBusy(TLineHandle /*line*/) { return false; }
 
   virtual int LastError() const = 0;
 };

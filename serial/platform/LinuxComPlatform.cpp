@@ -147,6 +147,11 @@ class TLinuxComPlatform final : public IComPlatform {
     return line && line->TakeBusyEvents(mask);
   }
 
+  bool LineBusy(TLineHandle h) override {
+    const std::shared_ptr<TLinuxLine> line = Find(h);
+    return line && line->Busy();
+  }
+
   int LastError() const override { return lastError; }
 
  private:

@@ -350,8 +350,16 @@ bool TLinuxLine::TakeBusyEvents(std::uint32_t& mask) {
   std::lock_guard lock(mutex_);
   if (!lastReadFull_ || hungUp_) return false;
   DrainLocked();
+  // The wait's other duty: output that has left is told now, not after the busy stretch.
+  std::optional<Clock::time_point> recheck;
+  CheckTxEmptyLocked(recheck);
   mask = std::exchange(pendingEvents_, 0);
   return mask != 0;
+}
+
+bool TLinuxLine::Busy() {
+  std::lock_guard lock(mutex_);
+  return lastReadFull_ && !hungUp_;
 }
 
 TWaitResult TLinuxLine::WaitEvents(int stopFd, const std::atomic<bool>& stopping,

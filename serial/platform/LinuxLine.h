@@ -41,6 +41,7 @@ class TLinuxLine {
   // Without sleeping: after a long read (1 KiB or more), what the terminal holds now, and
   // the events latched. Taken as a wait would take them; false when there are none.
   bool TakeBusyEvents(std::uint32_t& mask);
+  bool Busy();
 
  private:
   using Clock = std::chrono::steady_clock;
