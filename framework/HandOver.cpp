@@ -62,6 +62,7 @@ struct THandOver::TItem {
   bool chained = false;         // queued so, with no event of its own
   std::exception_ptr failure;
   THandOver* owner = nullptr;
+  bool again = false;  // run once more from a later event, the worker still waiting
 };
 
 void THandOverTarget::Post() {
@@ -168,6 +169,15 @@ void THandOver::Call(std::function<void()> work) {
   if (item->failure) std::rethrow_exception(item->failure);
 }
 
+void THandOver::CallRepeated(std::function<bool()> work) {
+  auto item = std::make_shared<TItem>();
+  TItem* self = item.get();  // the item owns the work: no cycle through a shared pointer
+  item->work = [work = std::move(work), self](const TRelease&) { self->again = work(); };
+  item->carryException = true;
+  Post(item);
+  if (item->failure) std::rethrow_exception(item->failure);
+}
+
 void THandOver::Send(TSent work) {
   auto item = std::make_shared<TItem>();
   item->work = std::move(work);
@@ -212,6 +222,7 @@ void THandOver::Run(TItem& item) {
     return;
   }
   --self.running_;
+  if (item.again) return;  // queued again by the serve; the worker waits on
   release();
 }
 
@@ -235,6 +246,10 @@ void THandOver::ServePending() {
     if (budget > 0) --budget;
     if (item->chained && unposted_ > 0) --unposted_;  // served before a loop needed its event
     Run(*item);
+    if (item->again) {
+      item->again = false;
+      Enqueue(item);  // behind what the loop holds now: it runs from a later event
+    }
   }
 }
 

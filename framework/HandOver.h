@@ -57,6 +57,10 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   // From the worker: runs `work` on the main thread and returns once it has run; an
   // exception it raised is raised here.
   void Call(std::function<void()> work);
+  // From the worker: like Call, but while `work` returns true it runs again, each time from
+  // an event posted after what the main thread's loop already holds, so that runs first (a
+  // deferred delete, a queued close); the worker waits until it returns false or raises.
+  void CallRepeated(std::function<bool()> work);
 
   // From the worker: like Call, but `work` receives a release that lets the worker go on
   // before the work has finished; the work's exceptions stay on the main thread.

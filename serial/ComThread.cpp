@@ -208,13 +208,28 @@ void TComThread::DeliverEvents(TComEvents events) {
   TPortLife::TDelivery delivery(*life_, *this, generation_, syncMethod_ == smNone);
   if (!delivery.Admitted()) return;
   switch (syncMethod_) {
-    case smThreadSync:
-      handOver_->Call([this, events] {
-        if (!life_->Current(generation_)) return;  // closed, reopened or destroyed meanwhile
+    case smThreadSync: {
+      // On a busy line the main thread takes the next batches itself, one per turn of its
+      // loop, while this thread waits: whatever a handler left to the loop runs first.
+      int more = 0;
+      const auto start = std::chrono::steady_clock::now();
+      handOver_->CallRepeated([this, events, &more, start] {
+        if (!life_->Current(generation_)) return false;  // closed, reopened or destroyed
+        // Between runs the loop turned: a close may have begun and wait for this thread.
+        if (more > 0 && !MayTakeMore(more, start)) return false;
         const TPortLife::TScope batch(&OwnerPort, life_.get(), generation_, nullptr);
-        OwnerPort.ProcessEventSet(events);
+        if (more++ == 0) {
+          OwnerPort.ProcessEventSet(events);
+        } else {
+          std::uint32_t mask = 0;
+          if (!platform_.TakeBusyLineEvents(line_, mask)) return false;
+          const TComEvents taken = MaskToEventSet(mask);
+          if (!taken.Empty()) OwnerPort.ProcessEventSet(taken);
+        }
+        return MayTakeMore(more, start);
       });
       break;
+    }
     case smWindowSync: {
       std::vector<std::uint32_t> messages;
       for (TComEvent event : kDeliveryOrder) {
@@ -230,6 +245,19 @@ void TComThread::DeliverEvents(TComEvents events) {
       break;
     }
   }
+}
+
+// On the main thread, inside a thread-sync hand-over, while this thread waits for it: whether
+// a busy line's next batch is taken there, as this thread would take it, without the two
+// wake-ups each hand-over costs. Bounded in batches and in time: after slow handlers (a slow
+// read) the line goes back to this thread and its own duties.
+bool TComThread::MayTakeMore(int taken, std::chrono::steady_clock::time_point start) const {
+  constexpr int kBatches = 17;                         // the one handed over and 16 more
+  constexpr auto kFor = std::chrono::milliseconds(8);  // half a frame
+  // A handler closed, reopened or destroyed the port, or a close waits for this batch.
+  if (stopping_ || !life_->Current(generation_)) return false;
+  return taken < kBatches && std::chrono::steady_clock::now() - start < kFor &&
+         platform_.LineBusy(line_);  // a quiet line costs no second event
 }
 
 // --- window-sync delivery

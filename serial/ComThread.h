@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -45,6 +46,7 @@ class TComThread {
   friend class TPortLife;
   void Execute();
   void DeliverEvents(TComEvents events);
+  bool MayTakeMore(int taken, std::chrono::steady_clock::time_point start) const;
   void ApplyPriority() const;
 
   IComPlatform& platform_;

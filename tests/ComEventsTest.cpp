@@ -217,16 +217,88 @@ TEST_F(Delivery, ThreadSyncRunsTheBatchOnTheMainThread) {
   EXPECT_TRUE(LastStepsLogged());
 }
 
+// Also when the batch that raises was taken by the main thread itself, on a busy line: what
+// waits behind it is not delivered.
 TEST_F(Delivery, ThreadSyncCarriesAnExceptionBackAndEndsTheThreadQuietly) {
+  for (const bool busy : {false, true}) {
+    SCOPED_TRACE(busy ? "busy line" : "quiet line");
+    fake.busyLine = busy;
+    Start(smThreadSync);
+    port.OnBreak = TNotifyEvent([&](QObject*) { log.Add("Break"); });
+    port.OnRing = TNotifyEvent([&](QObject*) {
+      log.Add("Ring");
+      throw EComPort(11, 5);
+    });
+    port.OnRxChar = TRxCharEvent([&](QObject*, int) {
+      // Comes while the hand-over lasts; the break after the raise: never.
+      fake.PushEvents(EV_RING);
+      fake.PushEvents(EV_BREAK);
+    });
+    if (busy) {
+      fake.Locked([&] { fake.input = "a"; });
+      fake.PushEvents(EV_RXCHAR);
+    } else {
+      fake.PushEvents(EV_RING);
+      fake.PushEvents(EV_BREAK);
+    }
+    ASSERT_TRUE(ServeUntil([&] { return ThreadEnded(); }));
+    EXPECT_EQ(log.Entries(), (Log{"Ring"}));
+    EXPECT_EQ(fake.BusyTakes(), busy ? 1 : 0);
+    EXPECT_TRUE(boxes.errors.isEmpty());
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(port.WriteText("L"), 1);  // still writable
+    port.ClosePort();
+    EXPECT_FALSE(port.Connected());
+    fake.DropEvents();
+  }
+}
+
+// A busy line's batches are taken by the main thread inside the hand-over, at most sixteen
+// after the one handed over, so its event loop turns between them; none is lost or reordered.
+TEST_F(Delivery, ThreadSyncTakesABusyLinesBatchesAFewAtATime) {
+  fake.busyLine = true;
   Start(smThreadSync);
-  port.OnRing = TNotifyEvent([](QObject*) { throw EComPort(11, 5); });
-  fake.PushEvents(EV_RING);
-  ASSERT_TRUE(ServeUntil([&] { return ThreadEnded(); }));
-  EXPECT_TRUE(boxes.errors.isEmpty());
-  EXPECT_TRUE(port.Connected());
-  EXPECT_EQ(port.WriteText("L"), 1);  // still writable
+  std::string got;
+  port.OnRxChar = TRxCharEvent([&](QObject*, int) {
+    char byte = 0;
+    if (port.ReadBytes(&byte, 1) == 1) got += byte;  // one a batch
+  });
+  std::string sent;
+  for (int i = 0; i < 60; ++i) {
+    const char byte = char('A' + i % 26);
+    fake.Locked([&] { fake.input += byte; });
+    fake.PushEvents(EV_RXCHAR);
+    sent += byte;
+  }
+  ASSERT_TRUE(ServeUntil([&] { return got.size() == sent.size(); }));
+  EXPECT_EQ(got, sent);
+  // 1 + 16, three times, then 1 + 8; fewer when a hand-over outlasts its time (a preempted
+  // main thread), never more.
+  EXPECT_LE(fake.LongestBusyRun(), 16);
+  EXPECT_GE(fake.LongestBusyRun(), 1);
+  EXPECT_LE(fake.BusyTakes(), 56);
   port.ClosePort();
-  EXPECT_FALSE(port.Connected());
+}
+
+// A handler that takes long (a slow read, 20 ms) gets no more batches in the same hand-over:
+// the line goes back to the event thread, whose own duties (transmit-empty rechecks, a full
+// queue) would otherwise wait behind sixteen of them, a third of a second.
+TEST_F(Delivery, ThreadSyncTakesNoMoreBatchesAfterASlowOne) {
+  fake.busyLine = true;
+  Start(smThreadSync);
+  int got = 0;
+  port.OnRxChar = TRxCharEvent([&](QObject*, int) {
+    char byte = 0;
+    if (port.ReadBytes(&byte, 1) == 1) ++got;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  });
+  for (int i = 0; i < 8; ++i) {
+    fake.Locked([&] { fake.input += 'x'; });
+    fake.PushEvents(EV_RXCHAR);
+  }
+  ASSERT_TRUE(ServeUntil([&] { return got == 8; }));
+  EXPECT_EQ(fake.BusyTakes(), 0);
+  port.ClosePort();
 }
 
 TEST_F(Delivery, WindowSyncSendsOneMessagePerEventAndShowsExceptions) {
@@ -294,21 +366,27 @@ TEST_F(Delivery, ClosingCompletesABatchThatIsBeingHandedOver) {
 
 // The batch is handed over only once the close already waits for the thread's end: the close
 // serves it and returns, in both modes that hand over. A handler that closes the port, or
-// closes and reopens it, meanwhile finds the close under way and changes nothing.
+// closes and reopens it, meanwhile finds the close under way and changes nothing. The next
+// batch, already waiting, is not delivered: not even by the main thread of a busy line.
 TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
   enum TRing { logs, closes, closesAndReopens };
   const struct {
     TSyncMethod mode;
     TRing ring;
-  } cases[] = {{smThreadSync, logs},
-               {smWindowSync, logs},
-               {smThreadSync, closes},
-               {smWindowSync, closes},
-               {smThreadSync, closesAndReopens},
-               {smWindowSync, closesAndReopens}};
+    bool busy;
+  } cases[] = {{smThreadSync, logs, false},
+               {smWindowSync, logs, false},
+               {smThreadSync, closes, false},
+               {smWindowSync, closes, false},
+               {smThreadSync, closesAndReopens, false},
+               {smWindowSync, closesAndReopens, false},
+               {smThreadSync, logs, true},
+               {smThreadSync, closes, true},
+               {smThreadSync, closesAndReopens, true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.ring));
+    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.ring) + (c.busy ? " busy" : ""));
     log.Clear();
+    fake.busyLine = c.busy;
     fake.HoldTakenEvents(true);
     Start(c.mode);
     if (c.ring != logs) {
@@ -320,6 +398,7 @@ TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
     }
     fake.PushEvents(EV_RING);
     ASSERT_TRUE(WaitUntil([&] { return fake.QueuedEvents() == 0; }));
+    fake.PushEvents(EV_RING);  // waits behind the held one
     const int stopsBefore = fake.StopsSet();
     std::thread release([&] {
       // The close has set the stop and goes on to wait; the batch comes after that.
@@ -334,6 +413,9 @@ TEST_F(Delivery, ClosingServesAHandOverRequestedWhileItWaits) {
     EXPECT_EQ(log.Entries(), (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Ring", "AfterClose"}));
     EXPECT_EQ(fake.OpenStopSignals(), 0u);  // no thread is left running
     EXPECT_EQ(fake.Count("CloseLine"), fake.Count("OpenLine"));
+    EXPECT_EQ(fake.BusyTakes(), 0);
+    fake.Locked([&] { fake.busyLine = false; });
+    fake.DropEvents();  // the next row's open starts from a quiet line
   }
 }
 

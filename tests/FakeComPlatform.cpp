@@ -40,6 +40,11 @@ std::size_t TFakeComPlatform::QueuedEvents() const {
   return events_.size();
 }
 
+void TFakeComPlatform::DropEvents() {
+  std::lock_guard lock(mutex_);
+  events_.clear();
+}
+
 std::size_t TFakeComPlatform::OpenStopSignals() const {
   std::lock_guard lock(mutex_);
   return stops_.size();
@@ -101,8 +106,45 @@ TWaitResult TFakeComPlatform::WaitCommEvent(TLineHandle, TStopSignal stop, std::
   }
   mask = events_.front();
   events_.pop_front();
+  busyRun_ = 0;
   changed_.wait(lock, [&] { return !holdTaken_; });
   return TWaitResult::Events;
+}
+
+bool TFakeComPlatform::TakeBusyLineEvents(TLineHandle line, std::uint32_t& mask) {
+  mask = 0;
+  std::lock_guard lock(mutex_);
+  if (!busyLine) return false;
+  if (!open || line != kHandle) {
+    ++takesOffLine_;
+    return false;
+  }
+  if (waitsFail_ || events_.empty()) return false;
+  mask = events_.front();
+  events_.pop_front();
+  ++busyTakes_;
+  longestBusyRun_ = std::max(longestBusyRun_, ++busyRun_);
+  return true;
+}
+
+bool TFakeComPlatform::LineBusy(TLineHandle) {
+  std::lock_guard lock(mutex_);
+  return busyLine;  // a take answers whether anything waits
+}
+
+int TFakeComPlatform::LongestBusyRun() const {
+  std::lock_guard lock(mutex_);
+  return longestBusyRun_;
+}
+
+int TFakeComPlatform::BusyTakes() const {
+  std::lock_guard lock(mutex_);
+  return busyTakes_;
+}
+
+int TFakeComPlatform::TakesOffLine() const {
+  std::lock_guard lock(mutex_);
+  return takesOffLine_;
 }
 
 int TFakeComPlatform::Count(const std::string& call) const {

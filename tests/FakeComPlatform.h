@@ -27,6 +27,7 @@ class TFakeComPlatform : public IComPlatform {
   TDcb dcb;
   TCommTimeouts timeouts;
   bool open = false;
+  bool busyLine = false;  // the main thread may take queued events itself (set before opening)
 
   void Fail(const std::string& call, int code) { failures[call] = code; }
   int Count(const std::string& call) const;
@@ -34,8 +35,9 @@ class TFakeComPlatform : public IComPlatform {
   std::vector<std::string> Calls() const;
   // Events for the next wait; FailWaits() makes waits fail as a vanished line's do.
   void PushEvents(std::uint32_t mask);
-  // Pushed events that no wait has taken yet.
+  // Pushed events that no wait has taken yet, and dropping them.
   std::size_t QueuedEvents() const;
+  void DropEvents();
   // Stop signals created and not closed yet, and how often one was set.
   std::size_t OpenStopSignals() const;
   int StopsSet() const;
@@ -71,6 +73,13 @@ class TFakeComPlatform : public IComPlatform {
   void SetStopSignal(TStopSignal signal) override;
   void CloseStopSignal(TStopSignal signal) override;
   TWaitResult WaitCommEvent(TLineHandle line, TStopSignal stop, std::uint32_t& mask) override;
+  bool TakeBusyLineEvents(TLineHandle line, std::uint32_t& mask) override;
+  bool LineBusy(TLineHandle line) override;
+  // Events taken so, the most taken so between two waits, and takes asked for while the line
+  // was not open.
+  int BusyTakes() const;
+  int LongestBusyRun() const;
+  int TakesOffLine() const;
   int LastError() const override;
 
  private:
@@ -88,6 +97,9 @@ class TFakeComPlatform : public IComPlatform {
   bool waitsFail_ = false;
   bool holdTaken_ = false;
   int stopsSet_ = 0;
+  int busyTakes_ = 0;
+  int busyRun_ = 0, longestBusyRun_ = 0;
+  int takesOffLine_ = 0;
 };
 
 }  // namespace vardelio::test

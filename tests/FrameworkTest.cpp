@@ -13,13 +13,16 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include <unistd.h>
 
 #include "RecordingPresenter.h"
+#include "Waiting.h"
 #include "framework/Ansi.h"
 #include "framework/Application.h"
 #include "framework/Component.h"
+#include "framework/HandOver.h"
 #include "framework/Handler.h"
 #include "framework/ShortCut.h"
 
@@ -297,6 +300,47 @@ TEST(Handler, EmptySlotsDoNothingAndBoundSlotsGetTheSender) {
   EXPECT_EQ(pos, 7);
   slot.Clear();
   EXPECT_FALSE(slot.Assigned());
+}
+
+}  // namespace
+
+namespace {
+
+// A repeated call runs again from an event behind what the loop held when its run ended, so
+// what that run posted comes first; the worker waits throughout and gets the raise of any run.
+TEST(HandOver, ARepeatedCallRunsAgainBehindWhatTheLoopHolds) {
+  for (const bool raises : {false, true}) {
+    SCOPED_TRACE(raises);
+    auto handOver = std::make_shared<THandOver>();
+    QObject context;
+    std::vector<std::string> log;  // main thread only
+    std::atomic<bool> done = false, raised = false;
+    int runs = 0;
+    std::thread worker([&] {
+      try {
+        handOver->CallRepeated([&] {
+          log.push_back("run " + std::to_string(++runs));
+          if (runs == 1) {
+            QMetaObject::invokeMethod(
+                &context, [&] { log.push_back("posted"); }, Qt::QueuedConnection);
+          }
+          if (raises && runs == 2) throw std::runtime_error("raised");
+          return runs < 3;
+        });
+      } catch (const std::runtime_error&) {
+        raised = true;
+      }
+      done = true;
+    });
+    const bool ended = vardelio::test::ServeUntil([&] { return done.load(); });
+    worker.join();
+    ASSERT_TRUE(ended);
+    const std::vector<std::string> expected =
+        raises ? std::vector<std::string>{"run 1", "posted", "run 2"}
+               : std::vector<std::string>{"run 1", "posted", "run 2", "run 3"};
+    EXPECT_EQ(log, expected);
+    EXPECT_EQ(raised, raises);
+  }
 }
 
 }  // namespace

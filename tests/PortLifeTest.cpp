@@ -97,6 +97,58 @@ TEST(PortLife, AWindowActingOnTheClosedPortDuringABlockingCallFromItsHandlerComp
   }
 }
 
+// What a handler leaves to the event loop (a deferred delete of the port or of its owner, a
+// close queued to the window) runs before the next batch is delivered: it was posted before
+// the next hand-over. On a busy line too, where the main thread would otherwise take the
+// batches behind it inside the same hand-over.
+TEST(BusyLine, WhatAHandlerPostsRunsBeforeTheNextBatch) {
+  enum TPosted { portDeleteLater, ownerDeleteLater, queuedClose };
+  for (const bool busy : {false, true}) {
+    for (const TPosted posted : {portDeleteLater, ownerDeleteLater, queuedClose}) {
+      SCOPED_TRACE(testing::Message() << (busy ? "busy line, " : "quiet line, ") << posted);
+      TFakeComPlatform fake;
+      fake.busyLine = busy;
+      QObject window;
+      auto* owner = new QObject;
+      auto* port = new TComPort(owner, &fake);
+      port->SetSyncMethod(smThreadSync);
+      bool done = false;
+      QObject::connect(port, &QObject::destroyed, [&] { done = true; });
+      int rings = 0;
+      port->OnBreak = TNotifyEvent([&](QObject*) {
+        switch (posted) {
+          case portDeleteLater:
+            port->deleteLater();
+            break;
+          case ownerDeleteLater:
+            owner->deleteLater();
+            break;
+          case queuedClose:
+            QMetaObject::invokeMethod(
+                &window,
+                [&] {
+                  port->ClosePort();
+                  done = true;
+                },
+                Qt::QueuedConnection);
+            break;
+        }
+      });
+      port->OnRing = TNotifyEvent([&](QObject*) { ++rings; });
+      port->OpenPort();
+      fake.PushEvents(EV_BREAK);
+      fake.PushEvents(EV_RING);
+      fake.PushEvents(EV_RING);
+      ASSERT_TRUE(ServeUntil([&] { return done; }));
+      ServeUntil([] { return RetiredComThreadCount() == 0; });
+      // A close serves the batch the event thread had taken already; no other arrives.
+      EXPECT_LE(rings, posted == queuedClose ? 1 : 0);
+      EXPECT_EQ(fake.TakesOffLine(), 0);
+      if (posted != ownerDeleteLater) delete owner;
+    }
+  }
+}
+
 }  // namespace
 
 // Without hand-over, the main thread closes or deletes the port, its framer or both at once

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <QTimer>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -129,6 +130,41 @@ TEST_P(PtyEvents, ClosingWhileTheDeviceFloodsReturns) {
   EXPECT_FALSE(port.Connected());
   // Without hand-over the close may retire a thread still delivering: the port and its framer
   // are destroyed right after, under it.
+}
+
+// A device sending faster than the port wakes: every packet arrives, in order, and the main
+// thread's event loop keeps turning meanwhile (the device floods until it has seen it turn).
+TEST_P(PtyEvents, AFloodArrivesWholeAndInOrderWhileTheLoopTurns) {
+  std::atomic<int> ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(1);
+  port.OpenPort();
+  std::atomic<int> sent = 0;
+  std::atomic<bool> flooded = false;
+  std::thread flood([&] {
+    constexpr int kCap = 4'000'000;  // 32 MB: a loop that never turns runs into it
+    const int ticksBefore = ticks;
+    while (sent < kCap && (sent < 20'000 || ticks < ticksBefore + 3)) {
+      std::string burst;
+      for (int i = 0; i < 512; ++i)
+        burst += "S" + std::to_string(1'000'000 + sent++).substr(1) + "Z";
+      device.Send(burst);
+    }
+    flooded = true;
+  });
+  const bool arrived =
+      ServeUntil([&] { return flooded && Count() == std::size_t(sent.load()); }, 60'000);
+  flood.join();
+  ticker.stop();
+  ASSERT_TRUE(arrived) << Count() << " of " << sent.load();
+  EXPECT_LT(sent.load(), 4'000'000) << "the event loop did not turn during the flood";
+  const Texts got = Packets();
+  std::size_t misplaced = 0;
+  for (std::size_t i = 0; i < got.size(); ++i)
+    misplaced += got[i] != std::to_string(1'000'000 + i).substr(1);
+  EXPECT_EQ(misplaced, 0u);
+  port.ClosePort();
 }
 
 // The far end going away, in the middle of a frame or of a flood: one I/O error, a loop that

@@ -16,6 +16,7 @@
 #include "PtyPair.h"
 #include "Raised.h"
 #include "serial/ComPort.h"
+#include "serial/platform/ComPlatform.h"
 
 using namespace vardelio;
 using vardelio::test::Raised;
@@ -353,6 +354,119 @@ TEST_F(PtyPort, AReadWithATotalTimeoutGivesWhatArrived) {
   char buffer[16] = {};
   EXPECT_EQ(port.ReadBytes(buffer, 16), 3);  // a timeout is no error for a read
   EXPECT_STREQ(buffer, "abc");
+}
+
+// On a busy line the main thread may take the next batch itself, without a wait: only after a
+// read of 1 KiB or more, and then as a wait would take it.
+TEST(PtyLine, TakesTheNextBatchWithoutAWaitOnlyAfterAFullRead) {
+  TPtyPair device;
+  // Opened before the line is held: it sees what the terminal holds and takes none.
+  const int watcher = open(device.DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(watcher, 0);
+  IComPlatform& platform = SystemComPlatform();
+  const TLineHandle line = platform.OpenLine(device.DevicePath());
+  ASSERT_NE(line, kInvalidLineHandle);
+  ASSERT_TRUE(platform.SetCommMask(line, EV_RXCHAR | EV_ERR));
+  const TStopSignal stop = platform.CreateStopSignal();
+  const auto held = [&](int bytes) {
+    int n = 0;
+    for (int i = 0; i < 400 && n < bytes; ++i) {
+      ioctl(watcher, FIONREAD, &n);
+      if (n < bytes) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return n >= bytes;
+  };
+  const auto queued = [&] {
+    std::uint32_t errors = 0;
+    TComStat status;
+    platform.ClearCommErrorQueued(line, errors, status);
+    return int(status.cbInQue);
+  };
+  const auto empty = [&] {
+    std::string bytes(8192, '\0');
+    std::uint32_t read = 0;
+    TOverlapped request;
+    platform.ReadFile(line, bytes.data(), std::uint32_t(queued()), read, request);
+  };
+  const struct {
+    int waited;   // bytes the wait's read takes
+    int arrived;  // bytes in the terminal afterwards
+    bool hangUp;
+    bool taken;
+    std::uint32_t mask;
+    int queue;  // bytes in our queue afterwards
+  } rows[] = {
+      {10, 10, false, false, 0, 10},             // a short read: the terminal keeps them
+      {1023, 10, false, false, 0, 1023},         // one byte short of a long read
+      {1024, 10, false, true, EV_RXCHAR, 1034},  // a long read: taken
+      {2000, 0, false, false, 0, 2000},          // nothing more: one read, no events
+      {2000, 0, true, true, EV_ERR, 2000},       // the far end gone: told as a wait would
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.waited) + "+" + std::to_string(row.arrived));
+    device.Send(std::string(std::size_t(row.waited), 'w'));
+    ASSERT_TRUE(held(row.waited));
+    std::uint32_t mask = 0;
+    ASSERT_EQ(platform.WaitCommEvent(line, stop, mask), TWaitResult::Events);
+    ASSERT_EQ(queued(), row.waited);
+    if (row.arrived > 0) device.Send(std::string(std::size_t(row.arrived), 'a'));
+    if (row.hangUp) device.HangUp();
+    ASSERT_TRUE(row.hangUp || held(row.arrived));
+    const bool taken = platform.TakeBusyLineEvents(line, mask);
+    EXPECT_EQ(taken, row.taken);
+    EXPECT_EQ(mask, row.mask);
+    EXPECT_EQ(queued(), row.queue);
+    empty();
+    if (row.arrived > 0 && !taken) {
+      ASSERT_EQ(platform.WaitCommEvent(line, stop, mask), TWaitResult::Events);
+      empty();
+    }
+  }
+  platform.CloseStopSignal(stop);
+  platform.CloseLine(line);
+  close(watcher);
+}
+
+}  // namespace
+
+namespace {
+
+// What the main thread takes on a busy line includes what the wait looks for besides the
+// input: output written meanwhile that has left is told there, not 16 batches later.
+TEST(PtyLine, ATakeWithoutAWaitTellsTheOutputHasLeft) {
+  TPtyPair device;
+  // Opened before the line is held: it sees what the terminal holds and takes none.
+  const int watcher = open(device.DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(watcher, 0);
+  IComPlatform& platform = SystemComPlatform();
+  const TLineHandle line = platform.OpenLine(device.DevicePath());
+  ASSERT_NE(line, kInvalidLineHandle);
+  ASSERT_TRUE(platform.SetCommMask(line, EV_RXCHAR | EV_TXEMPTY));
+  const TStopSignal stop = platform.CreateStopSignal();
+  const auto held = [&](int bytes) {
+    int n = 0;
+    for (int i = 0; i < 400 && n < bytes; ++i) {
+      ioctl(watcher, FIONREAD, &n);
+      if (n < bytes) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return n >= bytes;
+  };
+  device.Send(std::string(2000, 'w'));
+  ASSERT_TRUE(held(2000));
+  std::uint32_t mask = 0;
+  ASSERT_EQ(platform.WaitCommEvent(line, stop, mask), TWaitResult::Events);  // a long read
+  ASSERT_EQ(mask, std::uint32_t(EV_RXCHAR));
+  std::uint32_t written = 0;
+  TOverlapped request;
+  ASSERT_TRUE(platform.WriteFile(line, "L", 1, written, request));
+  ASSERT_EQ(device.Receive(1), "L");
+  device.Send("aaaaaaaaaa");
+  ASSERT_TRUE(held(10));
+  ASSERT_TRUE(platform.TakeBusyLineEvents(line, mask));
+  EXPECT_EQ(mask, std::uint32_t(EV_RXCHAR | EV_TXEMPTY));
+  platform.CloseStopSignal(stop);
+  platform.CloseLine(line);
+  close(watcher);
 }
 
 }  // namespace

@@ -146,6 +146,14 @@ class IComPlatform {
   // Sleeps until an event of the mask set with SetCommMask happens (mask: what happened),
   // the stop signal is set (Stop wins when both are), or the line fails (Failed).
   virtual TWaitResult WaitCommEvent(TLineHandle line, TStopSignal stop, std::uint32_t& mask) = 0;
+  // Without sleeping, on a line so busy that its last read was long: the events a
+  // wait would give now (none: false). So a busy stream is taken in turn without a wake-up.
+  virtual bool TakeBusyLineEvents(TLineHandle /*line*/, std::uint32_t& mask) {
+    mask = 0;
+    return false;
+  }
+  // Whether such a take may give something: the last read was long.
+  virtual bool LineBusy(TLineHandle /*line*/) { return false; }
 
   virtual int LastError() const = 0;
 };

@@ -141,6 +141,17 @@ class TLinuxComPlatform final : public IComPlatform {
     return result;
   }
 
+  bool TakeBusyLineEvents(TLineHandle h, std::uint32_t& mask) override {
+    mask = 0;
+    const std::shared_ptr<TLinuxLine> line = Find(h);
+    return line && line->TakeBusyEvents(mask);
+  }
+
+  bool LineBusy(TLineHandle h) override {
+    const std::shared_ptr<TLinuxLine> line = Find(h);
+    return line && line->Busy();
+  }
+
   int LastError() const override { return lastError; }
 
  private:

@@ -24,6 +24,8 @@ namespace {
 
 constexpr std::uint32_t kMaxQueue = 16u * 1024 * 1024;
 constexpr int kENOIOCTLCMD = 515;  // what some drivers leak for an ioctl they lack
+// A read this long comes from a stream faster than we wake: more is likely waiting.
+constexpr std::size_t kBusyRead = 1024;
 
 // The device has no such lines or counters (a pseudo-terminal, some USB adapters).
 bool Unsupported(int error) {
@@ -200,6 +202,7 @@ void TLinuxLine::DrainLocked() {
   // Bounded: a device that sends as fast as we read must not hold us here for ever.
   constexpr int kMaxChunks = 16;
   char chunk[4096];
+  lastReadFull_ = false;
   for (int chunks = 0; chunks < kMaxChunks && !hungUp_; ++chunks) {
     // While our queue is full the terminal keeps the bytes: a pseudo-terminal holds its
     // sender back, a UART's driver counts the overflow.
@@ -211,6 +214,7 @@ void TLinuxLine::DrainLocked() {
       TDecoded decoded = decoder_.Decode(std::string_view(chunk, std::size_t(n)));
       decoded.errors = ClassifyLocked(decoded.errors);
       Append(decoded);
+      lastReadFull_ = std::size_t(n) >= kBusyRead;
       // A short read took all there was: asking again would only give EAGAIN.
       if (std::size_t(n) < wanted) return;
     } else if (n == 0 || errno == EIO) {
@@ -339,6 +343,23 @@ void TLinuxLine::CheckTxEmptyLocked(std::optional<Clock::time_point>& recheck) {
   txRecheckMs_ = TxRecheckMs(std::uint32_t(outQueue), baudRate_, txLastQueued_, txRecheckMs_);
   txLastQueued_ = std::uint32_t(outQueue);
   recheck = Clock::now() + std::chrono::milliseconds(txRecheckMs_);
+}
+
+bool TLinuxLine::TakeBusyEvents(std::uint32_t& mask) {
+  mask = 0;
+  std::lock_guard lock(mutex_);
+  if (!lastReadFull_ || hungUp_) return false;
+  DrainLocked();
+  // The wait's other duty: output that has left is told now, not after the busy stretch.
+  std::optional<Clock::time_point> recheck;
+  CheckTxEmptyLocked(recheck);
+  mask = std::exchange(pendingEvents_, 0);
+  return mask != 0;
+}
+
+bool TLinuxLine::Busy() {
+  std::lock_guard lock(mutex_);
+  return lastReadFull_ && !hungUp_;
 }
 
 TWaitResult TLinuxLine::WaitEvents(int stopFd, const std::atomic<bool>& stopping,

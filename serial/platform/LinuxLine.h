@@ -38,6 +38,10 @@ class TLinuxLine {
   // `stopping` is set before the stop descriptor is signalled.
   TWaitResult WaitEvents(int stopFd, const std::atomic<bool>& stopping, std::uint32_t& mask,
                          int& error);
+  // Without sleeping: after a long read (1 KiB or more), what the terminal holds now, and
+  // the events latched. Taken as a wait would take them; false when there are none.
+  bool TakeBusyEvents(std::uint32_t& mask);
+  bool Busy();
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -75,6 +79,7 @@ class TLinuxLine {
   std::mutex mutex_;
   std::string queue_;
   std::uint32_t queueCapacity_ = 4096;
+  bool lastReadFull_ = false;  // the terminal may hold more than the last drain took
   std::uint32_t errors_ = 0;
   bool hungUp_ = false;
   TInputDecoder decoder_;
