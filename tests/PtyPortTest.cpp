@@ -356,26 +356,45 @@ TEST_F(PtyPort, AReadWithATotalTimeoutGivesWhatArrived) {
   EXPECT_STREQ(buffer, "abc");
 }
 
-// On a busy line the main thread may take the next batch itself, without a wait: only after a
-// read of 1 KiB or more, and then as a wait would take it.
-TEST(PtyLine, TakesTheNextBatchWithoutAWaitOnlyAfterAFullRead) {
-  TPtyPair device;
-  // Opened before the line is held: it sees what the terminal holds and takes none.
-  const int watcher = open(device.DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(watcher, 0);
-  IComPlatform& platform = SystemComPlatform();
-  const TLineHandle line = platform.OpenLine(device.DevicePath());
-  ASSERT_NE(line, kInvalidLineHandle);
-  ASSERT_TRUE(platform.SetCommMask(line, EV_RXCHAR | EV_ERR));
-  const TStopSignal stop = platform.CreateStopSignal();
-  const auto held = [&](int bytes) {
+// A line opened through the platform itself on a pty, with a watcher that sees what the
+// terminal holds (opened before the line is held, it takes none).
+struct TRawLine {
+  explicit TRawLine(std::uint32_t events) {
+    watcher = open(device.DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    line = platform.OpenLine(device.DevicePath());
+    platform.SetCommMask(line, events);
+    stop = platform.CreateStopSignal();
+  }
+  ~TRawLine() {
+    platform.CloseStopSignal(stop);
+    platform.CloseLine(line);
+    close(watcher);
+  }
+  TRawLine(const TRawLine&) = delete;
+  TRawLine& operator=(const TRawLine&) = delete;
+  bool Opened() const { return watcher >= 0 && line != kInvalidLineHandle; }
+  // Whether the terminal holds `bytes` by now.
+  bool Held(int bytes) const {
     int n = 0;
     for (int i = 0; i < 400 && n < bytes; ++i) {
       ioctl(watcher, FIONREAD, &n);
       if (n < bytes) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return n >= bytes;
-  };
+  }
+  TPtyPair device;
+  IComPlatform& platform = SystemComPlatform();
+  int watcher = -1;
+  TLineHandle line = kInvalidLineHandle;
+  TStopSignal stop = kNoStopSignal;
+};
+
+// On a busy line the main thread may take the next batch itself, without a wait: only after a
+// read of 1 KiB or more, and then as a wait would take it.
+TEST(PtyLine, TakesTheNextBatchWithoutAWaitOnlyAfterAFullRead) {
+  TRawLine raw(EV_RXCHAR | EV_ERR);
+  ASSERT_TRUE(raw.Opened());
+  auto& [device, platform, watcher, line, stop] = raw;
   const auto queued = [&] {
     std::uint32_t errors = 0;
     TComStat status;
@@ -405,13 +424,13 @@ TEST(PtyLine, TakesTheNextBatchWithoutAWaitOnlyAfterAFullRead) {
   for (const auto& row : rows) {
     SCOPED_TRACE(std::to_string(row.waited) + "+" + std::to_string(row.arrived));
     device.Send(std::string(std::size_t(row.waited), 'w'));
-    ASSERT_TRUE(held(row.waited));
+    ASSERT_TRUE(raw.Held(row.waited));
     std::uint32_t mask = 0;
     ASSERT_EQ(platform.WaitCommEvent(line, stop, mask), TWaitResult::Events);
     ASSERT_EQ(queued(), row.waited);
     if (row.arrived > 0) device.Send(std::string(std::size_t(row.arrived), 'a'));
     if (row.hangUp) device.HangUp();
-    ASSERT_TRUE(row.hangUp || held(row.arrived));
+    ASSERT_TRUE(row.hangUp || raw.Held(row.arrived));
     const bool taken = platform.TakeBusyLineEvents(line, mask);
     EXPECT_EQ(taken, row.taken);
     EXPECT_EQ(mask, row.mask);
@@ -422,9 +441,6 @@ TEST(PtyLine, TakesTheNextBatchWithoutAWaitOnlyAfterAFullRead) {
       empty();
     }
   }
-  platform.CloseStopSignal(stop);
-  platform.CloseLine(line);
-  close(watcher);
 }
 
 }  // namespace
@@ -434,25 +450,11 @@ namespace {
 // What the main thread takes on a busy line includes what the wait looks for besides the
 // input: output written meanwhile that has left is told there, not 16 batches later.
 TEST(PtyLine, ATakeWithoutAWaitTellsTheOutputHasLeft) {
-  TPtyPair device;
-  // Opened before the line is held: it sees what the terminal holds and takes none.
-  const int watcher = open(device.DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(watcher, 0);
-  IComPlatform& platform = SystemComPlatform();
-  const TLineHandle line = platform.OpenLine(device.DevicePath());
-  ASSERT_NE(line, kInvalidLineHandle);
-  ASSERT_TRUE(platform.SetCommMask(line, EV_RXCHAR | EV_TXEMPTY));
-  const TStopSignal stop = platform.CreateStopSignal();
-  const auto held = [&](int bytes) {
-    int n = 0;
-    for (int i = 0; i < 400 && n < bytes; ++i) {
-      ioctl(watcher, FIONREAD, &n);
-      if (n < bytes) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return n >= bytes;
-  };
+  TRawLine raw(EV_RXCHAR | EV_TXEMPTY);
+  ASSERT_TRUE(raw.Opened());
+  auto& [device, platform, watcher, line, stop] = raw;
   device.Send(std::string(2000, 'w'));
-  ASSERT_TRUE(held(2000));
+  ASSERT_TRUE(raw.Held(2000));
   std::uint32_t mask = 0;
   ASSERT_EQ(platform.WaitCommEvent(line, stop, mask), TWaitResult::Events);  // a long read
   ASSERT_EQ(mask, std::uint32_t(EV_RXCHAR));
@@ -461,12 +463,9 @@ TEST(PtyLine, ATakeWithoutAWaitTellsTheOutputHasLeft) {
   ASSERT_TRUE(platform.WriteFile(line, "L", 1, written, request));
   ASSERT_EQ(device.Receive(1), "L");
   device.Send("aaaaaaaaaa");
-  ASSERT_TRUE(held(10));
+  ASSERT_TRUE(raw.Held(10));
   ASSERT_TRUE(platform.TakeBusyLineEvents(line, mask));
   EXPECT_EQ(mask, std::uint32_t(EV_RXCHAR | EV_TXEMPTY));
-  platform.CloseStopSignal(stop);
-  platform.CloseLine(line);
-  close(watcher);
 }
 
 }  // namespace
