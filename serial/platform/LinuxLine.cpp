@@ -202,7 +202,7 @@ void TLinuxLine::DrainLocked() {
   // Bounded: a device that sends as fast as we read must not hold us here for ever.
   constexpr int kMaxChunks = 16;
   char chunk[4096];
-  lastReadFull_ = false;
+  lastReadLong_ = false;
   for (int chunks = 0; chunks < kMaxChunks && !hungUp_; ++chunks) {
     // While our queue is full the terminal keeps the bytes: a pseudo-terminal holds its
     // sender back, a UART's driver counts the overflow.
@@ -214,7 +214,7 @@ void TLinuxLine::DrainLocked() {
       TDecoded decoded = decoder_.Decode(std::string_view(chunk, std::size_t(n)));
       decoded.errors = ClassifyLocked(decoded.errors);
       Append(decoded);
-      lastReadFull_ = std::size_t(n) >= kBusyRead;
+      lastReadLong_ = std::size_t(n) >= kBusyRead;
       // A short read took all there was: asking again would only give EAGAIN.
       if (std::size_t(n) < wanted) return;
     } else if (n == 0 || errno == EIO) {
@@ -348,7 +348,7 @@ void TLinuxLine::CheckTxEmptyLocked(std::optional<Clock::time_point>& recheck) {
 bool TLinuxLine::TakeBusyEvents(std::uint32_t& mask) {
   mask = 0;
   std::lock_guard lock(mutex_);
-  if (!lastReadFull_ || hungUp_) return false;
+  if (!BusyLocked()) return false;
   DrainLocked();
   // The wait's other duty: output that has left is told now, not after the busy stretch.
   std::optional<Clock::time_point> recheck;
@@ -359,7 +359,7 @@ bool TLinuxLine::TakeBusyEvents(std::uint32_t& mask) {
 
 bool TLinuxLine::Busy() {
   std::lock_guard lock(mutex_);
-  return lastReadFull_ && !hungUp_;
+  return BusyLocked();
 }
 
 TWaitResult TLinuxLine::WaitEvents(int stopFd, const std::atomic<bool>& stopping,

@@ -47,6 +47,8 @@ class TLinuxLine {
   using Clock = std::chrono::steady_clock;
   TLinuxLine(int fd, int wake, int eventWake, bool pseudoTerminal);
 
+  // The last read was long and the line is still there; caller holds mutex_.
+  bool BusyLocked() const { return lastReadLong_ && !hungUp_; }
   // Moves what the terminal holds into the input queue; caller holds mutex_.
   void DrainLocked();
   void Append(const TDecoded& decoded);
@@ -79,7 +81,7 @@ class TLinuxLine {
   std::mutex mutex_;
   std::string queue_;
   std::uint32_t queueCapacity_ = 4096;
-  bool lastReadFull_ = false;  // the terminal may hold more than the last drain took
+  bool lastReadLong_ = false;  // the terminal may hold more than the last drain took
   std::uint32_t errors_ = 0;
   bool hungUp_ = false;
   TInputDecoder decoder_;
