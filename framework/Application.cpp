@@ -1,21 +1,11 @@
 #include "Application.h"
 
-#include <QFont>
-
 #include "DeferredIcons.h"
 #include "Dialogs.h"
+#include "WindowsFonts.h"
 
 namespace vardelio {
 namespace {
-
-// The forms name Windows fonts; map them onto metric-compatible ones found on Linux.
-void SubstituteWindowsFonts() {
-  QFont::insertSubstitutions(
-      QStringLiteral("MS Sans Serif"),
-      {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
-  QFont::insertSubstitutions(QStringLiteral("Arial"),
-                             {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-}
 
 QtMessageHandler previousHandler = nullptr;
 
@@ -39,7 +29,7 @@ void QuietQtMessages() {
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(WithQuietMessages(argc), argv) {
-  SubstituteWindowsFonts();
+  StandInForWindowsFonts();
   setStyle(new TDeferredIconStyle(style()));  // the style Qt chose, as it was
 }
 

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QMenuBar>
 #include <QPainter>
 #include <QProcess>
@@ -25,6 +28,7 @@
 #include "framework/HandOver.h"
 #include "framework/Handler.h"
 #include "framework/ShortCut.h"
+#include "framework/WindowsFonts.h"
 
 using namespace vardelio;
 using vardelio::test::TRecordingPresenter;
@@ -107,6 +111,65 @@ TEST(Application, AMenuBarLoadsNoImagePluginBeforeItsOverflowButtonIsDrawn) {
   QMenuBar bar;
   bar.addMenu(QStringLiteral("&Archivo"));
   EXPECT_FALSE(ImagePluginsLoaded());
+}
+
+// A Windows font the machine lacks becomes an alias of the stand-in when it is there, and is
+// otherwise substituted; one the machine has keeps its own name.
+TEST(WindowsFonts, EachMissingOneIsAliasedOrSubstituted) {
+  const QString lib = QStringLiteral("Liberation Sans"), deja = QStringLiteral("DejaVu Sans");
+  const QString ms = QStringLiteral("MS Sans Serif"), arial = QStringLiteral("Arial");
+  const struct {
+    QStringList installed;
+    QStringList aliased, substituted;
+  } cases[] = {
+      {{deja, lib}, {ms, arial}, {}}, {{deja, QStringLiteral("liberation sans")}, {ms, arial}, {}},
+      {{lib, arial}, {ms}, {}},       {{lib, QStringLiteral("ms sans serif")}, {arial}, {}},
+      {{deja}, {}, {ms, arial}},      {{}, {}, {ms, arial}},
+      {{deja, arial, ms}, {}, {}},
+  };
+  for (const auto& c : cases) {
+    QStringList aliased, substituted;
+    for (const TWindowsFont& font : PlanWindowsFonts(c.installed)) {
+      (font.alias ? aliased : substituted) << font.name;
+      EXPECT_EQ(font.substitutes.isEmpty(), font.alias) << font.name.toStdString();
+      if (!font.alias) {
+        EXPECT_EQ(font.substitutes.value(0), lib);
+      }
+    }
+    EXPECT_EQ(aliased, c.aliased) << c.installed.join(',').toStdString();
+    EXPECT_EQ(substituted, c.substituted) << c.installed.join(',').toStdString();
+  }
+}
+
+// Every font the forms name is drawn in the stand-in, with its own size and weight, exactly as
+// the stand-in named outright; a family the machine has is untouched.
+TEST(WindowsFonts, TheFormsFontsAreDrawnInTheStandIn) {
+  if (!QFontDatabase::families().contains(kFontStandIn)) GTEST_SKIP() << "no stand-in here";
+  const struct {
+    const char* family;
+    int points;
+    bool bold;
+  } cases[] = {
+      {"MS Sans Serif", 8, false}, {"MS Sans Serif", 12, false}, {"ms sans serif", 8, true},
+      {"Arial", 12, false},        {"Arial", 28, true},          {"arial", 8, false},
+  };
+  const QString text = QStringLiteral("Teléfono de Respaldo: 0-9 B-F, °");
+  for (const auto& c : cases) {
+    QFont named(QString::fromLatin1(c.family), c.points);
+    named.setBold(c.bold);
+    QFont standIn(kFontStandIn, c.points);
+    standIn.setBold(c.bold);
+    const QFontInfo info(named);
+    EXPECT_EQ(info.family(), kFontStandIn) << c.family;
+    // Substitutes would have Qt rank every installed font again for each size it loads.
+    EXPECT_TRUE(QFont::substitutes(named.family()).isEmpty()) << c.family;
+    EXPECT_EQ(info.bold(), c.bold) << c.family;
+    EXPECT_EQ(info.pointSize(), c.points) << c.family;
+    EXPECT_EQ(QFontMetrics(named).horizontalAdvance(text),
+              QFontMetrics(standIn).horizontalAdvance(text))
+        << c.family << " " << c.points;
+  }
+  EXPECT_EQ(QFontInfo(QFont(QStringLiteral("DejaVu Sans"), 9)).family(), "DejaVu Sans");
 }
 
 QImage Drawn(const QIcon& icon, int side) {

@@ -1,0 +1,39 @@
+#include "WindowsFonts.h"
+
+#include <qpa/qplatformfontdatabase.h>
+#include <QFont>
+#include <QFontDatabase>
+
+namespace vardelio {
+
+// A family Qt does not know is found only after fontconfig has ranked every installed font for
+// it, once per family, style and script, and substitutes make Qt rank them again for each font
+// it loads: most of the cost of opening the window. An alias is found at once.
+std::vector<TWindowsFont> PlanWindowsFonts(const QStringList& installed) {
+  const bool standIn = installed.contains(kFontStandIn, Qt::CaseInsensitive);
+  const TWindowsFont all[] = {
+      {QStringLiteral("MS Sans Serif"),
+       standIn,
+       {kFontStandIn, QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")}},
+      {QStringLiteral("Arial"), standIn, {kFontStandIn, QStringLiteral("DejaVu Sans")}},
+  };
+  std::vector<TWindowsFont> plan;
+  for (const TWindowsFont& font : all) {
+    if (installed.contains(font.name, Qt::CaseInsensitive)) continue;  // keeps its own
+    plan.push_back(font);
+    if (font.alias) plan.back().substitutes.clear();
+  }
+  return plan;
+}
+
+void StandInForWindowsFonts() {
+  for (const TWindowsFont& font : PlanWindowsFonts(QFontDatabase::families())) {
+    if (font.alias) {
+      QPlatformFontDatabase::registerAliasToFontFamily(kFontStandIn, font.name);
+    } else {
+      QFont::insertSubstitutions(font.name, font.substitutes);
+    }
+  }
+}
+
+}  // namespace vardelio
