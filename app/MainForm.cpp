@@ -23,6 +23,7 @@
 #include "Workflow.h"
 #include "framework/Dialogs.h"
 #include "framework/EntryField.h"
+#include "framework/WindowsFonts.h"
 #include "portconfig/ComSetupForm.h"
 #include "portconfig/Persistence.h"
 #include "programming/BatchList.h"
@@ -44,6 +45,13 @@ constexpr int kTimer1Interval = 1000;
 constexpr QSize kClientArea(785, 518);
 constexpr int kStatusBarTop = 496;
 
+// The window's own default font, as its form gives it.
+QFont FormFont() {
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setPointSize(8);
+  return font;
+}
+
 // Refused characters are discarded with the default beep.
 void Filter(std::string_view allowed, QChar& key) {
   if (IsTypeable(allowed, key)) return;
@@ -55,7 +63,10 @@ void Filter(std::string_view allowed, QChar& key) {
 
 TForm1::TForm1(QWidget* parent, IComPlatform* platform, const TStartOptions& start)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()) {
-  ui_->setupUi(this);
+  {
+    const TFormFontScope formFont(FormFont());
+    ui_->setupUi(this);
+  }
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
   timer1_->setInterval(kTimer1Interval);

@@ -1,6 +1,7 @@
 #include "WindowsFonts.h"
 
 #include <qpa/qplatformfontdatabase.h>
+#include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
 
@@ -34,6 +35,14 @@ void StandInForWindowsFonts() {
       QFont::insertSubstitutions(font.name, font.substitutes);
     }
   }
+}
+
+TFormFontScope::TFormFontScope(const QFont& formFont) : application_(QApplication::font()) {
+  QApplication::setFont(formFont);
+}
+
+TFormFontScope::~TFormFontScope() {
+  QApplication::setFont(application_);
 }
 
 }  // namespace vardelio

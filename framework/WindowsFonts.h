@@ -1,6 +1,7 @@
 #pragma once
 // How the forms' Windows fonts are drawn with the fonts a Linux machine has.
 
+#include <QFont>
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -23,5 +24,19 @@ std::vector<TWindowsFont> PlanWindowsFonts(const QStringList& installed);
 
 // Applies the plan for this machine; needs the application object.
 void StandInForWindowsFonts();
+
+// While it lives, the application font is a form's own, and then it is put back as it was. A
+// line edit lays out its empty text in the application font before it takes its own: built in
+// this scope, a form loads no font that it does not draw.
+class TFormFontScope {
+ public:
+  explicit TFormFontScope(const QFont& formFont);
+  ~TFormFontScope();
+  TFormFontScope(const TFormFontScope&) = delete;
+  TFormFontScope& operator=(const TFormFontScope&) = delete;
+
+ private:
+  QFont application_;
+};
 
 }  // namespace vardelio

@@ -173,6 +173,18 @@ TEST_F(MainWindow, CaptionsFontsAndHints) {
   EXPECT_GT(blue, 100);
 }
 
+// The window is built in its own default font, which then leaves the application: menus and
+// boxes keep the font they had.
+TEST_F(MainWindow, BuildingItLeavesTheApplicationFontAsItWas) {
+  const QFont before = QApplication::font();
+  EXPECT_NE(before.family(), "MS Sans Serif");
+  TForm1 another;
+  EXPECT_EQ(QApplication::font(), before);
+  EXPECT_EQ(QApplication::font().resolveMask(), before.resolveMask());
+  EXPECT_EQ(QMenu().font(), before);
+  EXPECT_EQ(another.font().family(), "MS Sans Serif");
+}
+
 TEST_F(MainWindow, WindowStartsAsLaidOut) {
   EXPECT_EQ(form.windowTitle(), "Programador Vardelio");
   EXPECT_EQ(form.Tag(), 0);
