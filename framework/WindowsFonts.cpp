@@ -1,9 +1,9 @@
 #include "WindowsFonts.h"
 
 #include <qpa/qplatformfontdatabase.h>
-#include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QGuiApplication>
 
 namespace vardelio {
 
@@ -37,12 +37,14 @@ void StandInForWindowsFonts() {
   }
 }
 
-TFormFontScope::TFormFontScope(const QFont& formFont) : application_(QApplication::font()) {
-  QApplication::setFont(formFont);
+// QGuiApplication's, not QApplication's: that one also drops for good the fonts a desktop's
+// theme gives each kind of widget (menus, tooltips, message boxes).
+TFormFontScope::TFormFontScope(const QFont& formFont) : application_(QGuiApplication::font()) {
+  QGuiApplication::setFont(formFont);
 }
 
 TFormFontScope::~TFormFontScope() {
-  QApplication::setFont(application_);
+  QGuiApplication::setFont(application_);
 }
 
 }  // namespace vardelio
