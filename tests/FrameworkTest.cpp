@@ -122,10 +122,19 @@ TEST(WindowsFonts, EachMissingOneIsAliasedOrSubstituted) {
     QStringList installed;
     QStringList aliased, substituted;
   } cases[] = {
-      {{deja, lib}, {ms, arial}, {}}, {{deja, QStringLiteral("liberation sans")}, {ms, arial}, {}},
-      {{lib, arial}, {ms}, {}},       {{lib, QStringLiteral("ms sans serif")}, {arial}, {}},
-      {{deja}, {}, {ms, arial}},      {{}, {}, {ms, arial}},
+      {{deja, lib}, {ms, arial}, {}},
+      {{deja, QStringLiteral("liberation sans")}, {ms, arial}, {}},
+      {{lib, arial}, {ms}, {}},
+      {{lib, QStringLiteral("ms sans serif")}, {arial}, {}},
+      {{deja}, {}, {ms, arial}},
+      {{}, {}, {ms, arial}},
       {{deja, arial, ms}, {}, {}},
+      // A family several foundries make is listed once for each, its foundry in brackets.
+      {{QStringLiteral("Liberation Sans [1ASC]"), QStringLiteral("Liberation Sans [GOOG]")},
+       {ms, arial},
+       {}},
+      {{lib, QStringLiteral("Arial [MONO]"), QStringLiteral("Arial [1ASC]")}, {ms}, {}},
+      {{QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial Black")}, {}, {ms, arial}},
   };
   for (const auto& c : cases) {
     QStringList aliased, substituted;
