@@ -1,9 +1,10 @@
 #include "WindowsFonts.h"
 
 #include <qpa/qplatformfontdatabase.h>
-#include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QGuiApplication>
+#include <algorithm>
 
 namespace vardelio {
 
@@ -11,7 +12,14 @@ namespace vardelio {
 // it, once per family, style and script, and substitutes make Qt rank them again for each font
 // it loads: most of the cost of opening the window. An alias is found at once.
 std::vector<TWindowsFont> PlanWindowsFonts(const QStringList& installed) {
-  const bool standIn = installed.contains(kFontStandIn, Qt::CaseInsensitive);
+  // A family that several foundries make is listed as "Family [Foundry]", once for each.
+  const auto has = [&installed](const QString& family) {
+    return std::any_of(installed.begin(), installed.end(), [&family](const QString& listed) {
+      return listed.compare(family, Qt::CaseInsensitive) == 0 ||
+             listed.startsWith(family + QStringLiteral(" ["), Qt::CaseInsensitive);
+    });
+  };
+  const bool standIn = has(kFontStandIn);
   const TWindowsFont all[] = {
       {QStringLiteral("MS Sans Serif"),
        standIn,
@@ -20,7 +28,7 @@ std::vector<TWindowsFont> PlanWindowsFonts(const QStringList& installed) {
   };
   std::vector<TWindowsFont> plan;
   for (const TWindowsFont& font : all) {
-    if (installed.contains(font.name, Qt::CaseInsensitive)) continue;  // keeps its own
+    if (has(font.name)) continue;  // keeps its own
     plan.push_back(font);
     if (font.alias) plan.back().substitutes.clear();
   }
@@ -37,12 +45,14 @@ void StandInForWindowsFonts() {
   }
 }
 
-TFormFontScope::TFormFontScope(const QFont& formFont) : application_(QApplication::font()) {
-  QApplication::setFont(formFont);
+// QGuiApplication's, not QApplication's: that one also drops for good the fonts a desktop's
+// theme gives each kind of widget (menus, tooltips, message boxes).
+TFormFontScope::TFormFontScope(const QFont& formFont) : application_(QGuiApplication::font()) {
+  QGuiApplication::setFont(formFont);
 }
 
 TFormFontScope::~TFormFontScope() {
-  QApplication::setFont(application_);
+  QGuiApplication::setFont(application_);
 }
 
 }  // namespace vardelio

@@ -6,10 +6,13 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QProcess>
 #include <QProxyStyle>
+#include <QScopeGuard>
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <QTemporaryFile>
@@ -122,10 +125,19 @@ TEST(WindowsFonts, EachMissingOneIsAliasedOrSubstituted) {
     QStringList installed;
     QStringList aliased, substituted;
   } cases[] = {
-      {{deja, lib}, {ms, arial}, {}}, {{deja, QStringLiteral("liberation sans")}, {ms, arial}, {}},
-      {{lib, arial}, {ms}, {}},       {{lib, QStringLiteral("ms sans serif")}, {arial}, {}},
-      {{deja}, {}, {ms, arial}},      {{}, {}, {ms, arial}},
+      {{deja, lib}, {ms, arial}, {}},
+      {{deja, QStringLiteral("liberation sans")}, {ms, arial}, {}},
+      {{lib, arial}, {ms}, {}},
+      {{lib, QStringLiteral("ms sans serif")}, {arial}, {}},
+      {{deja}, {}, {ms, arial}},
+      {{}, {}, {ms, arial}},
       {{deja, arial, ms}, {}, {}},
+      // A family several foundries make is listed once for each, its foundry in brackets.
+      {{QStringLiteral("Liberation Sans [1ASC]"), QStringLiteral("Liberation Sans [GOOG]")},
+       {ms, arial},
+       {}},
+      {{lib, QStringLiteral("Arial [MONO]"), QStringLiteral("Arial [1ASC]")}, {ms}, {}},
+      {{QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial Black")}, {}, {ms, arial}},
   };
   for (const auto& c : cases) {
     QStringList aliased, substituted;
@@ -170,6 +182,36 @@ TEST(WindowsFonts, TheFormsFontsAreDrawnInTheStandIn) {
         << c.family << " " << c.points;
   }
   EXPECT_EQ(QFontInfo(QFont(QStringLiteral("DejaVu Sans"), 9)).family(), "DejaVu Sans");
+}
+
+// A form built in the scope leaves every application font as it was: the application's own and
+// those a desktop's theme gives each kind of widget, which the form's own menus take again.
+TEST(WindowsFonts, AFormFontScopeLeavesTheApplicationFontsAsTheyWere) {
+  const QFont before = QApplication::font(), formFont(QStringLiteral("MS Sans Serif"), 8);
+  const struct {
+    const char* className;
+    QFont font;
+  } themed[] = {{"QMenu", QFont(QStringLiteral("DejaVu Serif"), 13)},
+                {"QTipLabel", QFont(QStringLiteral("DejaVu Sans Mono"), 7)},
+                {"QMessageBox", QFont(QStringLiteral("Liberation Serif"), 11)}};
+  for (const auto& t : themed)
+    QApplication::setFont(t.font, t.className);
+  const auto dropThemed = qScopeGuard([&] { QApplication::setFont(before); });
+  QMainWindow form;
+  QMenu* menu = nullptr;
+  {
+    const TFormFontScope scope(formFont);
+    form.setFont(formFont);
+    menu = form.menuBar()->addMenu(QStringLiteral("&Archivo"));
+  }
+  EXPECT_EQ(QApplication::font(), before);
+  EXPECT_EQ(QApplication::font().resolveMask(), before.resolveMask());
+  for (const auto& t : themed)
+    EXPECT_EQ(QApplication::font(t.className), t.font)
+        << t.className << " " << QApplication::font(t.className).toString().toStdString();
+  QCoreApplication::processEvents();  // what a form's menus are told of the change
+  EXPECT_EQ(menu->font(), themed[0].font) << menu->font().toString().toStdString();
+  EXPECT_EQ(form.font(), formFont);
 }
 
 QImage Drawn(const QIcon& icon, int side) {

@@ -171,6 +171,12 @@ TEST_F(MainWindow, CaptionsFontsAndHints) {
       blue += drawn.pixelColor(x, y) == QColor(Qt::blue);
   }
   EXPECT_GT(blue, 100);
+  // Also while another window is active, as its style sheet had it in every state.
+  for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    EXPECT_EQ(Find<QLabel>("Label4")->palette().color(group, QPalette::WindowText),
+              QColor(Qt::blue))
+        << group;
+  }
 }
 
 // The window is built in its own default font, which then leaves the application: menus and
