@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTimerEvent>
 #include <climits>
 
 #include <linux/futex.h>
@@ -79,6 +80,16 @@ bool THandOverTarget::event(QEvent* event) {
   if (event->type() != kServeEvent) return QObject::event(event);
   Serve();
   return true;
+}
+
+void THandOverTarget::ServeNextTurn() {
+  if (!nextTurn_.isActive()) nextTurn_.start(0, this);
+}
+
+void THandOverTarget::timerEvent(QTimerEvent* event) {
+  if (event->timerId() != nextTurn_.timerId()) return QObject::timerEvent(event);
+  nextTurn_.stop();
+  Serve();
 }
 
 void THandOverTarget::Serve() {
@@ -248,7 +259,10 @@ void THandOver::ServePending() {
     Run(*item);
     if (item->again) {
       item->again = false;
-      Enqueue(item);  // behind what the loop holds now: it runs from a later event
+      // Behind what the loop holds now: it runs at a later turn. The worker waits for this
+      // thread, so nothing else wakes the loop.
+      Queue(item);
+      target_->ServeNextTurn();
     }
   }
 }

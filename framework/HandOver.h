@@ -1,6 +1,7 @@
 #pragma once
 // Runs work from a worker thread on the main thread while the worker waits for it.
 
+#include <QBasicTimer>
 #include <QObject>
 #include <atomic>
 #include <condition_variable>
@@ -28,9 +29,13 @@ class THandOverTarget : public QObject {
   bool WatchesLoops() const { return watchesLoops_; }
   // From any thread: asks the main thread's event loop to serve the hand-over.
   void Post();
+  // On the main thread: serves it at the loop's next turn, after what the loop holds, without
+  // the wake-up a post costs (the loop is awake: it runs this).
+  void ServeNextTurn();
 
  protected:
   bool event(QEvent* event) override;
+  void timerEvent(QTimerEvent* event) override;
 
  private:
   void Serve();
@@ -38,6 +43,7 @@ class THandOverTarget : public QObject {
 
   THandOver* handOver_;
   bool watchesLoops_ = false;
+  QBasicTimer nextTurn_;  // a zero timer: fires once the loop has served what it holds
   int serving_ = 0;  // calls of Serve on the stack
   // Events made, counted before each is posted: ThreadSanitizer cannot see Qt order an
   // event's making before its freeing on the main thread, so the count shows it.
@@ -57,9 +63,10 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   // From the worker: runs `work` on the main thread and returns once it has run; an
   // exception it raised is raised here.
   void Call(std::function<void()> work);
-  // From the worker: like Call, but while `work` returns true it runs again, each time from
-  // an event posted after what the main thread's loop already holds, so that runs first (a
-  // deferred delete, a queued close); the worker waits until it returns false or raises.
+  // From the worker: like Call, but while `work` returns true it runs again, each time at a
+  // later turn of the main thread's loop, after what the loop already holds, so that runs
+  // first (a deferred delete, a queued close); the worker waits until it returns false or
+  // raises.
   void CallRepeated(std::function<bool()> work);
 
   // From the worker: like Call, but `work` receives a release that lets the worker go on
