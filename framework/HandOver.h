@@ -44,7 +44,7 @@ class THandOverTarget : public QObject {
   THandOver* handOver_;
   bool watchesLoops_ = false;
   QBasicTimer nextTurn_;  // a zero timer: fires once the loop has served what it holds
-  int serving_ = 0;  // calls of Serve on the stack
+  int serving_ = 0;       // calls of Serve on the stack
   // Events made, counted before each is posted: ThreadSanitizer cannot see Qt order an
   // event's making before its freeing on the main thread, so the count shows it.
   std::atomic<std::uint32_t> made_{0};
