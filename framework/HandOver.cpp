@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QTimerEvent>
 #include <climits>
+#include <utility>
 
 #include <linux/futex.h>
 #include <sys/syscall.h>
@@ -78,22 +79,31 @@ bool THandOverTarget::event(QEvent* event) {
   // Before the event is touched: orders its making before this look and Qt's freeing of it.
   made_.load(std::memory_order_acquire);
   if (event->type() != kServeEvent) return QObject::event(event);
-  Serve();
+  Serve(false);
   return true;
 }
 
 void THandOverTarget::ServeNextTurn() {
+  // Qt's own dispatcher fires a turn's timers right behind its posted events, before what
+  // they posted: a timer is a later turn only for a serve that a timer began.
+  if (!fromTimer_) return Post();
   if (!nextTurn_.isActive()) nextTurn_.start(0, this);
 }
 
 void THandOverTarget::timerEvent(QTimerEvent* event) {
   if (event->timerId() != nextTurn_.timerId()) return QObject::timerEvent(event);
   nextTurn_.stop();
-  Serve();
+  Serve(true);
 }
 
-void THandOverTarget::Serve() {
+void THandOverTarget::Serve(bool fromTimer) {
   if (handOver_ == nullptr) return;
+  // Restored however it ends: a nested loop's serve, or a raise, must not leave its kind.
+  struct TKind {
+    bool& kind;
+    const bool outer;
+    ~TKind() { kind = outer; }
+  } const kind{fromTimer_, std::exchange(fromTimer_, fromTimer)};
   ++serving_;
   handOver_->ServePending();
   --serving_;
