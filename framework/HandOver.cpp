@@ -64,7 +64,7 @@ struct THandOver::TItem {
   bool chained = false;         // queued so, with no event of its own
   std::exception_ptr failure;
   THandOver* owner = nullptr;
-  bool again = false;  // run once more from a later event, the worker still waiting
+  bool again = false;  // run once more at a later turn, the worker still waiting
 };
 
 void THandOverTarget::Post() {
@@ -84,9 +84,18 @@ bool THandOverTarget::event(QEvent* event) {
 }
 
 void THandOverTarget::ServeNextTurn() {
+  if (!watchesLoops_) return Post();
   // Qt's own dispatcher fires a turn's timers right behind its posted events, before what
-  // they posted: a timer is a later turn only for a serve that a timer began.
-  if (!fromTimer_) return Post();
+  // they posted: a timer armed now is a later turn only for a serve that a timer began.
+  // Otherwise it is armed as the next turn begins.
+  if (fromTimer_) {
+    ArmNextTurn();
+  } else {
+    nextTurnWanted_ = true;
+  }
+}
+
+void THandOverTarget::ArmNextTurn() {
   if (!nextTurn_.isActive()) nextTurn_.start(0, this);
 }
 
@@ -114,6 +123,11 @@ THandOverTarget::THandOverTarget(THandOver* handOver) : handOver_(handOver) {
   if (auto* dispatcher = QAbstractEventDispatcher::instance(thread())) {
     connect(dispatcher, &QAbstractEventDispatcher::awake, this, &THandOverTarget::LoopTurns);
     connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &THandOverTarget::LoopTurns);
+    // As a turn begins only: Qt's own dispatcher tells of a block between a turn's posted
+    // events and its timers, and sends the window system's events after both.
+    connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] {
+      if (std::exchange(nextTurnWanted_, false) && handOver_ != nullptr) ArmNextTurn();
+    });
     watchesLoops_ = true;
   }
 }

@@ -29,8 +29,8 @@ class THandOverTarget : public QObject {
   bool WatchesLoops() const { return watchesLoops_; }
   // From any thread: asks the main thread's event loop to serve the hand-over.
   void Post();
-  // On the main thread: serves it at the loop's next turn, after what the loop holds; from a
-  // serve a timer began, without the wake-up a post costs (the loop is awake: it runs this).
+  // On the main thread: serves it at the loop's next turn, after what the loop holds, without
+  // the wake-up a post costs (the loop is awake: it runs this).
   void ServeNextTurn();
 
  protected:
@@ -39,13 +39,15 @@ class THandOverTarget : public QObject {
 
  private:
   void Serve(bool fromTimer);
+  void ArmNextTurn();
   void LoopTurns();
 
   THandOver* handOver_;
   bool watchesLoops_ = false;
-  QBasicTimer nextTurn_;    // a zero timer: fires once the loop has served what it holds
-  int serving_ = 0;         // calls of Serve on the stack
-  bool fromTimer_ = false;  // the innermost of them began at the zero timer
+  QBasicTimer nextTurn_;         // a zero timer: fires once the loop has served what it holds
+  int serving_ = 0;              // calls of Serve on the stack
+  bool fromTimer_ = false;       // the innermost of them began at the zero timer
+  bool nextTurnWanted_ = false;  // the timer is to be armed as the loop's next turn begins
   // Events made, counted before each is posted: ThreadSanitizer cannot see Qt order an
   // event's making before its freeing on the main thread, so the count shows it.
   std::atomic<std::uint32_t> made_{0};
