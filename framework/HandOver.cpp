@@ -119,6 +119,9 @@ void THandOverTarget::Serve(bool fromTimer) {
 }
 
 THandOverTarget::THandOverTarget(THandOver* handOver) : handOver_(handOver) {
+  // An open from a smNone handler makes it on the event thread, which has no loop: the main
+  // thread serves it whatever thread made it.
+  if (const QCoreApplication* app = QCoreApplication::instance()) moveToThread(app->thread());
   // Every turn of an event loop, nested ones included, starts with one of these.
   if (auto* dispatcher = QAbstractEventDispatcher::instance(thread())) {
     connect(dispatcher, &QAbstractEventDispatcher::awake, this, &THandOverTarget::LoopTurns);

@@ -57,7 +57,7 @@ class THandOverTarget : public QObject {
 // the last other owner (a handler that closes its own port).
 class THandOver : public std::enable_shared_from_this<THandOver> {
  public:
-  // Created on the main thread, whose event loop then serves it.
+  // Created on any thread; the main thread's event loop serves it.
   THandOver();
   ~THandOver();
   THandOver(const THandOver&) = delete;
