@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QThread>
 #include <QTimerEvent>
 #include <climits>
 #include <utility>
@@ -84,7 +85,7 @@ bool THandOverTarget::event(QEvent* event) {
 }
 
 void THandOverTarget::ServeNextTurn() {
-  if (!watchesLoops_) return Post();
+  if (!watchesLoops_ || thread() != QThread::currentThread()) return Post();
   // Qt's own dispatcher fires a turn's timers right behind its posted events, before what
   // they posted: a timer armed now is a later turn only for a serve that a timer began.
   // Otherwise it is armed as the next turn begins.
@@ -143,8 +144,9 @@ void THandOverTarget::Orphan() {
   handOver_ = nullptr;
   const std::lock_guard lock(PostsLock());
   // Inside its own slot, the event system still uses it once the slot returns; a nested event
-  // loop may have run the slot again meanwhile, so only the outermost call may free it.
-  if (serving_ > 0) {
+  // loop may have run the slot again meanwhile, so only the outermost call may free it. A
+  // close on the event thread (a smNone handler's reopen, closed again) frees it off its own.
+  if (serving_ > 0 || thread() != QThread::currentThread()) {
     deleteLater();
   } else {
     delete this;
