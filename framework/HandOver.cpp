@@ -3,8 +3,10 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QThread>
 #include <QTimerEvent>
 #include <climits>
+#include <utility>
 
 #include <linux/futex.h>
 #include <sys/syscall.h>
@@ -63,7 +65,7 @@ struct THandOver::TItem {
   bool chained = false;         // queued so, with no event of its own
   std::exception_ptr failure;
   THandOver* owner = nullptr;
-  bool again = false;  // run once more from a later event, the worker still waiting
+  bool again = false;  // run once more at a later turn, the worker still waiting
 };
 
 void THandOverTarget::Post() {
@@ -78,32 +80,58 @@ bool THandOverTarget::event(QEvent* event) {
   // Before the event is touched: orders its making before this look and Qt's freeing of it.
   made_.load(std::memory_order_acquire);
   if (event->type() != kServeEvent) return QObject::event(event);
-  Serve();
+  Serve(false);
   return true;
 }
 
 void THandOverTarget::ServeNextTurn() {
+  if (!watchesLoops_ || thread() != QThread::currentThread()) return Post();
+  // Qt's own dispatcher fires a turn's timers right behind its posted events, before what
+  // they posted: a timer armed now is a later turn only for a serve that a timer began.
+  // Otherwise it is armed as the next turn begins.
+  if (fromTimer_) {
+    ArmNextTurn();
+  } else {
+    nextTurnWanted_ = true;
+  }
+}
+
+void THandOverTarget::ArmNextTurn() {
   if (!nextTurn_.isActive()) nextTurn_.start(0, this);
 }
 
 void THandOverTarget::timerEvent(QTimerEvent* event) {
   if (event->timerId() != nextTurn_.timerId()) return QObject::timerEvent(event);
   nextTurn_.stop();
-  Serve();
+  Serve(true);
 }
 
-void THandOverTarget::Serve() {
+void THandOverTarget::Serve(bool fromTimer) {
   if (handOver_ == nullptr) return;
+  // Restored however it ends: a nested loop's serve, or a raise, must not leave its kind.
+  struct TKind {
+    bool& kind;
+    const bool outer;
+    ~TKind() { kind = outer; }
+  } const kind{fromTimer_, std::exchange(fromTimer_, fromTimer)};
   ++serving_;
   handOver_->ServePending();
   --serving_;
 }
 
 THandOverTarget::THandOverTarget(THandOver* handOver) : handOver_(handOver) {
+  // An open from a smNone handler makes it on the event thread, which has no loop: the main
+  // thread serves it whatever thread made it.
+  if (const QCoreApplication* app = QCoreApplication::instance()) moveToThread(app->thread());
   // Every turn of an event loop, nested ones included, starts with one of these.
   if (auto* dispatcher = QAbstractEventDispatcher::instance(thread())) {
     connect(dispatcher, &QAbstractEventDispatcher::awake, this, &THandOverTarget::LoopTurns);
     connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &THandOverTarget::LoopTurns);
+    // As a turn begins only: Qt's own dispatcher tells of a block between a turn's posted
+    // events and its timers, and sends the window system's events after both.
+    connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] {
+      if (std::exchange(nextTurnWanted_, false) && handOver_ != nullptr) ArmNextTurn();
+    });
     watchesLoops_ = true;
   }
 }
@@ -116,8 +144,9 @@ void THandOverTarget::Orphan() {
   handOver_ = nullptr;
   const std::lock_guard lock(PostsLock());
   // Inside its own slot, the event system still uses it once the slot returns; a nested event
-  // loop may have run the slot again meanwhile, so only the outermost call may free it.
-  if (serving_ > 0) {
+  // loop may have run the slot again meanwhile, so only the outermost call may free it. A
+  // close on the event thread (a smNone handler's reopen, closed again) frees it off its own.
+  if (serving_ > 0 || thread() != QThread::currentThread()) {
     deleteLater();
   } else {
     delete this;

@@ -38,13 +38,16 @@ class THandOverTarget : public QObject {
   void timerEvent(QTimerEvent* event) override;
 
  private:
-  void Serve();
+  void Serve(bool fromTimer);
+  void ArmNextTurn();
   void LoopTurns();
 
   THandOver* handOver_;
   bool watchesLoops_ = false;
-  QBasicTimer nextTurn_;  // a zero timer: fires once the loop has served what it holds
-  int serving_ = 0;       // calls of Serve on the stack
+  QBasicTimer nextTurn_;         // a zero timer: fires once the loop has served what it holds
+  int serving_ = 0;              // calls of Serve on the stack
+  bool fromTimer_ = false;       // the innermost of them began at the zero timer
+  bool nextTurnWanted_ = false;  // the timer is to be armed as the loop's next turn begins
   // Events made, counted before each is posted: ThreadSanitizer cannot see Qt order an
   // event's making before its freeing on the main thread, so the count shows it.
   std::atomic<std::uint32_t> made_{0};
@@ -54,7 +57,7 @@ class THandOverTarget : public QObject {
 // the last other owner (a handler that closes its own port).
 class THandOver : public std::enable_shared_from_this<THandOver> {
  public:
-  // Created on the main thread, whose event loop then serves it.
+  // Created on any thread; the main thread's event loop serves it.
   THandOver();
   ~THandOver();
   THandOver(const THandOver&) = delete;

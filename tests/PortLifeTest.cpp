@@ -24,39 +24,43 @@ namespace {
 
 // A handler on the event thread closes and reopens its port while more data arrives: the new
 // open's thread delivers only once that handler has returned, and what was left of the old
-// batch (the ring) is never delivered.
+// batch (the ring) is never delivered. The reopen may hand its batches to the main thread.
 TEST(PortLife, AReopenFromAHandlerOnTheEventThreadWaitsForThatHandler) {
-  const TWatchdog watchdog("reopen from a handler on the event thread");
-  TFakeComPlatform platform;
-  TComPort port(nullptr, &platform);
-  port.SetSyncMethod(smNone);
-  TComDataPacket framer;
-  framer.SetComPort(&port);
-  framer.SetStartString("S");
-  framer.SetStopString("Z");
-  THandlerCount count;
-  std::atomic<int> packets = 0, rings = 0;
-  framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
-    const THandlerCount::TInside inside(count);
-    if (++packets > 1) return;
-    port.ClosePort();
+  for (const TSyncMethod reopened : {smNone, smThreadSync, smWindowSync}) {
+    SCOPED_TRACE(testing::Message() << "reopened in mode " << int(reopened));
+    const TWatchdog watchdog("reopen from a handler on the event thread");
+    TFakeComPlatform platform;
+    TComPort port(nullptr, &platform);
+    port.SetSyncMethod(smNone);
+    TComDataPacket framer;
+    framer.SetComPort(&port);
+    framer.SetStartString("S");
+    framer.SetStopString("Z");
+    THandlerCount count;
+    std::atomic<int> packets = 0, rings = 0;
+    framer.OnPacket = TComStrEvent([&](QObject*, const std::string&) {
+      const THandlerCount::TInside inside(count);
+      if (++packets > 1) return;
+      port.ClosePort();
+      port.SetSyncMethod(reopened);
+      port.OpenPort();
+      platform.Locked([&] { platform.input += "SBZ"; });
+      platform.PushEvents(EV_RXCHAR);
+      QThread::msleep(30);  // still in the handler while the new thread would deliver
+    });
+    port.OnRing = TNotifyEvent([&](QObject*) {
+      const THandlerCount::TInside inside(count);
+      ++rings;
+    });
     port.OpenPort();
-    platform.Locked([&] { platform.input += "SBZ"; });
-    platform.PushEvents(EV_RXCHAR);
-    QThread::msleep(30);  // still in the handler while the new thread would deliver
-  });
-  port.OnRing = TNotifyEvent([&](QObject*) {
-    const THandlerCount::TInside inside(count);
-    ++rings;
-  });
-  port.OpenPort();
-  platform.Locked([&] { platform.input = "SAZ"; });
-  platform.PushEvents(EV_RXCHAR | EV_RING);
-  // The old thread has ended: whatever it was to deliver, it has.
-  ASSERT_TRUE(ServeUntil([&] { return packets == 2 && RetiredComThreadCount() == 0; }));
-  port.ClosePort();
-  EXPECT_EQ(count.Overlaps(), 0);
-  EXPECT_EQ(rings, 0);
+    platform.Locked([&] { platform.input = "SAZ"; });
+    platform.PushEvents(EV_RXCHAR | EV_RING);
+    // The old thread has ended: whatever it was to deliver, it has.
+    ASSERT_TRUE(ServeUntil([&] { return packets == 2 && RetiredComThreadCount() == 0; }));
+    port.ClosePort();
+    EXPECT_EQ(count.Overlaps(), 0);
+    EXPECT_EQ(rings, 0);
+  }
 }
 
 // A handler on the event thread closes its port, then tells the window through a blocking
