@@ -15,11 +15,14 @@
 namespace vardelio {
 namespace {
 
-// Held around posting to a target and around freeing one. Qt orders both on its own lock of
+// Held around posting to a target, around orphaning one, and while the main thread's loop
+// asks one (which may post: hence recursive). Qt orders posting and freeing on its own lock of
 // the main thread's posted events, which ThreadSanitizer cannot see; with two hand-overs alive
-// at once (a port reopened while its old thread still posts) it would see a race.
-std::mutex& PostsLock() {
-  static std::mutex lock;
+// at once (a port reopened while its old thread still posts) it would see a race. A hand-over
+// made or destroyed on the event thread (a smNone handler's reopen) is looked at by the main
+// thread's loop: the lock keeps it alive and its making seen while the loop asks.
+std::recursive_mutex& PostsLock() {
+  static std::recursive_mutex lock;
   return lock;
 }
 
@@ -123,26 +126,37 @@ THandOverTarget::THandOverTarget(THandOver* handOver) : handOver_(handOver) {
   // An open from a smNone handler makes it on the event thread, which has no loop: the main
   // thread serves it whatever thread made it.
   if (const QCoreApplication* app = QCoreApplication::instance()) moveToThread(app->thread());
-  // Every turn of an event loop, nested ones included, starts with one of these.
-  if (auto* dispatcher = QAbstractEventDispatcher::instance(thread())) {
-    connect(dispatcher, &QAbstractEventDispatcher::awake, this, &THandOverTarget::LoopTurns);
-    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &THandOverTarget::LoopTurns);
-    // As a turn begins only: Qt's own dispatcher tells of a block between a turn's posted
-    // events and its timers, and sends the window system's events after both.
-    connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] {
-      if (std::exchange(nextTurnWanted_, false) && handOver_ != nullptr) ArmNextTurn();
-    });
-    watchesLoops_ = true;
+  auto* dispatcher = QAbstractEventDispatcher::instance(thread());
+  {
+    // The main thread's loop calls it from the first connect on, maybe while this thread is
+    // still here: what its slots read is handed over under the lock they take.
+    const std::lock_guard lock(PostsLock());
+    watchesLoops_ = dispatcher != nullptr;
   }
+  if (dispatcher == nullptr) return;
+  // Every turn of an event loop, nested ones included, starts with one of these.
+  connect(dispatcher, &QAbstractEventDispatcher::awake, this, &THandOverTarget::LoopTurns);
+  connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &THandOverTarget::LoopTurns);
+  // As a turn begins only: Qt's own dispatcher tells of a block between a turn's posted
+  // events and its timers, and sends the window system's events after both.
+  connect(dispatcher, &QAbstractEventDispatcher::awake, this, &THandOverTarget::TurnBegins);
 }
 
+// Both under the lock that orphaning takes: a close on the event thread (a smNone handler's)
+// destroys the hand-over there, not while the main thread's loop asks it.
 void THandOverTarget::LoopTurns() {
+  const std::lock_guard lock(PostsLock());
   if (handOver_ != nullptr) handOver_->PostChained();
 }
 
-void THandOverTarget::Orphan() {
-  handOver_ = nullptr;
+void THandOverTarget::TurnBegins() {
   const std::lock_guard lock(PostsLock());
+  if (std::exchange(nextTurnWanted_, false) && handOver_ != nullptr) ArmNextTurn();
+}
+
+void THandOverTarget::Orphan() {
+  const std::lock_guard lock(PostsLock());
+  handOver_ = nullptr;
   // Inside its own slot, the event system still uses it once the slot returns; a nested event
   // loop may have run the slot again meanwhile, so only the outermost call may free it. A
   // close on the event thread (a smNone handler's reopen, closed again) frees it off its own.

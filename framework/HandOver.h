@@ -41,6 +41,7 @@ class THandOverTarget : public QObject {
   void Serve(bool fromTimer);
   void ArmNextTurn();
   void LoopTurns();
+  void TurnBegins();
 
   THandOver* handOver_;
   bool watchesLoops_ = false;
@@ -106,9 +107,11 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
   std::mutex mutex_;
   std::condition_variable changed_;  // for the main thread: work queued, or Wake
   std::deque<std::shared_ptr<TItem>> pending_;
-  THandOverTarget* target_;
   int running_ = 0;   // main thread only
   int unposted_ = 0;  // main thread only: work chained without an event
+  // Made last: the main thread's loop may ask the hand-over as soon as its target exists, and
+  // the target's making hands over only what was made before it.
+  THandOverTarget* target_;
 };
 
 }  // namespace vardelio
