@@ -83,40 +83,25 @@ bool THandOverTarget::event(QEvent* event) {
   // Before the event is touched: orders its making before this look and Qt's freeing of it.
   made_.load(std::memory_order_acquire);
   if (event->type() != kServeEvent) return QObject::event(event);
-  Serve(false);
+  Serve();
   return true;
 }
 
 void THandOverTarget::ServeNextTurn() {
   if (!watchesLoops_ || thread() != QThread::currentThread()) return Post();
-  // Qt's own dispatcher fires a turn's timers right behind its posted events, before what
-  // they posted: a timer armed now is a later turn only for a serve that a timer began.
-  // Otherwise it is armed as the next turn begins.
-  if (fromTimer_) {
-    ArmNextTurn();
-  } else {
-    nextTurnWanted_ = true;
-  }
-}
-
-void THandOverTarget::ArmNextTurn() {
-  if (!nextTurn_.isActive()) nextTurn_.start(0, this);
+  // Armed as the next turn begins, not now: Qt's own dispatcher fires a turn's timers right
+  // behind its posted events, before what those posted.
+  nextTurnWanted_ = true;
 }
 
 void THandOverTarget::timerEvent(QTimerEvent* event) {
   if (event->timerId() != nextTurn_.timerId()) return QObject::timerEvent(event);
   nextTurn_.stop();
-  Serve(true);
+  Serve();
 }
 
-void THandOverTarget::Serve(bool fromTimer) {
+void THandOverTarget::Serve() {
   if (handOver_ == nullptr) return;
-  // Restored however it ends: a nested loop's serve, or a raise, must not leave its kind.
-  struct TKind {
-    bool& kind;
-    const bool outer;
-    ~TKind() { kind = outer; }
-  } const kind{fromTimer_, std::exchange(fromTimer_, fromTimer)};
   ++serving_;
   handOver_->ServePending();
   --serving_;
@@ -151,7 +136,9 @@ void THandOverTarget::LoopTurns() {
 
 void THandOverTarget::TurnBegins() {
   const std::lock_guard lock(PostsLock());
-  if (std::exchange(nextTurnWanted_, false) && handOver_ != nullptr) ArmNextTurn();
+  if (std::exchange(nextTurnWanted_, false) && handOver_ != nullptr && !nextTurn_.isActive()) {
+    nextTurn_.start(0, this);
+  }
 }
 
 void THandOverTarget::Orphan() {

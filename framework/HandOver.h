@@ -38,8 +38,7 @@ class THandOverTarget : public QObject {
   void timerEvent(QTimerEvent* event) override;
 
  private:
-  void Serve(bool fromTimer);
-  void ArmNextTurn();
+  void Serve();
   void LoopTurns();
   void TurnBegins();
 
@@ -47,7 +46,6 @@ class THandOverTarget : public QObject {
   bool watchesLoops_ = false;
   QBasicTimer nextTurn_;         // a zero timer: fires once the loop has served what it holds
   int serving_ = 0;              // calls of Serve on the stack
-  bool fromTimer_ = false;       // the innermost of them began at the zero timer
   bool nextTurnWanted_ = false;  // the timer is to be armed as the loop's next turn begins
   // Events made, counted before each is posted: ThreadSanitizer cannot see Qt order an
   // event's making before its freeing on the main thread, so the count shows it.
