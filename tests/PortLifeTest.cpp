@@ -286,11 +286,13 @@ TEST(PortLife, AFramerHandlerThatMovesItsFramerEndsTheOldPortsScan) {
     std::string last;
     framer.OnPacket = TComStrEvent([&](QObject*, const std::string& text) {
       last = text;
-      if (++packets == 1) {
+      // Counted once moved: the main thread closes the port as soon as it sees the count.
+      if (packets == 0) {
         framer.SetComPort(toOther ? &other : nullptr);
       } else if (text != "D") {
         CallMainBlocking([&] { port.ClosePort(); });
       }
+      ++packets;
     });
     port.OpenPort();
     platform.Locked([&] { platform.input = "SAZSBZSCZ"; });
